@@ -1,0 +1,193 @@
+# Runs script/install.ps1 for real, in a fresh PowerShell process, inside a sandbox folder
+# where only the outside world is replaced: MSYS2's bash.exe and CLANG64's python.exe (in
+# the -Msys root), winget, icacls and the desktop opener (on PATH), the network, the Windows
+# Forms dialogs and WScript.Shell (through the PowerShell profile in doubles/profile.ps1).
+# Dot-sourced by every *.Tests.ps1 file.
+
+$script:Here = $PSScriptRoot
+$script:Doubles = Join-Path $PSScriptRoot 'doubles'
+$script:InstallScript = (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path
+
+# The same PowerShell that runs the tests runs the script (a .NET tool runs as "dotnet pwsh.dll").
+$script:PwshCommand = if ((Split-Path -Leaf ([Environment]::ProcessPath)) -eq 'dotnet') {
+    @([Environment]::ProcessPath, (Join-Path $PSHOME 'pwsh.dll'))
+} else {
+    @([Environment]::ProcessPath)
+}
+
+# Where the stand-in downloads live, named as the profile looks them up.
+$script:InstallerUrlKey = 'repo.msys2.org_distrib_msys2-x86_64-latest.exe'
+function Get-ArchiveUrlKey([string]$Repo = 'vorlen-port/vorlen') {
+    "codeload.github.com_$($Repo -replace '/', '_')_zip_refs_heads_main"
+}
+
+function Copy-Double([string]$Name, [string]$Destination) {
+    $null = New-Item -ItemType Directory -Force -Path (Split-Path -Parent $Destination)
+    Copy-Item -LiteralPath (Join-Path $Doubles $Name) -Destination $Destination
+    [IO.File]::SetUnixFileMode($Destination, [IO.UnixFileMode]'UserRead, UserWrite, UserExecute, GroupRead, GroupExecute, OtherRead, OtherExecute')
+}
+
+<#
+New-Sandbox makes a folder (its name holds a space, so every path the script handles does)
+with:
+  setup/install.ps1     the script, where the installer would put it (no source tree beside it)
+  msys64/usr/bin/bash.exe   unless -NoMsys
+  bin/                  icacls, xdg-open, and winget with -Winget
+  web/                  the source archive (with -Archive) and the MSYS2 installer (-Installer)
+  appdata/ temp/ home/Desktop/ state/   LOCALAPPDATA, TEMP, HOME, the doubles' counters
+  games/                the game file $box.Nup ("... [v131072] ....nup")
+#>
+function New-Sandbox {
+    param(
+        [switch]$NoMsys,
+        [switch]$Winget,
+        [switch]$Installer,
+        [switch]$Archive,
+        [string]$Repo = 'vorlen-port/vorlen'
+    )
+    $root = Join-Path $TestDrive ('box ' + [guid]::NewGuid().ToString('N').Substring(0, 8))
+    foreach ($sub in 'setup', 'bin', 'web', 'appdata', 'temp', 'tmp', 'home/Desktop', 'config/powershell', 'state', 'games') {
+        $null = New-Item -ItemType Directory -Force -Path (Join-Path $root $sub)
+    }
+    Copy-Item -LiteralPath $InstallScript -Destination (Join-Path $root 'setup/install.ps1')
+    Copy-Item -LiteralPath (Join-Path $Doubles 'profile.ps1') -Destination (Join-Path $root 'config/powershell/Microsoft.PowerShell_profile.ps1')
+    if (-not $NoMsys) { Copy-Double 'bash.exe' (Join-Path $root 'msys64/usr/bin/bash.exe') }
+    Copy-Double 'icacls' (Join-Path $root 'bin/icacls')
+    Copy-Double 'xdg-open' (Join-Path $root 'bin/xdg-open')
+    if ($Winget) { Copy-Double 'winget' (Join-Path $root 'bin/winget') }
+    if ($Installer) { Copy-Double 'msys2-installer.exe' (Join-Path $root "web/$InstallerUrlKey") }
+    if ($Archive) { New-SourceArchive (Join-Path $root "web/$(Get-ArchiveUrlKey $Repo)") }
+    $nup = Join-Path $root 'games/The Legend of Zelda [v131072] (Switch 2).nup'
+    [IO.File]::WriteAllBytes($nup, [byte[]](1, 2, 3))
+    [pscustomobject]@{
+        Root    = $root
+        Script  = Join-Path $root 'setup/install.ps1'
+        Msys    = Join-Path $root 'msys64'
+        AppData = Join-Path $root 'appdata'
+        Temp    = Join-Path $root 'temp'
+        Home    = Join-Path $root 'home'
+        Log     = Join-Path $root 'log.txt'
+        Nup     = $nup
+    }
+}
+
+# A ZIP archive as the code-hosting service serves it: one top folder holding the tree.
+function New-SourceArchive([string]$Destination) {
+    $tree = Join-Path ([IO.Path]::GetDirectoryName($Destination)) 'archive-tree'
+    $top = Join-Path $tree 'vorlen-main'
+    $null = New-Item -ItemType Directory -Force -Path (Join-Path $top 'tools'), (Join-Path $top 'installer')
+    Set-Content -LiteralPath (Join-Path $top 'tools/build_game.py') -Value '# build'
+    Set-Content -LiteralPath (Join-Path $top 'installer/launcher.py') -Value '# launcher'
+    Set-Content -LiteralPath (Join-Path $top 'installer/repo.txt') -Value 'vorlen-port/vorlen'
+    [IO.Compression.ZipFile]::CreateFromDirectory($tree, $Destination, [IO.Compression.CompressionLevel]::Fastest, $false)
+    Remove-Item -LiteralPath $tree -Recurse -Force
+}
+
+<#
+Invoke-Setup runs the script in the sandbox as the installer does (-NonInteractive; output
+and error output joined in one pipe, read as the installer reads it) or, with -ByHand, as a
+person at a console would, with -Answer typed in. One difference: the installer passes
+-NoProfile, and here the profile brings the doubles. -Environment adds or overrides variables.
+The result holds the exit code, the output lines and the calls the doubles recorded.
+#>
+function Invoke-Setup {
+    param(
+        [Parameter(Mandatory = $true)]$Box,
+        [string[]]$Arguments = @(),
+        [hashtable]$Environment = @{},
+        [switch]$ByHand,
+        [string]$Answer = '',
+        [string]$ScriptPath = $Box.Script
+    )
+    $start = [Diagnostics.ProcessStartInfo]::new('/bin/sh')
+    # One pipe for both outputs, as the installer has it, so lines keep the order they were written in.
+    foreach ($a in @('-c', 'exec "$@" 2>&1', 'sh') + $PwshCommand) { $start.ArgumentList.Add($a) }
+    $options = if ($ByHand) { @('-ExecutionPolicy', 'Bypass') } else { @('-NonInteractive', '-ExecutionPolicy', 'Bypass') }
+    foreach ($a in $options + @('-File', $ScriptPath) + $Arguments) { $start.ArgumentList.Add($a) }
+    $start.UseShellExecute = $false
+    $start.RedirectStandardInput = $true
+    $start.RedirectStandardOutput = $true
+    $start.WorkingDirectory = $Box.Root
+    $start.Environment.Clear()
+    $vars = [ordered]@{
+        # The script puts "clang64\bin;usr\bin;" in front of PATH, Windows style; on Linux that
+        # swallows the first entry, so the first one here is a folder that does not exist.
+        PATH                          = "$($Box.Root)/no-such-folder:$($Box.Root)/bin:/usr/local/bin:/usr/bin:/bin"
+        HOME                          = $Box.Home
+        XDG_CONFIG_HOME               = Join-Path $Box.Root 'config'
+        XDG_CACHE_HOME                = Join-Path $Box.Root 'cache'
+        XDG_DATA_HOME                 = Join-Path $Box.Root 'data'
+        TMPDIR                        = Join-Path $Box.Root 'tmp'
+        TEMP                          = $Box.Temp
+        LOCALAPPDATA                  = $Box.AppData
+        USERNAME                      = 'Test Player'
+        LANG                          = 'C.UTF-8'
+        POWERSHELL_TELEMETRY_OPTOUT   = '1'
+        POWERSHELL_UPDATECHECK        = 'Off'
+        DOTNET_CLI_TELEMETRY_OPTOUT   = '1'
+        VORLEN_TEST_LOG               = $Box.Log
+        VORLEN_TEST_DOUBLES           = $Doubles
+        VORLEN_TEST_STATE             = Join-Path $Box.Root 'state'
+        VORLEN_TEST_WEB               = Join-Path $Box.Root 'web'
+    }
+    if ($env:DOTNET_ROOT) { $vars.DOTNET_ROOT = $env:DOTNET_ROOT }
+    foreach ($k in $Environment.Keys) { $vars[$k] = $Environment[$k] }
+    foreach ($k in $vars.Keys) { if ($null -ne $vars[$k]) { $start.Environment[$k] = [string]$vars[$k] } }
+
+    $process = [Diagnostics.Process]::Start($start)
+    $process.StandardInput.Write($Answer)
+    $process.StandardInput.Close()
+    $reading = $process.StandardOutput.ReadToEndAsync()
+    if (-not $process.WaitForExit(90000)) {
+        $process.Kill($true)
+        throw "the script did not end within 90 s; output so far:`n$($reading.Result)"
+    }
+    $output = $reading.Result
+    $lines = @($output -split "`n" | ForEach-Object { $_.TrimEnd("`r") })
+    if ($lines.Count -and $lines[-1] -eq '') { $lines = @($lines | Select-Object -SkipLast 1) }
+    [pscustomobject]@{
+        ExitCode = $process.ExitCode
+        Output   = $output
+        Lines    = [string[]]$lines
+        Calls    = @(Read-Calls $Box.Log)
+    }
+}
+
+# The doubles' log as objects: Name, Env (a hashtable) and Args (strings), in call order.
+function Read-Calls([string]$Log) {
+    if (-not (Test-Path -LiteralPath $Log)) { return }
+    foreach ($line in [IO.File]::ReadAllLines($Log)) {
+        $fields = $line -split "`t"
+        $dash = [array]::IndexOf($fields, '--')
+        $envs = @{}
+        if ($dash -gt 1) {
+            foreach ($f in $fields[1..($dash - 1)]) {
+                $i = $f.IndexOf('=')
+                $envs[$f.Substring(0, $i)] = $f.Substring($i + 1)
+            }
+        }
+        [pscustomobject]@{
+            Name = $fields[0]
+            Env  = $envs
+            Args = [string[]]@(if ($dash + 1 -lt $fields.Count) { $fields[($dash + 1)..($fields.Count - 1)] })
+        }
+    }
+}
+
+# The calls of one double, e.g. (Get-Calls $run 'bash.exe').
+function Get-Calls($Run, [string]$Name) { @($Run.Calls | Where-Object Name -eq $Name) }
+
+# The marker lines in the order written ("msys", "packages", ...).
+function Get-Steps($Run) { @($Run.Lines | Where-Object { $_ -like '@step *' } | ForEach-Object { $_.Substring(6) }) }
+
+# Fails with the whole output when the run did not end as expected, so a failure shows why.
+function Assert-Exit($Run, [int]$Code) {
+    if ($Run.ExitCode -ne $Code) {
+        throw "expected exit code $Code, got $($Run.ExitCode); output:`n$($Run.Output)"
+    }
+}
+
+# The common case: a game file given, a folder given, everything else present.
+function Get-StandardArguments($Box, [string]$Dir = (Join-Path $Box.Root 'Games/Vorlen')) {
+    @('-Nup', $Box.Nup, '-Dir', $Dir, '-Msys', $Box.Msys)
+}

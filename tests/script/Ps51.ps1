@@ -1,0 +1,198 @@
+# Finds what Windows PowerShell 5.1 (the powershell.exe that the installer starts) cannot run
+# in a script that PowerShell 7 parses: newer syntax, newer parameters and parameter values,
+# commands and automatic variables that 5.1 does not have, and .NET members that .NET
+# Framework 4.x lacks. The tests run under PowerShell 7 on Linux, so without this a script
+# could pass every test here and fail on the first line on Windows.
+
+# Commands that 5.1 does not have at all.
+$script:MissingCommands = @(
+    'Test-Json', 'Get-Error', 'Join-String', 'ConvertFrom-Markdown', 'Show-Markdown',
+    'Get-MarkdownOption', 'Set-MarkdownOption', 'Remove-Alias', 'Remove-Service', 'Get-Uptime',
+    'Start-ThreadJob', 'Get-ExperimentalFeature', 'Enable-ExperimentalFeature',
+    'Disable-ExperimentalFeature', 'Get-PSSubsystem', 'Get-SecureRandom', 'ConvertTo-CliXml',
+    'ConvertFrom-CliXml'
+)
+
+# Parameters that the 5.1 version of a command does not have.
+$script:MissingParameters = @{
+    'ForEach-Object'     = @('Parallel', 'ThrottleLimit', 'TimeoutSeconds', 'AsJob', 'UseNewRunspace')
+    'Join-Path'          = @('AdditionalChildPath', 'Extension')
+    'Get-Content'        = @('AsByteStream')
+    'Set-Content'        = @('AsByteStream')
+    'Add-Content'        = @('AsByteStream')
+    'Out-String'         = @('NoNewline')
+    'Split-Path'         = @('LeafBase', 'Extension')
+    'Sort-Object'        = @('Top', 'Bottom', 'Stable')
+    'Select-Object'      = @('SkipIndex', 'CaseInsensitive')
+    'Select-String'      = @('Raw', 'NoEmphasis', 'Culture')
+    'Get-Date'           = @('AsUTC', 'UnixTimeSeconds')
+    'Measure-Object'     = @('AllStats', 'StandardDeviation')
+    'ConvertFrom-Json'   = @('AsHashtable', 'Depth', 'NoEnumerate', 'DateKind')
+    'ConvertTo-Json'     = @('EnumsAsStrings', 'AsArray', 'EscapeHandling')
+    'Start-Process'      = @('Environment')
+    'Import-Module'      = @('UseWindowsPowerShell', 'SkipEditionCheck')
+    'Test-Connection'    = @('TargetName', 'TcpPort', 'Ping', 'Traceroute', 'MtuSize')
+    'Get-ChildItem'      = @('FollowSymlink')
+    'Expand-Archive'     = @('PassThru')
+    'ConvertFrom-StringData' = @('Delimiter')
+    'Invoke-WebRequest'  = @('SkipCertificateCheck', 'Authentication', 'Token', 'SslProtocol', 'Resume',
+        'SkipHttpErrorCheck', 'StatusCodeVariable', 'Form', 'MaximumRetryCount', 'RetryIntervalSec',
+        'PreserveAuthorizationOnRedirect', 'NoProxy', 'HttpVersion', 'SkipHeaderValidation',
+        'ConnectionTimeoutSeconds', 'OperationTimeoutSeconds', 'AllowInsecureRedirect',
+        'CustomMethod', 'AllowUnencryptedAuthentication', 'ResponseHeadersVariable', 'PreserveHttpMethodOnRedirect')
+    'Invoke-RestMethod'  = @('SkipCertificateCheck', 'Authentication', 'Token', 'SslProtocol', 'Resume',
+        'SkipHttpErrorCheck', 'StatusCodeVariable', 'Form', 'MaximumRetryCount', 'RetryIntervalSec',
+        'PreserveAuthorizationOnRedirect', 'NoProxy', 'HttpVersion', 'SkipHeaderValidation',
+        'ConnectionTimeoutSeconds', 'OperationTimeoutSeconds', 'AllowInsecureRedirect',
+        'CustomMethod', 'AllowUnencryptedAuthentication', 'ResponseHeadersVariable', 'PreserveHttpMethodOnRedirect')
+}
+
+# The values that 5.1's -Encoding takes (FileSystemCmdletProviderEncoding); 7 adds utf8NoBOM,
+# utf8BOM, ansi and code page numbers, which 5.1 rejects.
+$script:Encodings51 = @('Unknown', 'String', 'Unicode', 'BigEndianUnicode', 'UTF8', 'UTF7', 'UTF32',
+    'Ascii', 'Default', 'Oem', 'BigEndianUTF32', 'Byte')
+
+$script:Aliases = @{
+    '%' = 'ForEach-Object'; 'foreach' = 'ForEach-Object'; '?' = 'Where-Object'; 'where' = 'Where-Object'
+    'gc' = 'Get-Content'; 'cat' = 'Get-Content'; 'type' = 'Get-Content'; 'sc' = 'Set-Content'
+    'ac' = 'Add-Content'; 'iwr' = 'Invoke-WebRequest'; 'irm' = 'Invoke-RestMethod'; 'sort' = 'Sort-Object'
+    'select' = 'Select-Object'; 'sls' = 'Select-String'; 'ls' = 'Get-ChildItem'; 'dir' = 'Get-ChildItem'
+    'gci' = 'Get-ChildItem'; 'ipmo' = 'Import-Module'; 'start' = 'Start-Process'; 'saps' = 'Start-Process'
+    'measure' = 'Measure-Object'
+}
+
+# Automatic variables that 5.1 does not set (reading them there gives $null, silently).
+$script:MissingVariables = @('IsWindows', 'IsLinux', 'IsMacOS', 'IsCoreCLR', 'PSStyle',
+    'PSNativeCommandArgumentPassing', 'PSNativeCommandUseErrorActionPreference', 'EnabledExperimentalFeatures')
+
+# Static .NET members that came with .NET Core and are missing from .NET Framework 4.x.
+$script:MissingStaticMembers = @(
+    'IO.Path::Join', 'IO.Path::GetRelativePath', 'IO.Path::TrimEndingDirectorySeparator',
+    'IO.Path::EndsInDirectorySeparator', 'IO.Path::IsPathFullyQualified', 'IO.File::ReadAllTextAsync',
+    'IO.File::WriteAllTextAsync', 'IO.File::SetUnixFileMode', 'IO.File::GetUnixFileMode',
+    'IO.Directory::CreateTempSubdirectory', 'Environment::ProcessPath', 'Environment::ProcessId',
+    'Environment::IsPrivilegedProcess', 'Convert::ToHexString', 'Convert::FromHexString',
+    'Math::Clamp', 'Random::Shared', 'OperatingSystem::IsWindows', 'OperatingSystem::IsLinux',
+    'HashCode::Combine'
+)
+
+function Get-CommandParameterProblems([System.Management.Automation.Language.CommandAst]$Command) {
+    $name = $Command.GetCommandName()
+    if (-not $name) { return }
+    if ($Aliases.ContainsKey($name)) { $name = $Aliases[$name] }
+    $where = "line $($Command.Extent.StartLineNumber)"
+    if ($MissingCommands -contains $name) { "${where}: $name does not exist in Windows PowerShell 5.1" }
+
+    $elements = $Command.CommandElements
+    $positional = 0
+    for ($i = 1; $i -lt $elements.Count; $i++) {
+        $e = $elements[$i]
+        if ($e -is [System.Management.Automation.Language.CommandParameterAst]) {
+            $p = $e.ParameterName
+            foreach ($missing in @($MissingParameters[$name])) {
+                # PowerShell takes any unambiguous beginning of a parameter's name.
+                if ($missing -and $missing.StartsWith($p, [StringComparison]::OrdinalIgnoreCase)) {
+                    "${where}: $name -$p (-$missing) does not exist in Windows PowerShell 5.1"
+                }
+            }
+            if ('Encoding'.StartsWith($p, [StringComparison]::OrdinalIgnoreCase) -and $p.Length -ge 2) {
+                $value = $e.Argument
+                if (-not $value -and $i + 1 -lt $elements.Count) { $value = $elements[++$i] }
+                if ($value -isnot [System.Management.Automation.Language.StringConstantExpressionAst]) {
+                    "${where}: $name -Encoding takes a value that cannot be checked here; write one of $($Encodings51 -join ', ')"
+                } elseif ($Encodings51 -notcontains $value.Value) {
+                    "${where}: $name -Encoding $($value.Value) does not exist in Windows PowerShell 5.1"
+                }
+            } elseif (-not $e.Argument -and $i + 1 -lt $elements.Count -and
+                $elements[$i + 1] -isnot [System.Management.Automation.Language.CommandParameterAst]) {
+                # Skips the parameter's value, unless the parameter is a switch; the commands
+                # checked for positional arguments below have no switch with a value after it.
+                if (-not ($name -eq 'Join-Path' -and 'Resolve'.StartsWith($p, [StringComparison]::OrdinalIgnoreCase))) { $i++ }
+            }
+        } else {
+            $positional++
+        }
+    }
+    # 7 takes any number of child paths by position; 5.1 takes a path and one child path.
+    if ($name -eq 'Join-Path' -and $positional -gt 2) {
+        "${where}: Join-Path with more than two paths does not exist in Windows PowerShell 5.1"
+    }
+}
+
+function Find-Ps51Problem {
+    param(
+        [Parameter(Mandatory = $true)][System.Management.Automation.Language.Ast]$Ast,
+        [System.Management.Automation.Language.Token[]]$Tokens = @()
+    )
+    foreach ($node in $Ast.FindAll({ $true }, $true)) {
+        $where = "line $($node.Extent.StartLineNumber)"
+        switch ($node.GetType().Name) {
+            'TernaryExpressionAst' { "${where}: the ternary operator ?: does not exist in Windows PowerShell 5.1" }
+            'PipelineChainAst' { "${where}: the pipeline chain operators && and || do not exist in Windows PowerShell 5.1" }
+            'BinaryExpressionAst' {
+                if ($node.Operator -eq 'QuestionQuestion') { "${where}: the operator ?? does not exist in Windows PowerShell 5.1" }
+            }
+            'AssignmentStatementAst' {
+                if ($node.Operator -eq 'QuestionQuestionEquals') { "${where}: the operator ??= does not exist in Windows PowerShell 5.1" }
+            }
+            { $_ -in 'MemberExpressionAst', 'InvokeMemberExpressionAst' } {
+                if ($node.NullConditional) { "${where}: the operator ?. does not exist in Windows PowerShell 5.1" }
+                if ($node.Static -and $node.Expression -is [System.Management.Automation.Language.TypeExpressionAst] -and
+                    $node.Member -is [System.Management.Automation.Language.StringConstantExpressionAst]) {
+                    $type = $node.Expression.TypeName.FullName -replace '^System\.', ''
+                    $member = "${type}::$($node.Member.Value)"
+                    if ($MissingStaticMembers -contains $member) {
+                        "${where}: [$type]::$($node.Member.Value) does not exist in .NET Framework, under Windows PowerShell 5.1"
+                    }
+                }
+                # "a,b".Split(", ") splits at each of the characters on .NET Framework but at
+                # the whole string on .NET; the same text means two different things.
+                if ($node -is [System.Management.Automation.Language.InvokeMemberExpressionAst] -and
+                    $node.Member.Value -eq 'Split' -and $node.Arguments.Count -ge 1 -and
+                    $node.Arguments[0] -is [System.Management.Automation.Language.StringConstantExpressionAst] -and
+                    $node.Arguments[0].Value.Length -gt 1) {
+                    "${where}: .Split with a string of several characters splits differently on Windows PowerShell 5.1"
+                }
+            }
+            'IndexExpressionAst' {
+                if ($node.NullConditional) { "${where}: the operator ?[] does not exist in Windows PowerShell 5.1" }
+            }
+            'ScriptBlockAst' {
+                if ($node.CleanBlock) { "${where}: clean blocks do not exist in Windows PowerShell 5.1" }
+            }
+            'VariableExpressionAst' {
+                if ($MissingVariables -contains $node.VariablePath.UserPath) {
+                    "${where}: `$$($node.VariablePath.UserPath) is not set in Windows PowerShell 5.1"
+                }
+            }
+            'CommandAst' { Get-CommandParameterProblems $node }
+        }
+    }
+    # Escapes that 5.1 reads differently: "`u{...}" is a plain "u{...}" there, "`e" a plain "e".
+    foreach ($t in $Tokens) {
+        $stack = [System.Collections.Generic.Stack[object]]::new()
+        $stack.Push($t)
+        while ($stack.Count) {
+            $token = $stack.Pop()
+            if ($token.Kind -in 'StringExpandable', 'HereStringExpandable' -and $token.Text -match '`(u\{|e)') {
+                "line $($token.Extent.StartLineNumber): the escape ``$($Matches[1]) does not exist in Windows PowerShell 5.1"
+            }
+            if ($token -is [System.Management.Automation.Language.StringExpandableToken] -and $token.NestedTokens) {
+                foreach ($n in $token.NestedTokens) { $stack.Push($n) }
+            }
+        }
+    }
+}
+
+# Parses text (or a file) and returns its parse errors and 5.1 problems as strings.
+function Test-Ps51Text([string]$Text, [string]$Path) {
+    $tokens = $null
+    $errors = $null
+    if ($Path) {
+        $ast = [System.Management.Automation.Language.Parser]::ParseFile($Path, [ref]$tokens, [ref]$errors)
+    } else {
+        $ast = [System.Management.Automation.Language.Parser]::ParseInput($Text, [ref]$tokens, [ref]$errors)
+    }
+    foreach ($e in $errors) { "line $($e.Extent.StartLineNumber): parse error: $($e.Message)" }
+    Find-Ps51Problem -Ast $ast -Tokens $tokens
+}

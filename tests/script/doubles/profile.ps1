@@ -1,0 +1,99 @@
+# PowerShell profile for the install script's test runs: it stands in for what PowerShell on
+# Linux lacks or must not reach (the network, Windows Forms, COM). The script calls
+# Invoke-WebRequest, Add-Type and New-Object by their plain names, and functions come before
+# cmdlets when a name is looked up, so these take their place while the script text stays as
+# it is. Every call is appended to $env:VORLEN_TEST_LOG in the stand-in programs' format.
+#
+# Set by the test for one run:
+#   VORLEN_TEST_WEB          folder of downloadable files, each named after its URL's host and
+#                            path with "/" as "_"; any other URL fails as a 404 would
+#   VORLEN_TEST_OPEN_FILE    "ok:<path>" confirms the file dialog with that path; else cancelled
+#   VORLEN_TEST_FOLDER       "ok:<path>" confirms the folder dialog with that path (which may
+#                            be empty); else cancelled
+#   VORLEN_TEST_SHORTCUT_FAIL  "1" makes saving a shortcut fail
+
+function global:Write-TestRecord([string]$Name, [string[]]$Fields) {
+    $line = (@($Name, '--') + $Fields) -join "`t"
+    [IO.File]::AppendAllText($env:VORLEN_TEST_LOG, "$line`n")
+}
+
+function global:Invoke-WebRequest {
+    [CmdletBinding()]
+    param(
+        [Parameter(Mandatory = $true)][string]$Uri,
+        [Parameter(Mandatory = $true)][string]$OutFile,
+        [switch]$UseBasicParsing
+    )
+    Write-TestRecord 'download' @($Uri, $OutFile, "UseBasicParsing=$($UseBasicParsing.IsPresent)")
+    $parsed = [uri]$Uri
+    $file = Join-Path $env:VORLEN_TEST_WEB (($parsed.Host + $parsed.AbsolutePath) -replace '/', '_')
+    if ($parsed.Scheme -ne 'https' -or -not (Test-Path -LiteralPath $file -PathType Leaf)) {
+        throw "Response status code does not indicate success: 404 (Not Found)."
+    }
+    # A copy keeps the stand-in installer's execute permission.
+    Copy-Item -LiteralPath $file -Destination $OutFile -Force
+}
+
+# Plain functions rather than advanced ones: modules that the script uses (Expand-Archive's,
+# for one) call Add-Type and New-Object too, and everything but the doubled calls goes on to
+# the real cmdlet with its arguments untouched.
+function global:Add-Type {
+    if ($args.Count -eq 2 -and "$($args[0])" -eq '-AssemblyName' -and "$($args[1])" -eq 'System.Windows.Forms') {
+        Write-TestRecord 'add-type' @('System.Windows.Forms')
+        return
+    }
+    Microsoft.PowerShell.Utility\Add-Type @args
+}
+
+function global:Read-TestAnswer([string]$Variable) {
+    # "ok:<text>" confirms a dialog with <text>; anything else (or nothing) cancels it.
+    $value = [Environment]::GetEnvironmentVariable($Variable)
+    if ($value -and $value.StartsWith('ok:')) { return @('OK', $value.Substring(3)) }
+    return @('Cancel', '')
+}
+
+function global:New-Object {
+    if ($args.Count -eq 2 -and "$($args[0])" -eq '-ComObject') {
+        if ("$($args[1])" -ne 'WScript.Shell') { throw "no stand-in for COM object $($args[1])" }
+        $shell = [pscustomobject]@{}
+        $shell | Add-Member ScriptMethod CreateShortcut {
+            param([string]$Path)
+            # The properties of a new IWshShortcut, at their defaults.
+            $link = [pscustomobject]@{
+                FullName = $Path; TargetPath = ''; Arguments = ''; WorkingDirectory = ''
+                Description = ''; IconLocation = ',0'; WindowStyle = 1; Hotkey = ''
+            }
+            $link | Add-Member ScriptMethod Save {
+                if ($env:VORLEN_TEST_SHORTCUT_FAIL -eq '1') { throw "Unable to save shortcut `"$($this.FullName)`"." }
+                Write-TestRecord 'shortcut' @($this.FullName, "TargetPath=$($this.TargetPath)",
+                    "WorkingDirectory=$($this.WorkingDirectory)", "Description=$($this.Description)",
+                    "Arguments=$($this.Arguments)", "IconLocation=$($this.IconLocation)",
+                    "WindowStyle=$($this.WindowStyle)", "Hotkey=$($this.Hotkey)")
+            }
+            return $link
+        }
+        return $shell
+    }
+    $typeName = if ($args.Count -eq 1) { "$($args[0])" } elseif ($args.Count -eq 2 -and "$($args[0])" -eq '-TypeName') { "$($args[1])" }
+    switch ($typeName) {
+        'System.Windows.Forms.OpenFileDialog' {
+            $dialog = [pscustomobject]@{ Title = ''; Filter = ''; FileName = '' }
+            $dialog | Add-Member ScriptMethod ShowDialog {
+                Write-TestRecord 'open-file-dialog' @($this.Title, $this.Filter)
+                $result, $this.FileName = Read-TestAnswer 'VORLEN_TEST_OPEN_FILE'
+                return $result
+            }
+            return $dialog
+        }
+        'System.Windows.Forms.FolderBrowserDialog' {
+            $dialog = [pscustomobject]@{ Description = ''; ShowNewFolderButton = $false; SelectedPath = '' }
+            $dialog | Add-Member ScriptMethod ShowDialog {
+                Write-TestRecord 'folder-dialog' @($this.Description, "ShowNewFolderButton=$($this.ShowNewFolderButton)")
+                $result, $this.SelectedPath = Read-TestAnswer 'VORLEN_TEST_FOLDER'
+                return $result
+            }
+            return $dialog
+        }
+    }
+    Microsoft.PowerShell.Utility\New-Object @args
+}
