@@ -86,9 +86,10 @@ function New-SourceArchive([string]$Destination) {
 <#
 Invoke-Setup runs the script in the sandbox as the installer does (-NonInteractive; output
 and error output joined in one pipe, read as the installer reads it) or, with -ByHand, as a
-person at a console would, with -Answer typed in. One difference: the installer passes
--NoProfile, and here the profile brings the doubles. -Environment adds or overrides variables.
-The result holds the exit code, the output lines and the calls the doubles recorded.
+person at a console would, with -Answer typed in; -Options replaces PowerShell's options.
+-Environment adds or overrides variables (a $null value removes one). One difference from the
+installer: it passes -NoProfile, and here the profile brings the doubles. The result holds
+the exit code, the output lines and the calls that the doubles recorded.
 #>
 function Invoke-Setup {
     param(
@@ -97,13 +98,14 @@ function Invoke-Setup {
         [hashtable]$Environment = @{},
         [switch]$ByHand,
         [string]$Answer = '',
+        [string[]]$Options,
         [string]$ScriptPath = $Box.Script
     )
     $start = [Diagnostics.ProcessStartInfo]::new('/bin/sh')
     # One pipe for both outputs, as the installer has it, so lines keep the order they were written in.
     foreach ($a in @('-c', 'exec "$@" 2>&1', 'sh') + $PwshCommand) { $start.ArgumentList.Add($a) }
-    $options = if ($ByHand) { @('-ExecutionPolicy', 'Bypass') } else { @('-NonInteractive', '-ExecutionPolicy', 'Bypass') }
-    foreach ($a in $options + @('-File', $ScriptPath) + $Arguments) { $start.ArgumentList.Add($a) }
+    $pwshOptions = if ($Options) { $Options } elseif ($ByHand) { @('-ExecutionPolicy', 'Bypass') } else { @('-NonInteractive', '-ExecutionPolicy', 'Bypass') }
+    foreach ($a in $pwshOptions + @('-File', $ScriptPath) + $Arguments) { $start.ArgumentList.Add($a) }
     $start.UseShellExecute = $false
     $start.RedirectStandardInput = $true
     $start.RedirectStandardOutput = $true
@@ -179,6 +181,12 @@ function Get-Calls($Run, [string]$Name) { @($Run.Calls | Where-Object Name -eq $
 
 # The marker lines in the order written ("msys", "packages", ...).
 function Get-Steps($Run) { @($Run.Lines | Where-Object { $_ -like '@step *' } | ForEach-Object { $_.Substring(6) }) }
+
+# The output with PowerShell's own error messages unwrapped: PowerShell 7 breaks them into
+# lines of the console's width, each continued after a "|" frame.
+function Get-FlatOutput($Run) {
+    ($Run.Output -replace '\r?\n[ \t]*\|[ \t]*', ' ')
+}
 
 # Fails with the whole output when the run did not end as expected, so a failure shows why.
 function Assert-Exit($Run, [int]$Code) {

@@ -11,6 +11,12 @@
 #   VORLEN_TEST_FOLDER       "ok:<path>" confirms the folder dialog with that path (which may
 #                            be empty); else cancelled
 #   VORLEN_TEST_SHORTCUT_FAIL  "1" makes saving a shortcut fail
+# A dialog also writes "~ open-file-dialog" or "~ folder-dialog" to the output when it opens,
+# so that the tests see where it came among the script's messages.
+
+# PowerShell 7 colours its error messages with escape sequences even into a pipe; Windows
+# PowerShell 5.1 writes them as plain text.
+$PSStyle.OutputRendering = 'PlainText'
 
 function global:Write-TestRecord([string]$Name, [string[]]$Fields) {
     $line = (@($Name, '--') + $Fields) -join "`t"
@@ -80,6 +86,7 @@ function global:New-Object {
             $dialog = [pscustomobject]@{ Title = ''; Filter = ''; FileName = '' }
             $dialog | Add-Member ScriptMethod ShowDialog {
                 Write-TestRecord 'open-file-dialog' @($this.Title, $this.Filter)
+                Write-Host '~ open-file-dialog'
                 $result, $this.FileName = Read-TestAnswer 'VORLEN_TEST_OPEN_FILE'
                 return $result
             }
@@ -89,6 +96,7 @@ function global:New-Object {
             $dialog = [pscustomobject]@{ Description = ''; ShowNewFolderButton = $false; SelectedPath = '' }
             $dialog | Add-Member ScriptMethod ShowDialog {
                 Write-TestRecord 'folder-dialog' @($this.Description, "ShowNewFolderButton=$($this.ShowNewFolderButton)")
+                Write-Host '~ folder-dialog'
                 $result, $this.SelectedPath = Read-TestAnswer 'VORLEN_TEST_FOLDER'
                 return $result
             }

@@ -1,0 +1,102 @@
+# The build: what the script hands the launcher, what it passes on of the launcher's output,
+# and how it ends when the launcher fails.
+
+BeforeAll {
+    . (Join-Path $PSScriptRoot 'Harness.ps1')
+
+    # What the stand-in launcher prints on its standard output, in order (doubles/python.exe).
+    $script:LauncherLines = @(
+        '@step tools'
+        '[build] cmake -S source -B build'
+        '@step check'
+        '[build] checking the game file'
+        '@step translate'
+        '[1/2] Building CXX object tools/translator/main.cpp.o'
+        '[2/2] Linking CXX executable translator.exe'
+        '@step compile'
+        '@progress 40 translating the game''s code'
+        '[1/3] Building CXX object game/src/z_actor.cpp.o'
+        '[3/3] Linking CXX executable vorlen.exe'
+        '@step runtime'
+    )
+}
+
+Describe 'a successful build' {
+    BeforeAll {
+        $script:Box = New-Sandbox -Archive
+        $script:Run = Invoke-Setup $Box (Get-StandardArguments $Box)
+        Assert-Exit $Run 0
+        $script:Launch = (Get-Calls $Run 'python.exe')[0]
+    }
+
+    It 'runs the launcher once with the source, the game file and the folder' {
+        (Get-Calls $Run 'python.exe').Count | Should -Be 1
+        $source = $Launch.Args[3]
+        $source | Should -BeLike "$($Box.Temp)*vorlen-main"
+        $Launch.Args | Should -Be @("$source\installer\launcher.py", 'install', '--source', $source,
+            '--nup', $Box.Nup, '--dir', (Join-Path $Box.Root 'Games/Vorlen'))
+    }
+
+    It 'goes through the steps in order, the launcher announcing those between "source" and "shortcuts"' {
+        Get-Steps $Run | Should -Be @('msys', 'packages', 'source', 'tools', 'check', 'translate', 'compile', 'runtime', 'shortcuts')
+    }
+
+    It 'runs the launcher with CLANG64 and MSYS2 first on PATH, MSYSTEM=CLANG64 and unbuffered Python' {
+        $Launch.Env.PATH | Should -BeLike "$($Box.Msys)\clang64\bin;$($Box.Msys)\usr\bin;*"
+        # ...followed by the PATH the script started with, whole.
+        $Launch.Env.PATH | Should -BeLike "*;*$($Box.Root)/no-such-folder:$($Box.Root)/bin:/usr/local/bin:/usr/bin:/bin"
+        $Launch.Env.MSYSTEM | Should -BeExactly 'CLANG64'
+        $Launch.Env.PYTHONUNBUFFERED | Should -BeExactly '1'
+    }
+
+    It "passes the launcher's output through unchanged and in order" {
+        $start = [array]::IndexOf($Run.Lines, $LauncherLines[0])
+        $start | Should -BeGreaterThan 0
+        $block = @($Run.Lines[$start..($Run.Lines.Count - 1)] | Where-Object { $_ -ne '[build] note: this line goes to the error output' })
+        $block[0..($LauncherLines.Count - 1)] | Should -Be $LauncherLines
+    }
+
+    It "passes the launcher's error output as plain lines" {
+        $Run.Lines | Should -Contain '[build] note: this line goes to the error output'
+    }
+
+    It 'says where it installs before the build starts' {
+        $said = [array]::IndexOf($Run.Lines, "[Vorlen] installing into $(Join-Path $Box.Root 'Games/Vorlen')")
+        $said | Should -BeGreaterThan -1
+        $said | Should -BeLessThan ([array]::IndexOf($Run.Lines, '@step tools'))
+    }
+}
+
+Describe 'a build with -Dlss' {
+    It 'adds --dlss, and nothing else, to the launcher' {
+        $box = New-Sandbox -Archive
+        $run = Invoke-Setup $box ((Get-StandardArguments $box) + '-Dlss')
+        Assert-Exit $run 0
+        $launch = Get-Calls $run 'python.exe'
+        $launch.Count | Should -Be 1
+        $source = $launch[0].Args[3]
+        $launch[0].Args | Should -Be @("$source\installer\launcher.py", 'install', '--source', $source,
+            '--nup', $box.Nup, '--dir', (Join-Path $box.Root 'Games/Vorlen'), '--dlss')
+        Get-Steps $run | Should -Be @('msys', 'packages', 'source', 'tools', 'dlss', 'check', 'translate', 'compile', 'runtime', 'shortcuts')
+    }
+}
+
+Describe 'a failed build' {
+    It 'launcher exit code <Code>: "the build failed", exit code 1, no shortcuts stage' -TestCases @(
+        @{ Code = 2 }
+        @{ Code = 1 }
+    ) {
+        param($Code)
+        $box = New-Sandbox -Archive
+        $dir = Join-Path $box.Root 'Games/Vorlen'
+        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment @{ VORLEN_TEST_LAUNCHER_EXIT = "$Code" }
+        Assert-Exit $run 1
+        $run.Lines[-1] | Should -BeExactly '[Vorlen] the build failed; see the messages above'
+        $run.Lines | Should -Contain '[build] error: the compiler stopped'
+        Get-Steps $run | Should -Not -Contain 'shortcuts'
+        $run.Output | Should -Not -Match 'installed\. Start the game'
+        Get-Calls $run 'shortcut' | Should -BeNullOrEmpty
+        Get-Calls $run 'icacls' | Should -BeNullOrEmpty
+        Test-Path -LiteralPath (Join-Path $dir 'vorlen.cmd') | Should -BeFalse
+    }
+}

@@ -1,0 +1,98 @@
+# The install folder: -Dir, the default installation, and the folder dialog.
+
+BeforeAll {
+    . (Join-Path $PSScriptRoot 'Harness.ps1')
+
+    function Get-LauncherDir($Run) {
+        $a = (Get-Calls $Run 'python.exe')[0].Args
+        $a[[array]::IndexOf($a, '--dir') + 1]
+    }
+    # The script's messages about the folder and the dialog ("~ folder-dialog"), in order.
+    function Get-FolderLines($Run) {
+        @($Run.Lines | Where-Object { $_ -like '~ folder-dialog' -or $_ -like '`[Vorlen`] installing into *' -or $_ -like '`[Vorlen`] an installation *' })
+    }
+    function New-Installation([string]$Folder, [string]$Marker) {
+        $file = Join-Path $Folder $Marker
+        $null = New-Item -ItemType Directory -Force -Path (Split-Path -Parent $file)
+        [IO.File]::WriteAllBytes($file, [byte[]](0))
+    }
+}
+
+Describe '-Dir given' {
+    It 'installs into <Case> without asking' -TestCases @(
+        @{ Case = 'an absolute folder with spaces and square brackets'; Dir = 'Games [PC]/Vorlen Game'; Absolute = $true }
+        @{ Case = 'a relative folder, made absolute from the current folder'; Dir = 'rel dir/Vorlen'; Absolute = $false }
+    ) {
+        param($Dir, $Absolute)
+        $box = New-Sandbox -Archive
+        $expected = Join-Path $box.Root $Dir
+        $given = if ($Absolute) { $expected } else { $Dir }
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $given, '-Msys', $box.Msys)
+        Assert-Exit $run 0
+        Get-FolderLines $run | Should -Be @("[Vorlen] installing into $expected")
+        Get-LauncherDir $run | Should -BeExactly $expected
+        Test-Path -LiteralPath (Join-Path $expected 'vorlen.cmd') | Should -BeTrue
+        Get-Calls $run 'folder-dialog' | Should -BeNullOrEmpty
+    }
+
+    It 'is used even when the default folder holds an installation' {
+        $box = New-Sandbox -Archive
+        New-Installation (Join-Path $box.AppData 'vorlen') 'main.img'
+        $dir = Join-Path $box.Root 'Elsewhere'
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $dir, '-Msys', $box.Msys)
+        Assert-Exit $run 0
+        Get-FolderLines $run | Should -Be @("[Vorlen] installing into $dir")
+    }
+}
+
+Describe 'no -Dir, the default folder (LOCALAPPDATA\vorlen) holding an installation' {
+    It 'updates it there without asking when it holds <Marker>' -TestCases @(
+        @{ Marker = 'main.img' }
+        @{ Marker = 'app/vorlen.exe' }
+    ) {
+        param($Marker)
+        $box = New-Sandbox -Archive
+        $default = Join-Path $box.AppData 'vorlen'
+        New-Installation $default $Marker
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys)
+        Assert-Exit $run 0
+        Get-FolderLines $run | Should -Be @(
+            "[Vorlen] an installation is already in $($box.AppData)\vorlen, so it is updated there"
+            "[Vorlen] installing into $default")
+        Get-LauncherDir $run | Should -BeExactly $default
+    }
+}
+
+Describe 'no -Dir, folder dialog' {
+    # Answer: what the dialog returns; Expect: the folder installed into, relative to the
+    # sandbox ("{default}" is LOCALAPPDATA\vorlen).
+    It '<Case>' -TestCases @(
+        @{ Case = 'picking an installation (holding app\vorlen.exe) installs into it'
+            Prepare = 'My Games [PC]/app/vorlen.exe'; Answer = 'ok:My Games [PC]'; Expect = 'My Games [PC]' }
+        @{ Case = 'picking any other folder installs into its Vorlen subfolder'
+            Prepare = 'D Games/readme.txt'; Answer = 'ok:D Games'; Expect = 'D Games/Vorlen' }
+        @{ Case = 'cancelling installs into the default folder'
+            Prepare = $null; Answer = $null; Expect = '{default}' }
+        @{ Case = 'confirming without a folder installs into the default folder'
+            Prepare = $null; Answer = 'ok:'; Expect = '{default}' }
+        @{ Case = 'a default folder without main.img or app\vorlen.exe still asks'
+            Prepare = 'appdata/vorlen/source/installer/launcher.py'; Answer = $null; Expect = '{default}' }
+        @{ Case = 'a default folder whose main.img is a folder still asks'
+            Prepare = 'appdata/vorlen/main.img/x'; Answer = $null; Expect = '{default}' }
+    ) {
+        param($Prepare, $Answer, $Expect)
+        $box = New-Sandbox -Archive
+        if ($Prepare) { New-Installation $box.Root $Prepare }
+        $answer = if ($Answer -and $Answer -ne 'ok:') { 'ok:' + (Join-Path $box.Root $Answer.Substring(3)) } else { $Answer }
+        $expected = if ($Expect -eq '{default}') { Join-Path $box.AppData 'vorlen' } else { Join-Path $box.Root $Expect }
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys) -Environment @{ VORLEN_TEST_FOLDER = $answer }
+        Assert-Exit $run 0
+        Get-FolderLines $run | Should -Be @('~ folder-dialog', "[Vorlen] installing into $expected")
+        $dialog = Get-Calls $run 'folder-dialog'
+        $dialog.Count | Should -Be 1
+        $dialog[0].Args | Should -Be @(
+            "Choose where to install Vorlen (a Vorlen folder is made there). Cancel: $($box.AppData)\vorlen"
+            'ShowNewFolderButton=True')
+        Get-LauncherDir $run | Should -BeExactly $expected
+    }
+}

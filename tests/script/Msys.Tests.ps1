@@ -1,0 +1,174 @@
+# The script's first stages: the platform check, setting up MSYS2 and its packages.
+
+BeforeAll {
+    . (Join-Path $PSScriptRoot 'Harness.ps1')
+    $script:Packages = 'clang', 'lld', 'cmake', 'ninja', 'python', 'pkgconf', 'sdl3', 'opus', 'ffmpeg',
+        'vulkan-loader', 'vulkan-headers', 'fmt', 'zstd', 'lz4'
+    $script:PackageCommand = 'pacman -S --needed --noconfirm ' + (($Packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' ')
+}
+
+Describe 'platform check' {
+    It 'stops on 32-bit Windows before anything else: one line, exit code 1' {
+        $box = New-Sandbox -Archive
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ PROCESSOR_ARCHITECTURE = 'x86' }
+        Assert-Exit $run 1
+        $run.Lines | Should -Be @('[Vorlen] a 64-bit Windows is required')
+        $run.Calls | Should -BeNullOrEmpty
+    }
+
+    It 'goes on under <Case>' -TestCases @(
+        @{ Case = '64-bit PowerShell on 64-bit Windows'; Arch = 'AMD64'; Wow = $null }
+        @{ Case = '32-bit PowerShell on 64-bit Windows'; Arch = 'x86'; Wow = 'AMD64' }
+        @{ Case = 'Windows on ARM'; Arch = 'ARM64'; Wow = $null }
+    ) {
+        param($Arch, $Wow)
+        $box = New-Sandbox -Archive
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ PROCESSOR_ARCHITECTURE = $Arch; PROCESSOR_ARCHITEW6432 = $Wow }
+        Assert-Exit $run 0
+        $run.Lines[0] | Should -Be '@step msys'
+        $run.Lines | Should -Not -Contain '[Vorlen] a 64-bit Windows is required'
+    }
+}
+
+Describe 'MSYS2 already installed' {
+    BeforeAll {
+        $script:Box = New-Sandbox -Archive
+        $script:Run = Invoke-Setup $Box (Get-StandardArguments $Box)
+        Assert-Exit $Run 0
+    }
+
+    It 'goes from "@step msys" straight to "@step packages", installing nothing' {
+        $Run.Lines[0] | Should -Be '@step msys'
+        $Run.Lines[1] | Should -Be '@step packages'
+        Get-Calls $Run 'winget' | Should -BeNullOrEmpty
+        Get-Calls $Run 'msys2-installer.exe' | Should -BeNullOrEmpty
+        @(Get-Calls $Run 'download' | Where-Object { $_.Args[0] -like '*msys2*' }) | Should -BeNullOrEmpty
+    }
+
+    It 'says what it does next' {
+        $Run.Lines[2] | Should -Be '[Vorlen] updating MSYS2 and installing the build tools (this takes a while the first time)'
+    }
+
+    It 'updates twice, then installs the 14 CLANG64 packages in order, all through MSYS2 bash -lc' {
+        $calls = Get-Calls $Run 'bash.exe'
+        $calls.Count | Should -Be 3
+        $calls | ForEach-Object { $_.Args[0] } | Should -Be @('-lc', '-lc', '-lc')
+        $calls | ForEach-Object { $_.Args.Count } | Should -Be @(2, 2, 2)
+        $calls[0].Args[1] | Should -BeExactly 'pacman -Syu --noconfirm'
+        $calls[1].Args[1] | Should -BeExactly 'pacman -Syu --noconfirm'
+        $calls[2].Args[1] | Should -BeExactly $PackageCommand
+        ($calls[2].Args[1] -split ' ').Count | Should -Be (4 + 14)
+    }
+
+    It 'runs the package installation in a CLANG64 shell that stays in the current folder' {
+        $install = (Get-Calls $Run 'bash.exe')[2]
+        $install.Env.MSYSTEM | Should -BeExactly 'CLANG64'
+        $install.Env.CHERE_INVOKING | Should -BeExactly '1'
+    }
+
+    It "passes pacman's output through, error output included" {
+        $Run.Lines | Should -Contain ':: Starting core system upgrade...'
+        $Run.Lines | Should -Contain 'resolving dependencies...'
+        $Run.Lines | Should -Contain 'warning: terminate MSYS2 without returning to shell and check for updates again'
+    }
+}
+
+Describe 'pacman update runs' {
+    It 'never end the script (update exit codes <Exits>)' -TestCases @(
+        @{ Exits = '1 0' }    # the first run updates the core and stops
+        @{ Exits = '1 1' }
+        @{ Exits = '255 127' }
+    ) {
+        param($Exits)
+        $box = New-Sandbox -Archive
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_SYU_EXITS = $Exits }
+        Assert-Exit $run 0
+        $bash = Get-Calls $run 'bash.exe'
+        $bash.Count | Should -Be 3
+        $bash[2].Args[1] | Should -BeExactly $PackageCommand
+        (Get-Steps $run)[-1] | Should -Be 'shortcuts'
+    }
+
+    It 'a failed package installation ends the script with "MSYS2 command failed: " and the command' {
+        $box = New-Sandbox -Archive
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1' }
+        $run.ExitCode | Should -Not -Be 0
+        Get-FlatOutput $run | Should -Match ([regex]::Escape("MSYS2 command failed: $PackageCommand"))
+        Get-Steps $run | Should -Be @('msys', 'packages')
+        Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
+    }
+}
+
+Describe 'MSYS2 missing' {
+    It 'winget installs it into the MSYS2 root; nothing is downloaded' {
+        $box = New-Sandbox -NoMsys -Winget -Installer -Archive
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_WINGET_INSTALLS = '1'; VORLEN_TEST_WINGET_EXIT = '0' }
+        Assert-Exit $run 0
+        $run.Lines[0..1] | Should -Be @('@step msys', "[Vorlen] installing MSYS2 (build environment) into $($box.Msys)")
+        $winget = Get-Calls $run 'winget'
+        $winget.Count | Should -Be 1
+        $winget[0].Args | Should -Be @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
+            '--accept-package-agreements', '--accept-source-agreements', '--location', $box.Msys)
+        Get-Calls $run 'msys2-installer.exe' | Should -BeNullOrEmpty
+        @(Get-Calls $run 'download' | Where-Object { $_.Args[0] -like '*msys2*' }) | Should -BeNullOrEmpty
+        $run.Lines | Should -Contain '@step packages'
+    }
+
+    It 'winget failing (whatever it answers), the downloaded installer sets it up' {
+        $box = New-Sandbox -NoMsys -Winget -Installer -Archive
+        # A Windows-style root: the installer must get it with forward slashes.
+        $root = "$($box.Root)\msys64"
+        $arguments = @('-Nup', $box.Nup, '-Dir', (Join-Path $box.Root 'Games/Vorlen'), '-Msys', $root)
+        $run = Invoke-Setup $box $arguments -Environment @{ VORLEN_TEST_WINGET_EXIT = '0'; VORLEN_TEST_INSTALLER_INSTALLS = '1' }
+        Assert-Exit $run 0
+        (Get-Calls $run 'winget').Count | Should -Be 1
+        $download = Get-Calls $run 'download'
+        $download[0].Args[0] | Should -BeExactly 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe'
+        $download[0].Args[1] | Should -BeExactly "$($box.Temp)\msys2-installer.exe"
+        $installer = Get-Calls $run 'msys2-installer.exe'
+        $installer.Count | Should -Be 1
+        $installer[0].Args | Should -Be @('in', '--confirm-command', '--accept-messages', '--root', "$($box.Root)/msys64")
+    }
+
+    Context 'without winget' {
+        BeforeAll {
+            $script:Box = New-Sandbox -NoMsys -Installer -Archive
+            $script:Run = Invoke-Setup $Box (Get-StandardArguments $Box) -Environment @{ VORLEN_TEST_INSTALLER_INSTALLS = '1' }
+            Assert-Exit $Run 0
+        }
+
+        It 'downloads the MSYS2 installer over HTTPS into the temporary folder and runs it unattended' {
+            Get-Calls $Run 'winget' | Should -BeNullOrEmpty
+            $download = Get-Calls $Run 'download'
+            $download[0].Args[0] | Should -BeExactly 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe'
+            $download[0].Args[1] | Should -BeExactly "$($Box.Temp)\msys2-installer.exe"
+            $download[0].Args[2] | Should -Be 'UseBasicParsing=True'
+            (Get-Calls $Run 'msys2-installer.exe')[0].Args | Should -Be @('in', '--confirm-command', '--accept-messages', '--root', $Box.Msys)
+            $Run.Lines | Should -Contain '@step packages'
+        }
+
+        It "keeps the installer's output from the log and deletes the installer" {
+            $Run.Output | Should -Not -Match 'installer: '
+            Test-Path -LiteralPath (Join-Path $Box.Temp 'msys2-installer.exe') | Should -BeFalse
+        }
+    }
+
+    It 'neither winget nor the installer managing it: says where to get MSYS2, exit code 1' {
+        $box = New-Sandbox -NoMsys -Winget -Installer -Archive
+        $run = Invoke-Setup $box (Get-StandardArguments $box)
+        Assert-Exit $run 1
+        $run.Lines[-1] | Should -BeExactly '[Vorlen] MSYS2 could not be installed; install it from https://www.msys2.org and run this again'
+        Get-Steps $run | Should -Be @('msys')
+        Test-Path -LiteralPath (Join-Path $box.Temp 'msys2-installer.exe') | Should -BeFalse
+    }
+
+    It 'the installer download failing ends the script with a non-zero exit code' {
+        $box = New-Sandbox -NoMsys -Archive    # nothing served at the installer's address
+        $run = Invoke-Setup $box (Get-StandardArguments $box)
+        $run.ExitCode | Should -Not -Be 0
+        $run.Output | Should -Match '404'
+        Get-Steps $run | Should -Be @('msys')
+        Get-Calls $run 'msys2-installer.exe' | Should -BeNullOrEmpty
+        Get-Calls $run 'bash.exe' | Should -BeNullOrEmpty
+    }
+}

@@ -1,0 +1,152 @@
+# The source tree (downloaded, or the checkout the script stands in) and the game file.
+
+BeforeAll {
+    . (Join-Path $PSScriptRoot 'Harness.ps1')
+    $script:GameTitle = 'Select your dump of The Legend of Zelda: Ocarina of Time (Switch 2; update v131072 is the tested one)'
+    $script:GameFilter = 'Switch 2 package (*.nup)|*.nup|All files (*.*)|*.*'
+
+    function Get-LauncherArg($Run, [string]$Option) {
+        $a = (Get-Calls $Run 'python.exe')[0].Args
+        $a[[array]::IndexOf($a, $Option) + 1]
+    }
+    function Get-DownloadFolders($Box) {
+        @(Get-ChildItem -LiteralPath $Box.Temp -Directory -Filter 'vorlen-*')
+    }
+}
+
+Describe 'a run as the installer starts it: the script alone, a game file given' {
+    BeforeAll {
+        $script:Box = New-Sandbox -Archive
+        $script:Run = Invoke-Setup $Box (Get-StandardArguments $Box)
+        Assert-Exit $Run 0
+    }
+
+    It 'says so right after "@step source" and fetches the main branch archive over HTTPS' {
+        $at = [array]::IndexOf($Run.Lines, '@step source')
+        $Run.Lines[$at + 1] | Should -BeExactly '[Vorlen] downloading vorlen-port/vorlen'
+        $download = Get-Calls $Run 'download'
+        $download.Count | Should -Be 1
+        $download[0].Args[0] | Should -BeExactly 'https://codeload.github.com/vorlen-port/vorlen/zip/refs/heads/main'
+        $download[0].Args[1] | Should -Match ('^' + [regex]::Escape($Box.Temp) + '\\vorlen-[0-9a-f]{8}-([0-9a-f]{4}-){3}[0-9a-f]{12}\\src\.zip$')
+    }
+
+    It "builds from the archive's top folder" {
+        $folder = Split-Path -Parent ((Get-Calls $Run 'download')[0].Args[1] -replace '\\', '/')
+        $source = Join-Path $folder 'vorlen-main'
+        Get-LauncherArg $Run '--source' | Should -BeExactly $source
+        (Get-Calls $Run 'python.exe')[0].Args[0] | Should -BeExactly "$source\installer\launcher.py"
+    }
+
+    It 'deletes the downloaded folder after a successful build' {
+        Get-DownloadFolders $Box | Should -BeNullOrEmpty
+    }
+
+    It 'takes a game file whose name holds square brackets and spaces, without asking' {
+        $Box.Nup | Should -BeLike '*`[v131072`] (Switch 2).nup'
+        Get-LauncherArg $Run '--nup' | Should -BeExactly $Box.Nup
+        Get-Calls $Run 'open-file-dialog' | Should -BeNullOrEmpty
+        $Run.Output | Should -Not -Match 'no such file'
+    }
+}
+
+Describe 'source tree download, other cases' {
+    It 'takes the repository from -Repo' {
+        $box = New-Sandbox -Archive -Repo 'someone-else/vorlen-fork'
+        $run = Invoke-Setup $box ((Get-StandardArguments $box) + @('-Repo', 'someone-else/vorlen-fork'))
+        Assert-Exit $run 0
+        $run.Lines | Should -Contain '[Vorlen] downloading someone-else/vorlen-fork'
+        (Get-Calls $run 'download')[0].Args[0] | Should -BeExactly 'https://codeload.github.com/someone-else/vorlen-fork/zip/refs/heads/main'
+    }
+
+    It 'leaves the downloaded source in the temporary folder when the build fails' {
+        $box = New-Sandbox -Archive
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_LAUNCHER_EXIT = '1' }
+        Assert-Exit $run 1
+        $left = Get-DownloadFolders $box
+        $left.Count | Should -Be 1
+        Test-Path -LiteralPath (Join-Path $left[0].FullName 'vorlen-main/tools/build_game.py') | Should -BeTrue
+    }
+
+    It 'a failed download ends the script before the build' {
+        $box = New-Sandbox    # nothing served at the archive's address
+        $run = Invoke-Setup $box (Get-StandardArguments $box)
+        $run.ExitCode | Should -Not -Be 0
+        Get-FlatOutput $run | Should -Match '404'
+        Get-Steps $run | Should -Be @('msys', 'packages', 'source')
+        Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
+    }
+}
+
+Describe 'source checkout beside the script' {
+    It 'builds from the checkout and downloads nothing (checkout folder "<Folder>")' -TestCases @(
+        @{ Folder = 'vorlen' }
+        @{ Folder = 'vorlen [main] copy' }    # square brackets: the test for the tree is literal
+    ) {
+        param($Folder)
+        $box = New-Sandbox    # no archive served: a download would fail
+        $checkout = Join-Path $box.Root $Folder
+        $null = New-Item -ItemType Directory -Path (Join-Path $checkout 'tools'), (Join-Path $checkout 'installer')
+        Set-Content -LiteralPath (Join-Path $checkout 'tools/build_game.py') -Value '# build'
+        $script = Join-Path $checkout 'install.ps1'
+        Copy-Item -LiteralPath $box.Script -Destination $script
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -ScriptPath $script
+        Assert-Exit $run 0
+        Get-Calls $run 'download' | Should -BeNullOrEmpty
+        $run.Output | Should -Not -Match 'downloading'
+        Get-LauncherArg $run '--source' | Should -BeExactly $checkout
+        (Get-Calls $run 'python.exe')[0].Args[0] | Should -BeExactly "$checkout\installer\launcher.py"
+        Test-Path -LiteralPath (Join-Path $checkout 'tools/build_game.py') | Should -BeTrue
+    }
+}
+
+Describe 'game file' {
+    # Given: what -Nup names ("missing" file, a "folder", or nothing). Dialog: what the file
+    # dialog answers. Said: the script's "no ..." messages and the dialog ("~"), in order.
+    It '<Case>' -TestCases @(
+        @{ Case = 'missing file, dialog cancelled: no game file selected, exit 1'
+            Given = 'missing'; Dialog = 'cancel'; Exit = 1
+            Said = @('no such file: {missing} - choose the game file', '~', 'no game file selected') }
+        @{ Case = 'missing file, another file chosen in the dialog: that one is built'
+            Given = 'missing'; Dialog = 'game'; Exit = 0
+            Said = @('no such file: {missing} - choose the game file', '~') }
+        @{ Case = 'a folder instead of a file counts as missing'
+            Given = 'folder'; Dialog = 'game'; Exit = 0
+            Said = @('no such file: {folder} - choose the game file', '~') }
+        @{ Case = 'no -Nup: the dialog opens at once'
+            Given = 'none'; Dialog = 'game'; Exit = 0; Said = @('~') }
+        @{ Case = 'no -Nup, dialog cancelled: no game file selected, exit 1'
+            Given = 'none'; Dialog = 'cancel'; Exit = 1; Said = @('~', 'no game file selected') }
+        @{ Case = 'the dialog naming a file that does not exist: no such file, exit 1'
+            Given = 'none'; Dialog = 'missing'; Exit = 1; Said = @('~', 'no such file: {missing}') }
+    ) {
+        param($Given, $Dialog, $Exit, $Said)
+        $box = New-Sandbox -Archive
+        $paths = @{
+            missing = Join-Path $box.Root 'games/gone [v131072].nup'
+            folder  = Join-Path $box.Root 'games'
+            game    = $box.Nup
+        }
+        $arguments = @('-Dir', (Join-Path $box.Root 'Games/Vorlen'), '-Msys', $box.Msys)
+        if ($Given -ne 'none') { $arguments += @('-Nup', $paths[$Given]) }
+        $answer = if ($Dialog -eq 'cancel') { $null } else { 'ok:' + $paths[$Dialog] }
+        $run = Invoke-Setup $box $arguments -Environment @{ VORLEN_TEST_OPEN_FILE = $answer }
+        Assert-Exit $run $Exit
+
+        $expected = @($Said | ForEach-Object {
+                if ($_ -eq '~') { '~ open-file-dialog' }
+                else { '[Vorlen] ' + ($_ -replace '\{missing\}', $paths.missing -replace '\{folder\}', $paths.folder) }
+            })
+        @($run.Lines | Where-Object { $_ -like '`[Vorlen`] no *' -or $_ -like '~ *' }) | Should -Be $expected
+
+        $dialogs = Get-Calls $run 'open-file-dialog'
+        $dialogs.Count | Should -Be 1
+        $dialogs[0].Args | Should -Be @($GameTitle, $GameFilter)
+        if ($Exit -eq 0) {
+            Get-LauncherArg $run '--nup' | Should -BeExactly $box.Nup
+        } else {
+            $run.Lines[-1] | Should -BeExactly "[Vorlen] $($Said[-1] -replace '\{missing\}', $paths.missing)"
+            Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
+            Get-Steps $run | Should -Be @('msys', 'packages', 'source')
+        }
+    }
+}
