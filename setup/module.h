@@ -1,0 +1,23 @@
+// The installer's one module. Every subsystem source is compiled into a single translation
+// unit, so the state they share stays private (an unnamed namespace) while the test programs
+// compile exactly the same text and reach it directly.
+#pragma once
+
+#include <windows.h>
+#include <commctrl.h>
+#include <commdlg.h>
+#include <shellapi.h>
+#include <shlobj.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cwchar>
+#include <string>
+#include <vector>
+
+#include "install_script.h"
+
+#include "state.cpp"
+#include "progress.cpp"
+#include "paint.cpp"
+#include "app.cpp"

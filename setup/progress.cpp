@@ -1,0 +1,178 @@
+// Progress tracking: the ten install steps, how each line of the script's output moves them,
+// and the details log.
+
+namespace {
+
+// Starts the step named by `key`, closing every step before it; "done" closes them all.
+// Tick arithmetic is unsigned 32-bit on purpose: a counter wrap between start and now still
+// gives the true difference.
+void Begin(const std::wstring& key) {
+  int index = -1;
+  for (int i = 0; i < kStepCount; ++i) {
+    if (key == steps[i].key) index = i;
+  }
+  if (index < 0 && key != L"done") return;
+  DWORD now = Now();
+  int closed = index < 0 ? kStepCount : index;
+  for (int i = 0; i < closed; ++i) {
+    if (steps[i].state == Running) steps[i].elapsed = now - steps[i].start;
+    steps[i].state = Done;
+  }
+  current = index;
+  fraction = 0;
+  if (index >= 0) {
+    steps[index].state = Running;
+    steps[index].start = now;
+  }
+}
+
+// A new installation: every step pending again. `start` keeps its value; nothing reads it
+// before the step runs.
+void ResetProgress() {
+  for (InstallStep& step : steps) {
+    step.state = Pending;
+    step.elapsed = 0;
+  }
+  current = -1;
+  fraction = 0;
+  failure.clear();
+  doing = L"Starting...";
+}
+
+// Overall progress: done weights plus the running step's share, over all weights. Not clamped:
+// the figure is what the model says; what is drawn is clamped where it is drawn.
+double Progress() {
+  double total = 0;
+  double done = 0;
+  for (const InstallStep& step : steps) {
+    total += step.weight;
+    if (step.state == Done) done += step.weight;
+    if (step.state == Running) done += step.weight * fraction;
+  }
+  return total > 0 ? done / total : 0;
+}
+
+// --- The details log -------------------------------------------------------------------------
+//
+// The log keeps the newest output: whenever a line is added to a log of more than 400000
+// characters, the older half goes first. Each EM_REPLACESEL on a shown multi-line edit costs
+// milliseconds whatever the line's length, so line-by-line appending cannot keep up with a
+// build's bursts. Lines are therefore gathered here and handed to the control in one update
+// per batch (FlushLog); the text that results is exactly what line-by-line appending makes,
+// cut points included.
+
+constexpr size_t kLogLimit = 400000;
+
+size_t log_shown;        // characters the control holds
+size_t log_drop;         // characters to cut from the front of the control at the next flush
+std::wstring log_tail;   // text to append at the next flush
+
+size_t LogLength() { return log_shown - log_drop + log_tail.size(); }
+
+void AppendLog(const std::wstring& line) {
+  size_t length = LogLength();
+  if (length > kLogLimit) {
+    size_t cut = length / 2;
+    size_t from_control = log_shown - log_drop;
+    if (cut <= from_control) {
+      log_drop += cut;
+    } else {
+      log_drop = log_shown;
+      log_tail.erase(0, cut - from_control);
+    }
+  }
+  log_tail += line;
+  log_tail += L"\r\n";
+}
+
+bool LogPending() { return log_drop > 0 || !log_tail.empty(); }
+
+// Brings the control up to date with one cut and one append at most.
+void FlushLog() {
+  if (!LogPending()) return;
+  if (log_drop > 0) {
+    SendMessageW(log_edit, EM_SETSEL, 0, static_cast<LPARAM>(log_drop));
+    SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+  }
+  if (!log_tail.empty()) {
+    int end = GetWindowTextLengthW(log_edit);
+    SendMessageW(log_edit, EM_SETSEL, end, end);
+    SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(log_tail.c_str()));
+  }
+  log_shown = log_shown - log_drop + log_tail.size();
+  log_drop = 0;
+  log_tail.clear();
+}
+
+// Empties the log for a new installation.
+void ClearLog() {
+  log_shown = 0;
+  log_drop = 0;
+  log_tail.clear();
+  SetWindowTextW(log_edit, L"");
+}
+
+// --- The output line interpreter -------------------------------------------------------------
+
+bool StartsWith(const std::wstring& text, const wchar_t* prefix) {
+  size_t length = wcslen(prefix);
+  return text.size() >= length && text.compare(0, length, prefix) == 0;
+}
+
+// Build tool status line "[n/m] description": sets fraction and doing. False when the line is
+// not one (no match, or m not above 0).
+bool ReadBuildProgress(const std::wstring& line) {
+  int n = 0;
+  int m = 0;
+  int consumed = 0;
+  if (swscanf(line.c_str(), L"[%d/%d] %n", &n, &m, &consumed) != 2 || m <= 0) return false;
+  fraction = static_cast<double>(n) / m;
+  std::wstring rest = line.substr(consumed);
+  std::wstring count = std::to_wstring(n) + L" of " + std::to_wstring(m) + L")";
+  size_t object = rest.find(L".cpp.o");
+  if (object != std::wstring::npos) {
+    size_t slash = rest.find_last_of(L"/\\", object);
+    size_t stem = slash == std::wstring::npos ? 0 : slash + 1;
+    const wchar_t* noun = L"the translator";
+    if (current >= 0 && steps[current].key == std::wstring(L"compile")) noun = L"the game's code";
+    if (current >= 0 && steps[current].key == std::wstring(L"runtime")) noun = L"Vorlen";
+    doing = L"Compiling " + std::wstring(noun) + L": " + rest.substr(stem, object - stem) +
+            L"  (file " + count;
+  } else {
+    doing = rest.substr(0, 90) + L"  (" + count;
+  }
+  return true;
+}
+
+// "[Vorlen] " and "[build] " messages: the note of what is happening, and failures.
+void ReadMessage(const std::wstring& line) {
+  std::wstring message = line.substr(line.find(L"] ") + 2);
+  bool echo = message.find(L" ...") != std::wstring::npos ||
+              (message.size() >= 3 && message.compare(1, 2, L":\\") == 0) ||
+              StartsWith(message, L"cmake ");
+  if (!echo) doing = message.substr(0, 120);
+  if (StartsWith(message, L"error: ")) failure = message.substr(7);
+}
+
+// One complete line of output (no line feed; a carriage return may end it).
+void ReadLine(std::wstring line) {
+  while (!line.empty() && (line.back() == L' ' || line.back() == L'\r')) line.pop_back();
+  if (line.empty()) return;
+  if (StartsWith(line, L"@step ")) {
+    Begin(line.substr(6));
+    return;
+  }
+  if (StartsWith(line, L"@progress ")) {
+    fraction = _wtoi(line.c_str() + 10) / 100.0;
+    size_t space = line.find(L' ', 10);
+    if (space != std::wstring::npos && space + 1 < line.size()) doing = line.substr(space + 1);
+    return;
+  }
+  if (!ReadBuildProgress(line) &&
+      (StartsWith(line, L"[Vorlen] ") || StartsWith(line, L"[build] "))) {
+    ReadMessage(line);
+  }
+  AppendLog(line);
+}
+
+}  // namespace

@@ -1,0 +1,98 @@
+// Start-up and state: every variable the installer keeps, with its initial value.
+// All of it belongs to the window thread; the reader thread only reads `window` and `child`.
+
+namespace {
+
+enum Page : int { Choices = 0, Installing = 1, Finished = 2, Stopped = 3 };
+
+enum StepState : int { Pending = 0, Running = 1, Done = 2, Failed = 3 };
+
+struct FoundGame {
+  std::wstring path;
+  FILETIME written;
+  unsigned long long size;
+};
+
+struct InstallStep {
+  const wchar_t* key;
+  const wchar_t* label;
+  int weight;
+  int state;
+  DWORD start;
+  DWORD elapsed;
+};
+
+constexpr int kStepCount = 10;
+
+// The installation as the user sees it; the keys are what "@step " lines name.
+constexpr InstallStep kSteps[kStepCount] = {
+    {L"msys", L"Set up the build environment (MSYS2)", 6, Pending, 0, 0},
+    {L"packages", L"Download the build tools", 10, Pending, 0, 0},
+    {L"source", L"Get Vorlen's source", 2, Pending, 0, 0},
+    {L"tools", L"Prepare the translator", 3, Pending, 0, 0},
+    {L"dlss", L"Download NVIDIA DLSS (if chosen)", 1, Pending, 0, 0},
+    {L"check", L"Read and check your game", 3, Pending, 0, 0},
+    {L"translate", L"Translate the game's code", 6, Pending, 0, 0},
+    {L"compile", L"Compile the game", 55, Pending, 0, 0},
+    {L"runtime", L"Build Vorlen", 13, Pending, 0, 0},
+    {L"shortcuts", L"Create the shortcuts", 2, Pending, 0, 0},
+};
+
+int dpi = 96;
+int current = -1;
+InstallStep steps[kStepCount] = {kSteps[0], kSteps[1], kSteps[2], kSteps[3], kSteps[4],
+                                 kSteps[5], kSteps[6], kSteps[7], kSteps[8], kSteps[9]};
+std::wstring install_dir;
+std::wstring doing = L"Starting...";
+std::wstring failure;
+std::wstring pending_line;
+std::wstring nup_note;
+std::wstring space_note;
+std::vector<FoundGame> found_games;
+
+HFONT font;
+HFONT bold_font;
+HFONT heading_font;
+HFONT title_font;
+HFONT mono_font;
+HBRUSH bg_brush;
+HBRUSH field_brush;
+HBRUSH panel_brush;
+HICON icon;
+
+HWND window;
+DWORD started;
+
+HWND nup_edit;
+HWND nup_browse;
+HWND dir_edit;
+HWND dir_browse;
+HWND dlss_check;
+HWND log_edit;
+HWND details_button;
+HWND folder_button;
+HWND back_button;
+HWND close_button;
+HWND install_button;
+HWND play_button;
+
+Page page = Choices;
+bool details;
+HANDLE child;
+bool nup_ok;
+bool space_ok;
+double fraction;
+
+// Where the tick count comes from. Tests point it at a clock of their own so that start,
+// elapsed and the 32-bit wrap can be checked exactly.
+DWORD(WINAPI* tick_source)() = GetTickCount;
+
+DWORD Now() { return tick_source(); }
+
+// Every length in the design is in pixels at 96 DPI; this is the one way it reaches the screen.
+int Scale(int length) { return MulDiv(length, dpi, 96); }
+
+// A size read from the window, back in 96-DPI units, before any layout arithmetic.
+int Unscale(int pixels) { return MulDiv(pixels, 96, dpi); }
+
+}  // namespace

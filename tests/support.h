@@ -1,0 +1,60 @@
+// Shared by the test programs: the module itself, a clock the tests set, and a way back to the
+// state the installer starts with.
+#pragma once
+
+#include "module.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+DWORD test_now = 0;
+DWORD WINAPI TestTick() { return test_now; }
+
+// The state as it is before wWinMain runs, with the tests' clock in place of the system's.
+void ResetState() {
+  for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
+  current = -1;
+  fraction = 0;
+  doing = L"Starting...";
+  failure.clear();
+  pending_line.clear();
+  install_dir.clear();
+  nup_note.clear();
+  space_note.clear();
+  found_games.clear();
+  page = Choices;
+  details = false;
+  nup_ok = false;
+  space_ok = false;
+  started = 0;
+  dpi = 96;
+  log_shown = 0;
+  log_drop = 0;
+  log_tail.clear();
+  test_now = 0;
+  tick_source = TestTick;
+}
+
+// A real read-only multi-line edit like the installer's log (Wine makes none without a display).
+HWND MakeLogControl(bool visible = false) {
+  HWND edit = CreateWindowExW(0, L"EDIT", L"",
+                              (visible ? WS_VISIBLE | WS_OVERLAPPEDWINDOW : WS_POPUP) | WS_VSCROLL |
+                                  ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY,
+                              0, 0, 600, 400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  SendMessageW(edit, EM_LIMITTEXT, 0, 0);
+  return edit;
+}
+
+std::wstring WindowText(HWND control) {
+  int length = GetWindowTextLengthW(control);
+  std::wstring text(length, L'\0');
+  if (length > 0) GetWindowTextW(control, &text[0], length + 1);
+  return text;
+}
+
+struct StateTest : ::testing::Test {
+  void SetUp() override { ResetState(); }
+};
+
+}  // namespace

@@ -1,0 +1,11 @@
+#!/usr/bin/env bash
+# Builds and runs the benchmarks; each figure is printed on a line of its own as "name: value unit".
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/build.sh
+export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all
+exec xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  wineserver -p
+  wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
+  for b in build/bench/*.exe; do wine "$b" || exit 1; done
+  wineserver -k 2>/dev/null' </dev/null

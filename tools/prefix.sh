@@ -1,0 +1,13 @@
+#!/usr/bin/env bash
+# Makes the build folder's private Wine prefix once (it takes a while); later calls return at once.
+set -euo pipefail
+build=${1:-build}
+export WINEPREFIX="$(cd "$build" && pwd)/wineprefix" WINEDEBUG=-all
+if [ ! -f "$WINEPREFIX/.made" ]; then
+  echo "making the Wine prefix in $WINEPREFIX"
+  rm -rf "$WINEPREFIX"
+  # No display here: the prefix needs none, and Wine must not remember one.
+  DISPLAY= wineboot -i >/dev/null 2>&1 || true
+  wineserver -w
+  touch "$WINEPREFIX/.made"
+fi
