@@ -20,4 +20,5 @@
 #include "state.cpp"
 #include "progress.cpp"
 #include "paint.cpp"
+#include "choice.cpp"
 #include "app.cpp"

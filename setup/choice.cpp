@@ -1,0 +1,217 @@
+// Game and folder choice: finding game files in the profile folders, the checks that decide
+// whether Install may be pressed, the game-file menu and file dialog, the folder chooser and
+// the default folder.
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+constexpr unsigned long long kGiB = 1ull << 30;
+constexpr unsigned long long kMiB = 1ull << 20;
+constexpr unsigned long long kSmallestGame = kGiB;       // a file of exactly this size passes
+constexpr unsigned long long kBuildRoom = 16ull * kGiB;  // free space that passes outright
+constexpr size_t kMostGames = 12;
+constexpr DWORD kEnvBuffer = 260;
+constexpr UINT kOtherFile = 1000;  // menu id of "Browse for another file..."
+
+// A variable of the environment, or nothing when it is missing, empty or does not fit the
+// buffer of 260 characters (the call then reports the size it would need, terminator included).
+std::optional<std::wstring> Environment(const wchar_t* name) {
+  wchar_t buffer[kEnvBuffer];
+  DWORD length = GetEnvironmentVariableW(name, buffer, kEnvBuffer);
+  if (length == 0 || length >= kEnvBuffer) return std::nullopt;
+  return std::wstring(buffer, length);
+}
+
+// Where the installation goes when the folder field is left empty; the install script falls
+// back to the same folder on its own.
+std::wstring DefaultDir() {
+  std::optional<std::wstring> base = Environment(L"LOCALAPPDATA");
+  return (base ? *base : std::wstring(L"C:")) + L"\\vorlen";
+}
+
+// Sizes as people read them on this page: powers of two, one decimal from 1 GB up.
+std::wstring SizeText(unsigned long long bytes) {
+  wchar_t buffer[32];
+  if (bytes >= kGiB) {
+    swprintf(buffer, 32, L"%.1f GB", static_cast<double>(bytes) / kGiB);
+  } else {
+    swprintf(buffer, 32, L"%.0f MB", static_cast<double>(bytes) / kMiB);
+  }
+  return buffer;
+}
+
+// The last part of a path; both separators count, as people paste either.
+std::wstring NameOf(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"/\\");
+  return slash == std::wstring::npos ? path : path.substr(slash + 1);
+}
+
+// The path one level up, without the separator; empty when there is no level left.
+std::wstring Parent(const std::wstring& path) {
+  size_t slash = path.find_last_of(L"/\\");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+// --- Discovery --------------------------------------------------------------------------------
+
+// Every ".nup" file directly inside one folder, directories named "*.nup" left out.
+void ListGames(const std::wstring& folder, std::vector<FoundGame>& into) {
+  WIN32_FIND_DATAW entry;
+  HANDLE listing = FindFirstFileW((folder + L"\\*.nup").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) return;
+  do {
+    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    unsigned long long size = (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
+    into.push_back({folder + L"\\" + entry.cFileName, entry.ftLastWriteTime, size});
+  } while (FindNextFileW(listing, &entry));
+  FindClose(listing);
+}
+
+// Looks for dumps where people usually leave them; the only one found fills the field.
+void FindGames() {
+  found_games.clear();
+  std::optional<std::wstring> profile = Environment(L"USERPROFILE");
+  if (profile) {
+    for (const wchar_t* suffix : {L"\\Downloads", L"\\Desktop", L"\\Documents", L""}) {
+      ListGames(*profile + suffix, found_games);
+    }
+    std::sort(found_games.begin(), found_games.end(), [](const FoundGame& a, const FoundGame& b) {
+      return CompareFileTime(&a.written, &b.written) > 0;
+    });
+    if (found_games.size() > kMostGames) found_games.resize(kMostGames);
+  }
+  if (found_games.size() == 1) SetWindowTextW(nup_edit, found_games[0].path.c_str());
+}
+
+// --- Checks -----------------------------------------------------------------------------------
+
+struct Verdict {
+  bool ok;
+  std::wstring note;
+};
+
+// The game-file field judged by a fresh look at the file it names. The size is a first
+// judgement only; the dump itself is read and checked during the installation.
+Verdict GameVerdict(const std::wstring& text, size_t found) {
+  if (text.empty()) {
+    if (found < 2) return {false, L"Choose your .nup file."};
+    return {false, std::to_wstring(found) +
+                       L" game files were found on this PC: press Browse to choose which one to build."};
+  }
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(text.c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {false, L"There is no such file."};
+  }
+  unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  std::wstring name = NameOf(text);
+  if (size < kSmallestGame) return {false, name + L" is too small to be the game (" + SizeText(size) + L")."};
+  return {true, name + L"  (" + SizeText(size) + L"). It is checked exactly when the installation starts."};
+}
+
+// Free bytes for the caller on the drive of `folder`, which need not exist yet: the nearest
+// level of its path that the system can answer for. Nothing when no level answers (a drive
+// that does not exist, a relative name).
+std::optional<unsigned long long> FreeSpace(std::wstring probe) {
+  while (!probe.empty()) {
+    ULARGE_INTEGER free;
+    if (GetDiskFreeSpaceExW(probe.c_str(), &free, nullptr, nullptr)) return free.QuadPart;
+    probe = Parent(probe);
+  }
+  return std::nullopt;
+}
+
+// The room decision and its note. A drive that cannot be asked does not hold the installation
+// back; a folder holding an earlier build passes with less room, since most of it is reused.
+Verdict SpaceVerdict(std::optional<unsigned long long> free, bool built) {
+  if (!free) return {true, L""};
+  if (*free >= kBuildRoom || built) return {true, SizeText(*free) + L" free (about 16 GB are used while building)."};
+  return {false, L"Only " + SizeText(*free) + L" free: about 16 GB are needed while building."};
+}
+
+// Judges both fields, writes their notes and lets Install be pressed only when both pass.
+void Check() {
+  Verdict game = GameVerdict(Text(nup_edit), found_games.size());
+  nup_ok = game.ok;
+  nup_note = game.note;
+
+  std::wstring folder = Text(dir_edit);
+  if (folder.empty()) folder = DefaultDir();
+  std::optional<unsigned long long> free = FreeSpace(folder);
+  bool built = free && *free < kBuildRoom && GetFileAttributesW((folder + L"\\build").c_str()) != INVALID_FILE_ATTRIBUTES;
+  Verdict space = SpaceVerdict(free, built);
+  space_ok = space.ok;
+  space_note = space.note;
+
+  EnableWindow(install_button, nup_ok && space_ok);
+  // A null handle would repaint every window on the desktop.
+  if (window) InvalidateRect(window, nullptr, TRUE);
+}
+
+// --- Menu, file dialog, folder chooser ------------------------------------------------------
+
+// The found files, newest first, then the way out to the file dialog. The caller owns the menu.
+HMENU GameMenu() {
+  HMENU menu = CreatePopupMenu();
+  for (size_t i = 0; i < found_games.size(); ++i) {
+    std::wstring item = NameOf(found_games[i].path) + L"   (" + SizeText(found_games[i].size) + L")";
+    AppendMenuW(menu, MF_STRING, i + 1, item.c_str());
+  }
+  AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+  AppendMenuW(menu, MF_STRING, kOtherFile, L"Browse for another file...");
+  return menu;
+}
+
+// Acts on the menu's answer; true when the user asked for the file dialog.
+bool TakeGame(int command) {
+  if (command >= 1 && static_cast<size_t>(command) <= found_games.size()) {
+    SetWindowTextW(nup_edit, found_games[command - 1].path.c_str());
+    return false;
+  }
+  return command == static_cast<int>(kOtherFile);
+}
+
+void BrowseNup() {
+  if (found_games.size() >= 2) {
+    HMENU menu = GameMenu();
+    RECT button;
+    GetWindowRect(nup_browse, &button);
+    int command = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTALIGN, button.right, button.bottom, 0, window, nullptr);
+    DestroyMenu(menu);
+    if (!TakeGame(command)) return;
+  }
+  wchar_t name[260] = L"";
+  OPENFILENAMEW dialog = {};
+  dialog.lStructSize = sizeof dialog;
+  dialog.hwndOwner = window;
+  dialog.lpstrFilter = L"Switch 2 package (*.nup)\0*.nup\0All files\0*.*\0";
+  dialog.nFilterIndex = 1;
+  dialog.lpstrFile = name;
+  dialog.nMaxFile = 260;
+  dialog.lpstrTitle = L"Your dump of the game";
+  dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
+  if (GetOpenFileNameW(&dialog)) SetWindowTextW(nup_edit, name);
+}
+
+// The install folder made inside the folder picked: "D:\Games" gives "D:\Games\Vorlen", a drive
+// root "D:\" gives "D:\Vorlen".
+std::wstring InstallFolder(std::wstring picked) {
+  if (!picked.empty() && picked.back() != L'\\') picked += L'\\';
+  return picked + L"Vorlen";
+}
+
+void BrowseDir() {
+  BROWSEINFOW info = {};
+  info.hwndOwner = window;
+  info.lpszTitle = L"Install into (a Vorlen folder is made there)";
+  info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
+  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
+  if (!item) return;
+  wchar_t path[260];
+  if (SHGetPathFromIDListW(item, path)) SetWindowTextW(dir_edit, InstallFolder(path).c_str());
+  CoTaskMemFree(item);
+}
+
+}  // namespace
