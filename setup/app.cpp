@@ -1,7 +1,128 @@
-// Start-up, the main window and the message loop.
+// Start-up, the main window and the message loop, and the replay of a recorded transcript.
 
 namespace {
 
-int Start(HINSTANCE, int) { return 0; }
+// One font from the system's message font, with only the named fields changed.
+HFONT MakeFont(const LOGFONTW& base, int height, int weight, const wchar_t* face) {
+  LOGFONTW copy = base;
+  copy.lfHeight = -Scale(height);
+  if (weight) copy.lfWeight = weight;
+  if (face) lstrcpynW(copy.lfFaceName, face, LF_FACESIZE);
+  return CreateFontIndirectW(&copy);
+}
+
+void MakeResources(HINSTANCE instance) {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  font = MakeFont(metrics.lfMessageFont, 14, 0, nullptr);
+  bold_font = MakeFont(metrics.lfMessageFont, 14, 700, nullptr);
+  heading_font = MakeFont(metrics.lfMessageFont, 17, 700, nullptr);
+  title_font = MakeFont(metrics.lfMessageFont, 28, 700, nullptr);
+  mono_font = MakeFont(metrics.lfMessageFont, 12, 0, L"Consolas");
+  bg_brush = CreateSolidBrush(kBackground);
+  field_brush = CreateSolidBrush(kField);
+  panel_brush = CreateSolidBrush(kPanel);
+  icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, Scale(64), Scale(64), LR_DEFAULTCOLOR));
+}
+
+void MakeDpiAware() {
+  using SetContext = BOOL(WINAPI*)(HANDLE);
+  auto set_context = reinterpret_cast<SetContext>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+  if (set_context) {
+    set_context(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
+  } else {
+    SetProcessDPIAware();
+  }
+}
+
+void DarkenTitleBar() {
+  HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+  if (!dwm) return;
+  using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, const void*, DWORD);
+  auto set_attribute =
+      reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
+  BOOL dark = TRUE;
+  if (set_attribute) set_attribute(window, 20, &dark, sizeof dark);  // DWMWA_USE_IMMERSIVE_DARK_MODE
+}
+
+// Feeds recorded output through the interpreter as live output goes, then opens on the page a
+// run would have ended on. Text after the last line feed is not a complete line and is left.
+// Returns whether the transcript ended with "@step done".
+bool ReplayText(const std::wstring& text) {
+  bool done = false;
+  size_t from = 0;
+  for (size_t end; (end = text.find(L'\n', from)) != std::wstring::npos; from = end + 1) {
+    std::wstring line = text.substr(from, end - from);
+    done = line.compare(0, 10, L"@step done") == 0;
+    ReadLine(line);
+  }
+  return done;
+}
+
+void Replay() {
+  wchar_t path[260];
+  DWORD length = GetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", path, 260);
+  if (length < 1 || length > 259) return;
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  install_dir = DefaultDir();
+  started = Now() - 420000;  // the run counts as started seven minutes ago
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (bytes.empty() || !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
+  CloseHandle(file);
+  // Bytes above 127 are decoded as live output is, from the OEM code page.
+  std::string carry;
+  bool done = ReplayText(Decode(carry, bytes.data(), read, GetOEMCP(), true));
+  FlushLog();
+  if (done) Begin(L"done");
+  page = done ? Finished : Installing;
+  Layout();
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+int Start(HINSTANCE instance, int show) {
+  MakeDpiAware();
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
+  InitCommonControlsEx(&controls);
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  HDC screen = GetDC(nullptr);
+  dpi = GetDeviceCaps(screen, LOGPIXELSY);
+  ReleaseDC(nullptr, screen);
+  MakeResources(instance);
+
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = Proc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  window_class.hIconSm = window_class.hIcon;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = bg_brush;
+  window_class.lpszClassName = L"VorlenSetup";
+  RECT outer = {0, 0, Scale(880), Scale(740)};
+  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
+  if (!RegisterClassExW(&window_class) ||
+      !CreateWindowExW(0, L"VorlenSetup", L"Vorlen Installer", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                       CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
+                       instance, nullptr)) {
+    // Without a window the message loop would wait for ever for a message that never comes.
+    MessageBoxW(nullptr, L"Vorlen Installer could not open its window.", L"Vorlen", MB_ICONERROR);
+    return 1;
+  }
+  DarkenTitleBar();
+  Replay();
+  ShowWindow(window, show);
+
+  MSG message;
+  while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (IsDialogMessageW(window, &message)) continue;
+    TranslateMessage(&message);
+    DispatchMessageW(&message);
+  }
+  return 0;
+}
 
 }  // namespace

@@ -21,4 +21,6 @@
 #include "progress.cpp"
 #include "paint.cpp"
 #include "choice.cpp"
+#include "window.cpp"
+#include "run.cpp"
 #include "app.cpp"

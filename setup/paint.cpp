@@ -106,3 +106,173 @@ std::wstring TimeLine(double progress, DWORD so_far) {
 }
 
 }  // namespace
+
+// --- Page painting ----------------------------------------------------------------------------
+
+namespace {
+
+// A coordinate or width of the page tables: a fixed number of layout units, optionally counted
+// from the client width or height (W - 52, H - 62).
+struct Extent {
+  int units;
+  int from;  // 0: fixed; 'W': plus the client width; 'H': plus the client height
+  int Resolve(int width, int height) const {
+    return units + (from == 'W' ? width : from == 'H' ? height : 0);
+  }
+};
+
+// How a note chooses its colour.
+enum Tint { Fixed, NupNoteTint, SpaceNoteTint };
+
+struct PageText {
+  const wchar_t* text;          // the words, or nullptr when `state_text` holds them
+  const std::wstring* state_text;
+  HFONT* font;
+  COLORREF colour;
+  Tint tint;
+  int x;
+  Extent y;
+  Extent width;
+  UINT flags;
+};
+
+const wchar_t kSubtitle[] = L"A native PC version of the game, built on this computer from your own copy.";
+
+const wchar_t kDlssText[] =
+    L"Downloads NVIDIA's DLSS files (about 60 MB) from github.com/NVIDIA/DLSS during the installation. "
+    L"They are NVIDIA's software, not part of Vorlen: by ticking the box you accept NVIDIA's RTX SDKs "
+    L"licence (github.com/NVIDIA/DLSS/blob/main/LICENSE.txt). Without it, AMD FSR 3.1 upscaling and "
+    L"frame generation still work on every graphics card.";
+
+// The choices page, top to bottom; the fields and buttons sit in the gaps (see LayoutBoxes).
+const PageText kChoicesPage[] = {
+    {L"1   Your copy of the game", nullptr, &heading_font, kAccent, Fixed, 26, {112, 0}, {500, 0}, kWrapped},
+    {L"The Legend of Zelda: Ocarina of Time for Nintendo Switch 2, dumped as one .nup file (update v131072, "
+     L"also called 1.1.1, is the tested one). It is only read on this computer: nothing from it is uploaded "
+     L"or downloaded.",
+     nullptr, &font, kMuted, Fixed, 26, {134, 0}, {-52, 'W'}, kWrapped},
+    {nullptr, &nup_note, &font, kMuted, NupNoteTint, 26, {206, 0}, {-52, 'W'}, kWrapped},
+    {L"2   Where to install", nullptr, &heading_font, kAccent, Fixed, 26, {246, 0}, {500, 0}, kWrapped},
+    {L"The game, its saves and its settings all live in this folder. Leave it empty for the default.", nullptr,
+     &font, kMuted, Fixed, 26, {268, 0}, {-52, 'W'}, kWrapped},
+    {nullptr, &space_note, &font, kMuted, SpaceNoteTint, 26, {330, 0}, {-52, 'W'}, kWrapped},
+    {L"3   Build tools", nullptr, &heading_font, kAccent, Fixed, 26, {370, 0}, {500, 0}, kWrapped},
+    {L"MSYS2 (compilers and libraries, about 3 GB) is downloaded and set up in C:\\msys64 if it is not there "
+     L"yet. No administrator rights are needed.",
+     nullptr, &font, kMuted, Fixed, 26, {392, 0}, {-52, 'W'}, kWrapped},
+    {L"4   Optional: NVIDIA DLSS", nullptr, &heading_font, kAccent, Fixed, 26, {450, 0}, {500, 0}, kWrapped},
+    {L"Add NVIDIA DLSS, DLAA and DLSS Frame Generation (NVIDIA RTX graphics cards)", nullptr, &font, kBright,
+     Fixed, 52, {481, 0}, {-78, 'W'}, kWrapped},
+    {kDlssText, nullptr, &font, kMuted, Fixed, 26, {506, 0}, {-52, 'W'}, kWrapped},
+    {L"The first installation compiles the whole game:\n15 to 60 minutes, depending on the processor.", nullptr,
+     &font, kMuted, Fixed, 26, {-62, 'H'}, {420, 0}, kWrapped},
+};
+
+// The finished page's panel rows: a label and a value.
+struct PanelRow {
+  const wchar_t* label;
+  const wchar_t* value;  // nullptr: the installation folder
+};
+
+const PanelRow kFinishedRows[] = {
+    {L"Start it", L"from the Start menu or the desktop shortcut (Vorlen)."},
+    {L"Settings",
+     L"F1 or Insert in the game opens them: graphics, controller, keyboard and mouse. On a controller, press "
+     L"Select and Start together."},
+    {L"Installed in", nullptr},
+};
+
+COLORREF NoteColour(const PageText& row) {
+  switch (row.tint) {
+    case NupNoteTint:
+      return nup_ok ? kGreen : Text(nup_edit).empty() ? kMuted : kRed;
+    case SpaceNoteTint:
+      return space_ok ? kGreen : kRed;
+    default:
+      return row.colour;
+  }
+}
+
+// A solid rectangle in layout units, with a brush made and deleted for it.
+void Fill(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
+  RECT box = {Scale(left), Scale(top), Scale(right), Scale(bottom)};
+  HBRUSH brush = CreateSolidBrush(colour);
+  FillRect(dc, &box, brush);
+  DeleteObject(brush);
+}
+
+void PaintChoices(HDC dc, int width, int height) {
+  for (const PageText& row : kChoicesPage) {
+    const std::wstring text = row.text ? std::wstring(row.text) : *row.state_text;
+    Draw(dc, text, row.x, row.y.Resolve(width, height), row.width.Resolve(width, height), NoteColour(row),
+         *row.font, row.flags);
+  }
+}
+
+void PaintProgress(HDC dc, int width, DWORD now) {
+  bool stopped = page == Stopped;
+  Draw(dc, stopped ? L"The installation stopped" : L"Installing", 26, 108, 500, stopped ? kRed : kBright,
+       heading_font, kWrapped);
+  Draw(dc, L"Into " + install_dir, 26, 130, width - 52, kMuted, font, kPath);
+  for (int i = 0; i < kStepCount; ++i) {
+    const InstallStep& step = steps[i];
+    int y = 156 + 26 * i;
+    Mark(dc, y, step.state);
+    Draw(dc, step.label, 52, y, width - 200, step.state == Pending ? kMuted : kBright,
+         step.state == Running ? bold_font : font, kWrapped);
+    if (step.state == Done && step.elapsed > 1500) {
+      Draw(dc, Duration(step.elapsed), width - 146, y, 120, kMuted, font, kRight);
+    }
+  }
+  double progress = Progress();
+  Fill(dc, 26, 424, width - 26, 440, kField);
+  int fill = FillWidth(width, progress);
+  if (fill > 0) Fill(dc, 26, 424, 26 + fill, 440, stopped ? kRed : kAccent);
+  Draw(dc, std::to_wstring(Percent(progress)) + L"%", 26, 446, 100, kBright, bold_font, kWrapped);
+  if (!stopped) {
+    Draw(dc, TimeLine(progress, now - started), width - 426, 446, 400, kMuted, font, kRight);
+    Draw(dc, doing, 26, 468, width - 52, kMuted, font, kEllipsis);
+  } else {
+    Draw(dc, failure.empty() ? L"See the details below for what went wrong." : failure, 26, 468, width - 52,
+         kRed, font, kEllipsis);
+  }
+}
+
+void PaintFinished(HDC dc, int width, DWORD now) {
+  Mark(dc, 126, Done);
+  Draw(dc, L"Vorlen is installed", 52, 116, width - 78, kGreen, title_font, kWrapped);
+  Draw(dc,
+       L"It took " + Duration(now - started) +
+           L". Updates are checked for, and built, each time the game starts.",
+       26, 160, width - 52, kMuted, font, kWrapped);
+  Fill(dc, 26, 196, width - 26, 346, kPanel);
+  int y = 208;
+  for (const PanelRow& row : kFinishedRows) {
+    std::wstring value = row.value ? row.value : install_dir;
+    Draw(dc, row.label, 42, y, 110, kAccent, bold_font, kWrapped);
+    Draw(dc, value, 160, y, width - 202, kBright, font, kWrapped);
+    y += value.size() < 81 ? 34 : 52;
+  }
+}
+
+// Draws the whole client area of `size` pixels into `dc`. WM_PAINT calls it on its off-screen
+// bitmap; tests call it on theirs.
+void PaintWindow(HDC dc, SIZE size, DWORD now) {
+  int width = Unscale(size.cx);
+  int height = Unscale(size.cy);
+  RECT all = {0, 0, size.cx, size.cy};
+  FillRect(dc, &all, bg_brush);
+  Fill(dc, 0, 0, width, 96, kPanel);
+  if (icon) DrawIconEx(dc, Scale(26), Scale(16), icon, Scale(64), Scale(64), 0, nullptr, DI_NORMAL);
+  Draw(dc, L"Vorlen", 106, 14, 400, kAccent, title_font, kWrapped);
+  Draw(dc, kSubtitle, 106, 58, width - 130, kMuted, font, kWrapped);
+  if (page == Finished) {
+    PaintFinished(dc, width, now);
+  } else if (page == Choices) {
+    PaintChoices(dc, width, height);
+  } else {
+    PaintProgress(dc, width, now);
+  }
+}
+
+}  // namespace

@@ -83,6 +83,18 @@ bool nup_ok;
 bool space_ok;
 double fraction;
 
+// The operations of one subsystem that others call, declared here because the subsystems share
+// one translation unit and call each other both ways.
+void Show(Page to);
+void Layout();
+void FindGames();
+void Check();
+void BrowseNup();
+void BrowseDir();
+std::wstring DefaultDir();
+void Install();
+void Play();
+
 // Where the tick count comes from. Tests point it at a clock of their own so that start,
 // elapsed and the 32-bit wrap can be checked exactly.
 DWORD(WINAPI* tick_source)() = GetTickCount;

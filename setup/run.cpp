@@ -1,0 +1,269 @@
+// Running the install script: writing it, starting PowerShell on it, reading its output on a
+// second thread, its end, and starting the installed game.
+
+namespace {
+
+HANDLE job;                // every process of the running installation; null when none runs
+DWORD last_log_flush;      // tick of the last hand-over of the log to its control
+
+// How the reader hands a message to the window thread. Tests replace it to make posting fail.
+BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM) = PostMessageW;
+
+// One argument quoted so that CommandLineToArgvW (and PowerShell, which splits its command line
+// the same way) gives back exactly `text`: backslashes before a double quote, and those at the
+// end before the closing quote, are doubled, and inner double quotes are escaped.
+std::wstring Quote(const std::wstring& text) {
+  std::wstring quoted = L"\"";
+  size_t backslashes = 0;
+  for (wchar_t c : text) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    quoted.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    quoted += c;
+  }
+  quoted.append(backslashes * 2, L'\\');
+  return quoted + L"\"";
+}
+
+std::wstring CommandLine(const std::wstring& script, const std::wstring& nup, const std::wstring& dir,
+                         bool dlss) {
+  return L"powershell.exe -NoProfile -NonInteractive -ExecutionPolicy Bypass -File " + Quote(script) +
+         L" -Nup " + Quote(nup) + L" -Dir " + Quote(dir) + (dlss ? L" -Dlss" : L"");
+}
+
+// Output bytes to text in `code_page`. A character whose bytes a read cut in two would come out
+// as two wrong ones, so an incomplete character at the end stays in `carry` for the next read.
+std::wstring Decode(std::string& carry, const char* bytes, size_t count, UINT code_page, bool last = false) {
+  carry.append(bytes, count);
+  size_t whole = carry.size();
+  if (!last && code_page == CP_UTF8) {
+    size_t back = 0;
+    while (back < 3 && back < whole && (static_cast<unsigned char>(carry[whole - 1 - back]) & 0xC0) == 0x80) ++back;
+    if (back < whole) {
+      unsigned char lead = static_cast<unsigned char>(carry[whole - 1 - back]);
+      size_t needed = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
+      if (needed > back + 1) whole -= back + 1;
+    }
+  } else if (!last) {
+    size_t i = 0;
+    while (i < whole) {
+      if (IsDBCSLeadByteEx(code_page, static_cast<BYTE>(carry[i]))) {
+        if (i + 1 == whole) break;
+        i += 2;
+      } else {
+        ++i;
+      }
+    }
+    whole = i;
+  }
+  std::wstring text;
+  if (whole > 0) {
+    int length = MultiByteToWideChar(code_page, 0, carry.data(), static_cast<int>(whole), nullptr, 0);
+    text.resize(length);
+    MultiByteToWideChar(code_page, 0, carry.data(), static_cast<int>(whole), &text[0], length);
+  }
+  carry.erase(0, whole);
+  return text;
+}
+
+// Posts, and if the queue is full, waits and posts again while the window exists: output is
+// never dropped. Returns false only when the window is gone.
+bool Deliver(UINT message, WPARAM wparam, LPARAM lparam) {
+  while (!post_message(window, message, wparam, lparam)) {
+    if (!IsWindow(window)) return false;
+    Sleep(10);
+  }
+  return true;
+}
+
+void DeliverText(const std::wstring& text) {
+  if (text.empty()) return;
+  wchar_t* block = new wchar_t[text.size() + 1];
+  wmemcpy(block, text.c_str(), text.size() + 1);
+  if (!Deliver(kOutputMessage, 0, reinterpret_cast<LPARAM>(block))) delete[] block;
+}
+
+DWORD WINAPI Reader(void* pipe) {
+  HANDLE read_end = static_cast<HANDLE>(pipe);
+  char buffer[4096];
+  DWORD count = 0;
+  std::string carry;
+  UINT code_page = GetOEMCP();
+  while (ReadFile(read_end, buffer, sizeof buffer, &count, nullptr) && count > 0) {
+    DeliverText(Decode(carry, buffer, count, code_page));
+  }
+  DeliverText(Decode(carry, nullptr, 0, code_page, true));
+  CloseHandle(read_end);
+  DWORD exit_code = 1;
+  WaitForSingleObject(child, INFINITE);
+  if (!GetExitCodeProcess(child, &exit_code)) exit_code = 1;
+  Deliver(kEndMessage, exit_code, 0);
+  return 0;
+}
+
+void Fail(const wchar_t* message) {
+  MessageBoxW(window, message, L"Vorlen", MB_ICONERROR);
+}
+
+std::wstring SetupFolder() {
+  wchar_t temp[260];
+  DWORD length = GetTempPathW(260, temp);
+  return std::wstring(temp, length < 260 ? length : 0) + L"vorlen-setup";
+}
+
+bool WriteScript(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  DWORD written = 0;
+  BOOL ok = WriteFile(file, kInstallScript, kInstallScriptSize, &written, nullptr);
+  // A short write leaves a truncated script that PowerShell would run half of.
+  ok = ok && written == kInstallScriptSize;
+  ok = CloseHandle(file) && ok;
+  return ok;
+}
+
+// Starts PowerShell suspended inside a job that ends every process of the installation at
+// once: stopping it must not leave pacman, Python or the compilers running hidden.
+bool StartScript(std::wstring command, const std::wstring& folder, HANDLE write_end) {
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdOutput = write_end;
+  startup.hStdError = write_end;
+  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                      folder.c_str(), &startup, &process)) {
+    return false;
+  }
+  job = CreateJobObjectW(nullptr, nullptr);
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  // Closing the last handle (also when the installer itself ends) ends the whole installation.
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+  AssignProcessToJobObject(job, process.hProcess);
+  ResumeThread(process.hThread);
+  CloseHandle(process.hThread);
+  child = process.hProcess;
+  return true;
+}
+
+void Install() {
+  std::wstring nup = Text(nup_edit);
+  install_dir = Text(dir_edit);
+  if (install_dir.empty()) install_dir = DefaultDir();
+  std::wstring folder = SetupFolder();
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring script = folder + L"\\install.ps1";
+  if (!WriteScript(script)) return Fail(L"Cannot write the setup script to the temporary folder.");
+
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return Fail(L"Cannot start PowerShell.");
+  SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
+  bool dlss = SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED;
+  if (!StartScript(CommandLine(script, nup, install_dir, dlss), folder, write_end)) {
+    CloseHandle(read_end);
+    CloseHandle(write_end);
+    return Fail(L"Cannot start PowerShell.");
+  }
+  CloseHandle(write_end);
+
+  ResetProgress();
+  pending_line.clear();
+  ClearLog();
+  started = Now();
+  SetTimer(window, kProgressTimer, 500, nullptr);
+  page = Installing;
+  Layout();
+  InvalidateRect(window, nullptr, TRUE);
+  HANDLE thread = CreateThread(nullptr, 0, Reader, read_end, 0, nullptr);
+  if (thread) CloseHandle(thread);
+}
+
+// Hands every complete line of `pending_line` to the interpreter, in order.
+void ReadPendingLines() {
+  size_t from = 0;
+  for (size_t end; (end = pending_line.find(L'\n', from)) != std::wstring::npos; from = end + 1) {
+    ReadLine(pending_line.substr(from, end - from));
+  }
+  pending_line.erase(0, from);
+}
+
+bool OutputWaiting() {
+  MSG message;
+  return PeekMessageW(&message, window, kOutputMessage, kOutputMessage, PM_NOREMOVE);
+}
+
+LRESULT OnOutput(LPARAM lparam) {
+  wchar_t* block = reinterpret_cast<wchar_t*>(lparam);
+  pending_line += block;
+  delete[] block;
+  ReadPendingLines();
+  // Under a flood the log control is updated at most every 100 ms instead of once per block.
+  DWORD now = Now();
+  if (!OutputWaiting() || now - last_log_flush >= 100) {
+    FlushLog();
+    last_log_flush = now;
+  }
+  return 0;
+}
+
+LRESULT OnEnd(WPARAM exit_code) {
+  if (!pending_line.empty()) {
+    ReadLine(pending_line);
+    pending_line.clear();
+  }
+  FlushLog();
+  KillTimer(window, kProgressTimer);
+  CloseHandle(child);
+  child = nullptr;
+  CloseHandle(job);  // ends whatever the script left running
+  job = nullptr;
+  if (exit_code != 0) {
+    if (current >= 0) steps[current].state = Failed;
+    page = Stopped;
+    details = true;
+  } else {
+    Begin(L"done");
+    page = Finished;
+  }
+  Layout();
+  InvalidateRect(window, nullptr, TRUE);
+  FlashWindow(window, TRUE);
+  return 0;
+}
+
+LRESULT OnClose() {
+  if (!child) {
+    DestroyWindow(window);
+    return 0;
+  }
+  int answer = MessageBoxW(window,
+                           L"Stop the installation?\n\nWhat is built so far is kept: installing again carries "
+                           L"on from there.",
+                           L"Vorlen", MB_YESNO | MB_ICONQUESTION);
+  if (answer != IDYES) return 0;
+  // The run may have ended while the question was open.
+  if (child) TerminateJobObject(job, 1);
+  DestroyWindow(window);
+  return 0;
+}
+
+void Play() {
+  std::wstring runner = install_dir + L"\\vorlen.cmd";
+  HINSTANCE result = ShellExecuteW(window, L"open", runner.c_str(), nullptr, install_dir.c_str(), SW_SHOWMINNOACTIVE);
+  if (reinterpret_cast<INT_PTR>(result) <= 32) {
+    // Closing without a word would leave the player wondering why nothing started.
+    std::wstring message = L"Cannot start the game: " + runner + L" could not be opened.";
+    MessageBoxW(window, message.c_str(), L"Vorlen", MB_ICONERROR);
+    return;
+  }
+  DestroyWindow(window);
+}
+
+}  // namespace

@@ -1,0 +1,271 @@
+// The window: its twelve controls, where each page puts them, and the window procedure.
+
+namespace {
+
+constexpr UINT kOutputMessage = WM_APP + 1;  // lParam: a block of output text (heap, wchar_t[])
+constexpr UINT kEndMessage = WM_APP + 2;     // wParam: the script's exit code
+constexpr UINT_PTR kProgressTimer = 1;
+
+struct ControlSpec {
+  HWND* handle;
+  int id;
+  const wchar_t* window_class;
+  const wchar_t* text;
+  DWORD style;
+};
+
+// Creation order is also the Tab order.
+const ControlSpec kControls[] = {
+    {&nup_edit, 101, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
+    {&nup_browse, 102, L"BUTTON", L"Browse...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&dir_edit, 103, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
+    {&dir_browse, 104, L"BUTTON", L"Change...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&dlss_check, 112, L"BUTTON", L"", WS_CHILD | WS_TABSTOP | BS_AUTOCHECKBOX},
+    {&log_edit, 105, L"EDIT", L"", WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY},
+    {&details_button, 109, L"BUTTON", L"Show details", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&folder_button, 111, L"BUTTON", L"Open the folder", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&back_button, 110, L"BUTTON", L"Back", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&close_button, 107, L"BUTTON", L"Close", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&install_button, 106, L"BUTTON", L"Install", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&play_button, 108, L"BUTTON", L"Play", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+};
+
+constexpr int kControlCount = sizeof kControls / sizeof kControls[0];
+
+// Where a control stands on a page, in layout units.
+struct Box {
+  HWND* control;
+  RECT rect;  // left, top, right, bottom
+  bool visible;
+};
+
+Box Place(HWND* control, int x, int y, int width, int height, bool visible) {
+  return {control, {x, y, x + width, y + height}, visible};
+}
+
+// The placement of every control for a page, from the client size in layout units.
+std::vector<Box> LayoutBoxes(Page on, bool with_details, int width, int height) {
+  bool choices = on == Choices;
+  bool progress = on == Installing || on == Stopped;
+  bool primary_page = on == Choices || on == Finished;
+  return {
+      Place(&nup_edit, 26, 172, width - 176, 30, choices),
+      Place(&nup_browse, width - 116, 172, 90, 30, choices),
+      Place(&dir_edit, 26, 296, width - 176, 30, choices),
+      Place(&dir_browse, width - 116, 296, 90, 30, choices),
+      Place(&dlss_check, 26, 482, 18, 18, choices),
+      Place(&install_button, width - 176, height - 62, 150, 42, choices),
+      Place(&play_button, width - 176, height - 62, 150, 42, on == Finished),
+      Place(&close_button, primary_page ? width - 286 : width - 126, height - 58, 100, 34, true),
+      Place(&back_button, width - 236, height - 58, 100, 34, on == Stopped),
+      Place(&folder_button, 26, height - 58, 150, 34, on == Finished),
+      Place(&details_button, 26, height - 58, 130, 34, progress),
+      Place(&log_edit, 26, 484, width - 52, height - 558, progress && with_details && height >= 589),
+  };
+}
+
+SIZE ClientSize() {
+  RECT client;
+  GetClientRect(window, &client);
+  return {client.right, client.bottom};
+}
+
+void Layout() {
+  SIZE size = ClientSize();
+  for (const Box& box : LayoutBoxes(page, details, Unscale(size.cx), Unscale(size.cy))) {
+    const RECT& r = box.rect;
+    MoveWindow(*box.control, Scale(r.left), Scale(r.top), Scale(r.right) - Scale(r.left),
+               Scale(r.bottom) - Scale(r.top), TRUE);
+    ShowWindow(*box.control, box.visible ? SW_SHOW : SW_HIDE);
+  }
+  SetWindowTextW(close_button, page == Installing ? L"Cancel" : L"Close");
+  SetWindowTextW(details_button, details ? L"Hide details" : L"Show details");
+}
+
+void Show(Page to) {
+  page = to;
+  if (to == Stopped) details = true;
+  Layout();
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+// --- Window procedure cases --------------------------------------------------------------------
+
+LRESULT OnCreate(HWND created) {
+  window = created;
+  HINSTANCE instance = GetModuleHandleW(nullptr);
+  for (const ControlSpec& spec : kControls) {
+    *spec.handle = CreateWindowExW(0, spec.window_class, spec.text, spec.style, 0, 0, 10, 10, window,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
+    SendMessageW(*spec.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  }
+  std::wstring cue = L"Default: " + DefaultDir();
+  SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
+  SendMessageW(log_edit, WM_SETFONT, reinterpret_cast<WPARAM>(mono_font), TRUE);
+  SendMessageW(log_edit, EM_LIMITTEXT, 0, 0);
+  FindGames();
+  Layout();
+  Check();
+  return 0;
+}
+
+LRESULT OnSize() {
+  if (!nup_edit) return 0;  // sizes sent while the window is being made, before its controls
+  Layout();
+  InvalidateRect(window, nullptr, TRUE);
+  return 0;
+}
+
+LRESULT OnMinMaxInfo(LPARAM lparam) {
+  MINMAXINFO* info = reinterpret_cast<MINMAXINFO*>(lparam);
+  info->ptMinTrackSize = {Scale(760), Scale(720)};
+  return 0;
+}
+
+LRESULT OnControlColour(WPARAM wparam, LPARAM lparam) {
+  HDC dc = reinterpret_cast<HDC>(wparam);
+  HWND control = reinterpret_cast<HWND>(lparam);
+  if (control == dlss_check) {
+    SetBkColor(dc, kBackground);
+    return reinterpret_cast<LRESULT>(bg_brush);
+  }
+  if (control == log_edit) {
+    SetTextColor(dc, kMuted);
+    SetBkColor(dc, kPanel);
+    return reinterpret_cast<LRESULT>(panel_brush);
+  }
+  SetTextColor(dc, kBright);
+  SetBkColor(dc, kField);
+  return reinterpret_cast<LRESULT>(field_brush);
+}
+
+// The colours of an owner-drawn button by its kind and the state the system passes.
+struct ButtonLook {
+  COLORREF background;
+  COLORREF text;
+};
+
+ButtonLook LookOf(bool primary, UINT item_state) {
+  bool disabled = item_state & ODS_DISABLED;
+  bool pressed = item_state & ODS_SELECTED;
+  if (primary) {
+    COLORREF background = disabled ? RGB(90, 77, 42) : pressed ? RGB(200, 160, 60) : RGB(224, 182, 74);
+    return {background, RGB(26, 20, 7)};
+  }
+  return {pressed ? RGB(50, 59, 77) : kField, disabled ? kMuted : kBright};
+}
+
+LRESULT OnDrawItem(LPARAM lparam) {
+  const DRAWITEMSTRUCT* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
+  bool primary = item->hwndItem == install_button || item->hwndItem == play_button;
+  ButtonLook look = LookOf(primary, item->itemState);
+  HBRUSH brush = CreateSolidBrush(look.background);
+  FillRect(item->hDC, &item->rcItem, brush);
+  DeleteObject(brush);
+  wchar_t caption[64];
+  int length = GetWindowTextW(item->hwndItem, caption, 64);
+  SelectObject(item->hDC, primary ? bold_font : font);
+  SetBkMode(item->hDC, TRANSPARENT);
+  SetTextColor(item->hDC, look.text);
+  RECT box = item->rcItem;
+  DrawTextW(item->hDC, caption, length, &box, DT_SINGLELINE | DT_CENTER | DT_VCENTER);
+  if (item->itemState & ODS_FOCUS) {
+    RECT focus = item->rcItem;
+    InflateRect(&focus, -Scale(3), -Scale(3));
+    DrawFocusRect(item->hDC, &focus);
+  }
+  return TRUE;
+}
+
+// The page is composed off screen and copied in one piece, so neither a resize nor the
+// half-second timer makes it flicker.
+LRESULT OnPaint() {
+  PAINTSTRUCT paint;
+  HDC screen = BeginPaint(window, &paint);
+  SIZE size = ClientSize();
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, size.cx, size.cy);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  PaintWindow(memory, size, Now());
+  BitBlt(screen, 0, 0, size.cx, size.cy, memory, 0, 0, SRCCOPY);
+  SelectObject(memory, old);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  EndPaint(window, &paint);
+  return 0;
+}
+
+// The strip of the installing page that changes while a script runs: steps, bar, times, note.
+RECT ProgressBand() {
+  return {0, Scale(100), ClientSize().cx, Scale(484)};
+}
+
+LRESULT OnTimer() {
+  if (page == Installing) {
+    RECT band = ProgressBand();
+    InvalidateRect(window, &band, FALSE);
+  }
+  return 0;
+}
+
+void OpenFolder() {
+  ShellExecuteW(window, L"open", install_dir.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+void ToggleDetails() {
+  details = !details;
+  Layout();
+  InvalidateRect(window, nullptr, TRUE);
+}
+
+void Back() {
+  Show(Choices);
+  Check();
+}
+
+LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
+  int id = LOWORD(wparam);
+  int code = HIWORD(wparam);
+  switch (id) {
+    case 101:
+    case 103:
+      if (code != EN_CHANGE) break;
+      Check();
+      return 0;
+    case 102: BrowseNup(); return 0;
+    case 104: BrowseDir(); return 0;
+    case 106: Install(); return 0;
+    case 107: SendMessageW(window, WM_CLOSE, 0, 0); return 0;
+    case 108: Play(); return 0;
+    case 109: ToggleDetails(); return 0;
+    case 110: Back(); return 0;
+    case 111: OpenFolder(); return 0;
+  }
+  return DefWindowProcW(window, message, wparam, lparam);
+}
+
+LRESULT OnClose();
+LRESULT OnOutput(LPARAM lparam);
+LRESULT OnEnd(WPARAM exit_code);
+
+LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  switch (message) {
+    case WM_CREATE: return OnCreate(hwnd);
+    case WM_SIZE: return OnSize();
+    case WM_GETMINMAXINFO: return OnMinMaxInfo(lparam);
+    case WM_DRAWITEM: return OnDrawItem(lparam);
+    case WM_CTLCOLOREDIT:
+    case WM_CTLCOLORSTATIC: return OnControlColour(wparam, lparam);
+    case WM_PAINT: return OnPaint();
+    case WM_ERASEBKGND: return 1;  // the paint fills everything itself
+    case WM_COMMAND: return OnCommand(message, wparam, lparam);
+    case WM_CLOSE: return OnClose();
+    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_TIMER: return OnTimer();
+    case kOutputMessage: return OnOutput(lparam);
+    case kEndMessage: return OnEnd(wparam);
+  }
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+}  // namespace
