@@ -69,7 +69,7 @@ Describe 'a successful build' {
 
 Describe 'a build with -Dlss' {
     It 'adds --dlss, and nothing else, to the launcher' {
-        $box = New-Sandbox -Archive
+        $box = New-Sandbox -Checkout
         $run = Invoke-Setup $box ((Get-StandardArguments $box) + '-Dlss')
         Assert-Exit $run 0
         $launch = Get-Calls $run 'python.exe'
@@ -87,7 +87,7 @@ Describe 'a failed build' {
         @{ Code = 1 }
     ) {
         param($Code)
-        $box = New-Sandbox -Archive
+        $box = New-Sandbox -Checkout
         $dir = Join-Path $box.Root 'Games/Vorlen'
         $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment @{ VORLEN_TEST_LAUNCHER_EXIT = "$Code" }
         Assert-Exit $run 1

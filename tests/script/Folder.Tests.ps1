@@ -24,7 +24,7 @@ Describe '-Dir given' {
         @{ Case = 'a relative folder, made absolute from the current folder'; Dir = 'rel dir/Vorlen'; Absolute = $false }
     ) {
         param($Dir, $Absolute)
-        $box = New-Sandbox -Archive
+        $box = New-Sandbox -Checkout
         $expected = Join-Path $box.Root $Dir
         $given = if ($Absolute) { $expected } else { $Dir }
         $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $given, '-Msys', $box.Msys)
@@ -36,7 +36,7 @@ Describe '-Dir given' {
     }
 
     It 'is used even when the default folder holds an installation' {
-        $box = New-Sandbox -Archive
+        $box = New-Sandbox -Checkout
         New-Installation (Join-Path $box.AppData 'vorlen') 'main.img'
         $dir = Join-Path $box.Root 'Elsewhere'
         $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $dir, '-Msys', $box.Msys)
@@ -51,7 +51,7 @@ Describe 'no -Dir, the default folder (LOCALAPPDATA\vorlen) holding an installat
         @{ Marker = 'app/vorlen.exe' }
     ) {
         param($Marker)
-        $box = New-Sandbox -Archive
+        $box = New-Sandbox -Checkout
         $default = Join-Path $box.AppData 'vorlen'
         New-Installation $default $Marker
         $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys)
@@ -81,7 +81,7 @@ Describe 'no -Dir, folder dialog' {
             Prepare = 'appdata/vorlen/main.img/x'; Answer = $null; Expect = '{default}' }
     ) {
         param($Prepare, $Answer, $Expect)
-        $box = New-Sandbox -Archive
+        $box = New-Sandbox -Checkout
         if ($Prepare) { New-Installation $box.Root $Prepare }
         $answer = if ($Answer -and $Answer -ne 'ok:') { 'ok:' + (Join-Path $box.Root $Answer.Substring(3)) } else { $Answer }
         $expected = if ($Expect -eq '{default}') { Join-Path $box.AppData 'vorlen' } else { Join-Path $box.Root $Expect }

@@ -6,7 +6,11 @@
 
 $script:Here = $PSScriptRoot
 $script:Doubles = Join-Path $PSScriptRoot 'doubles'
-$script:InstallScript = (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path
+# VORLEN_SCRIPT_UNDER_TEST runs the scenarios against another copy of the script, e.g. one
+# with a deliberate fault, to see that they catch it.
+$script:InstallScript = if ($env:VORLEN_SCRIPT_UNDER_TEST) { $env:VORLEN_SCRIPT_UNDER_TEST } else {
+    (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path
+}
 
 # The same PowerShell that runs the tests runs the script (a .NET tool runs as "dotnet pwsh.dll").
 $script:PwshCommand = if ((Split-Path -Leaf ([Environment]::ProcessPath)) -eq 'dotnet') {
@@ -30,7 +34,9 @@ function Copy-Double([string]$Name, [string]$Destination) {
 <#
 New-Sandbox makes a folder (its name holds a space, so every path the script handles does)
 with:
-  setup/install.ps1     the script, where the installer would put it (no source tree beside it)
+  setup/install.ps1     the script, where the installer would put it (no source tree beside it);
+                        with -Checkout it is vorlen [src]/install.ps1 in a source checkout
+                        instead, which spares the download (for tests about other stages)
   msys64/usr/bin/bash.exe   unless -NoMsys
   bin/                  icacls, xdg-open, and winget with -Winget
   web/                  the source archive (with -Archive) and the MSYS2 installer (-Installer)
@@ -43,13 +49,21 @@ function New-Sandbox {
         [switch]$Winget,
         [switch]$Installer,
         [switch]$Archive,
+        [switch]$Checkout,
         [string]$Repo = 'vorlen-port/vorlen'
     )
     $root = Join-Path $TestDrive ('box ' + [guid]::NewGuid().ToString('N').Substring(0, 8))
     foreach ($sub in 'setup', 'bin', 'web', 'appdata', 'temp', 'tmp', 'home/Desktop', 'config/powershell', 'state', 'games') {
         $null = New-Item -ItemType Directory -Force -Path (Join-Path $root $sub)
     }
-    Copy-Item -LiteralPath $InstallScript -Destination (Join-Path $root 'setup/install.ps1')
+    $scriptPath = Join-Path $root 'setup/install.ps1'
+    if ($Checkout) {
+        $source = Join-Path $root 'vorlen [src]'
+        $null = New-Item -ItemType Directory -Force -Path (Join-Path $source 'tools'), (Join-Path $source 'installer')
+        Set-Content -LiteralPath (Join-Path $source 'tools/build_game.py') -Value '# build'
+        $scriptPath = Join-Path $source 'install.ps1'
+    }
+    Copy-Item -LiteralPath $InstallScript -Destination $scriptPath
     Copy-Item -LiteralPath (Join-Path $Doubles 'profile.ps1') -Destination (Join-Path $root 'config/powershell/Microsoft.PowerShell_profile.ps1')
     if (-not $NoMsys) { Copy-Double 'bash.exe' (Join-Path $root 'msys64/usr/bin/bash.exe') }
     Copy-Double 'icacls' (Join-Path $root 'bin/icacls')
@@ -61,7 +75,7 @@ function New-Sandbox {
     [IO.File]::WriteAllBytes($nup, [byte[]](1, 2, 3))
     [pscustomobject]@{
         Root    = $root
-        Script  = Join-Path $root 'setup/install.ps1'
+        Script  = $scriptPath
         Msys    = Join-Path $root 'msys64'
         AppData = Join-Path $root 'appdata'
         Temp    = Join-Path $root 'temp'
