@@ -54,7 +54,26 @@ std::wstring Parent(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// The next level for the free-space probe. A network path stops at its share: shortened
+// further it becomes "\\server" and then "\", and the system answers "\" with the figure of
+// the current drive, which says nothing about the share and could hold Install back.
+std::wstring ProbeParent(const std::wstring& probe) {
+  std::wstring up = Parent(probe);
+  bool network = probe.size() >= 2 && IsSeparator(probe[0]) && IsSeparator(probe[1]);
+  if (network && up.find_first_of(L"/\\", 2) == std::wstring::npos) return std::wstring();
+  return up;
+}
+
 // --- Discovery --------------------------------------------------------------------------------
+
+// Whether a file name really ends in ".nup". The listing's pattern also matches on the short
+// 8.3 names, so "pack.nupkg" (short name "PACK~1.NUP") would pass for a game file.
+bool IsGameName(const wchar_t* name) {
+  size_t length = wcslen(name);
+  return length >= 4 && CompareStringOrdinal(name + length - 4, 4, L".nup", 4, TRUE) == CSTR_EQUAL;
+}
 
 // Every ".nup" file directly inside one folder, directories named "*.nup" left out.
 void ListGames(const std::wstring& folder, std::vector<FoundGame>& into) {
@@ -62,7 +81,7 @@ void ListGames(const std::wstring& folder, std::vector<FoundGame>& into) {
   HANDLE listing = FindFirstFileW((folder + L"\\*.nup").c_str(), &entry);
   if (listing == INVALID_HANDLE_VALUE) return;
   do {
-    if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+    if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsGameName(entry.cFileName)) continue;
     unsigned long long size = (static_cast<unsigned long long>(entry.nFileSizeHigh) << 32) | entry.nFileSizeLow;
     into.push_back({folder + L"\\" + entry.cFileName, entry.ftLastWriteTime, size});
   } while (FindNextFileW(listing, &entry));
@@ -111,16 +130,21 @@ Verdict GameVerdict(const std::wstring& text, size_t found) {
   return {true, name + L"  (" + SizeText(size) + L"). It is checked exactly when the installation starts."};
 }
 
-// Free bytes for the caller on the drive of `folder`, which need not exist yet: the nearest
-// level of its path that the system can answer for. Nothing when no level answers (a drive
+// Free bytes for the caller on the drive of a folder that need not exist yet, asked of the
+// nearest level of its path that the system can answer for. Nothing when no level answers (a drive
 // that does not exist, a relative name).
 std::optional<unsigned long long> FreeSpace(std::wstring probe) {
   while (!probe.empty()) {
     ULARGE_INTEGER free;
     if (GetDiskFreeSpaceExW(probe.c_str(), &free, nullptr, nullptr)) return free.QuadPart;
-    probe = Parent(probe);
+    probe = ProbeParent(probe);
   }
   return std::nullopt;
+}
+
+// Whether the folder holds an earlier build ("build", a folder or a file).
+bool HoldsBuild(const std::wstring& folder) {
+  return GetFileAttributesW((folder + L"\\build").c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The room decision and its note. A drive that cannot be asked does not hold the installation
@@ -140,7 +164,7 @@ void Check() {
   std::wstring folder = Text(dir_edit);
   if (folder.empty()) folder = DefaultDir();
   std::optional<unsigned long long> free = FreeSpace(folder);
-  bool built = free && *free < kBuildRoom && GetFileAttributesW((folder + L"\\build").c_str()) != INVALID_FILE_ATTRIBUTES;
+  bool built = free && *free < kBuildRoom && HoldsBuild(folder);
   Verdict space = SpaceVerdict(free, built);
   space_ok = space.ok;
   space_note = space.note;
@@ -152,11 +176,22 @@ void Check() {
 
 // --- Menu, file dialog, folder chooser ------------------------------------------------------
 
+// A menu shows "&" as the underline of the next letter; doubled, it shows itself, so a dump
+// named "Mario & Luigi.nup" reads as it is named.
+std::wstring MenuText(const std::wstring& name) {
+  std::wstring text;
+  for (wchar_t c : name) {
+    text += c;
+    if (c == L'&') text += L'&';
+  }
+  return text;
+}
+
 // The found files, newest first, then the way out to the file dialog. The caller owns the menu.
 HMENU GameMenu() {
   HMENU menu = CreatePopupMenu();
   for (size_t i = 0; i < found_games.size(); ++i) {
-    std::wstring item = NameOf(found_games[i].path) + L"   (" + SizeText(found_games[i].size) + L")";
+    std::wstring item = MenuText(NameOf(found_games[i].path)) + L"   (" + SizeText(found_games[i].size) + L")";
     AppendMenuW(menu, MF_STRING, i + 1, item.c_str());
   }
   AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
