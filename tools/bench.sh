@@ -4,7 +4,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh
 export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all
-exec xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+exec xvfb-run -a -s "-screen 0 2560x1600x24" bash -c '
   wineserver -p
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null
   for b in build/bench/*.exe; do wine "$b" || exit 1; done
