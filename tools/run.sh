@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Builds the installer and starts it under Wine.
+#   tools/run.sh                       the choices page, as a player sees it first
+#   tools/run.sh tests/data/stopped.txt   replays a recorded run (finished.txt, stopped.txt)
+# Without a display (a server, CI) it runs in a virtual one, saves a screenshot to
+# build/screenshot.png after a few seconds and closes the window.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+tools/build.sh --target vorlen-setup >/dev/null
+export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all
+if [ $# -gt 0 ]; then
+  export VORLEN_SETUP_REPLAY="Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
+fi
+if [ -n "${DISPLAY:-}" ]; then
+  exec wine build/vorlen-setup.exe
+fi
+xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+  wine build/vorlen-setup.exe &
+  sleep 6
+  import -window root build/screenshot.png
+  wineserver -k 2>/dev/null
+  echo "screenshot: build/screenshot.png"'
