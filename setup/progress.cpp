@@ -55,17 +55,20 @@ double Progress() {
 // --- The details log -------------------------------------------------------------------------
 //
 // The log keeps the newest output: whenever a line is added to a log of more than 400000
-// characters, the older half goes first. Each EM_REPLACESEL on a shown multi-line edit costs
-// milliseconds whatever the line's length, so line-by-line appending cannot keep up with a
-// build's bursts. Lines are therefore gathered here and handed to the control in one update
-// per batch (FlushLog); the text that results is exactly what line-by-line appending makes,
-// cut points included.
+// characters, the older half goes first. Updating a shown multi-line edit costs tens of
+// milliseconds per call plus time for every character it lays out, so line-by-line appending
+// cannot keep up with a build's bursts and one huge update would freeze the window. Lines are
+// therefore gathered here and handed to the control in bounded steps (LogStep): one cut, or one
+// piece of at most kLogPiece characters. Text cut away while still waiting never reaches the
+// control at all. Once every step has run, the control holds exactly what line-by-line
+// appending would have made, cut points included.
 
 constexpr size_t kLogLimit = 400000;
+constexpr size_t kLogPiece = 8192;
 
 size_t log_shown;        // characters the control holds
-size_t log_drop;         // characters to cut from the front of the control at the next flush
-std::wstring log_tail;   // text to append at the next flush
+size_t log_drop;         // characters to cut from the front of the control at the next step
+std::wstring log_tail;   // text still to append
 
 size_t LogLength() { return log_shown - log_drop + log_tail.size(); }
 
@@ -87,21 +90,27 @@ void AppendLog(const std::wstring& line) {
 
 bool LogPending() { return log_drop > 0 || !log_tail.empty(); }
 
-// Brings the control up to date with one cut and one append at most.
-void FlushLog() {
-  if (!LogPending()) return;
+// One bounded update of the control: the pending cut, or else the next piece of text.
+void LogStep() {
   if (log_drop > 0) {
     SendMessageW(log_edit, EM_SETSEL, 0, static_cast<LPARAM>(log_drop));
     SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
+    log_shown -= log_drop;
+    log_drop = 0;
+    return;
   }
-  if (!log_tail.empty()) {
-    int end = GetWindowTextLengthW(log_edit);
-    SendMessageW(log_edit, EM_SETSEL, end, end);
-    SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(log_tail.c_str()));
-  }
-  log_shown = log_shown - log_drop + log_tail.size();
-  log_drop = 0;
-  log_tail.clear();
+  if (log_tail.empty()) return;
+  std::wstring piece = log_tail.substr(0, kLogPiece);
+  int end = GetWindowTextLengthW(log_edit);
+  SendMessageW(log_edit, EM_SETSEL, end, end);
+  SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
+  log_shown += piece.size();
+  log_tail.erase(0, piece.size());
+}
+
+// Brings the control fully up to date (before the window is shown, and in tests).
+void FlushLog() {
+  while (LogPending()) LogStep();
 }
 
 // Empties the log for a new installation.

@@ -3,8 +3,8 @@
 
 namespace {
 
-HANDLE job;                // every process of the running installation; null when none runs
-DWORD last_log_flush;      // tick of the last hand-over of the log to its control
+HANDLE job;            // every process of the running installation; null when none runs
+bool log_step_posted;  // a kLogMessage waits in the queue
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
 BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM) = PostMessageW;
@@ -194,9 +194,18 @@ void ReadPendingLines() {
   pending_line.erase(0, from);
 }
 
-bool OutputWaiting() {
-  MSG message;
-  return PeekMessageW(&message, window, kOutputMessage, kOutputMessage, PM_NOREMOVE);
+// The log catches up in bounded steps, each its own message behind the output already queued,
+// so the window answers between them however much the script prints.
+void ScheduleLogStep() {
+  if (log_step_posted || !LogPending()) return;
+  log_step_posted = PostMessageW(window, kLogMessage, 0, 0);
+}
+
+LRESULT OnLogStep() {
+  log_step_posted = false;
+  LogStep();
+  ScheduleLogStep();
+  return 0;
 }
 
 LRESULT OnOutput(LPARAM lparam) {
@@ -204,12 +213,7 @@ LRESULT OnOutput(LPARAM lparam) {
   pending_line += block;
   delete[] block;
   ReadPendingLines();
-  // Under a flood the log control is updated at most every 100 ms instead of once per block.
-  DWORD now = Now();
-  if (!OutputWaiting() || now - last_log_flush >= 100) {
-    FlushLog();
-    last_log_flush = now;
-  }
+  ScheduleLogStep();
   return 0;
 }
 
@@ -218,7 +222,7 @@ LRESULT OnEnd(WPARAM exit_code) {
     ReadLine(pending_line);
     pending_line.clear();
   }
-  FlushLog();
+  ScheduleLogStep();
   KillTimer(window, kProgressTimer);
   CloseHandle(child);
   child = nullptr;

@@ -4,6 +4,7 @@ namespace {
 
 constexpr UINT kOutputMessage = WM_APP + 1;  // lParam: a block of output text (heap, wchar_t[])
 constexpr UINT kEndMessage = WM_APP + 2;     // wParam: the script's exit code
+constexpr UINT kLogMessage = WM_APP + 3;     // the details log takes its next step
 constexpr UINT_PTR kProgressTimer = 1;
 
 struct ControlSpec {
@@ -247,6 +248,7 @@ LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
 LRESULT OnClose();
 LRESULT OnOutput(LPARAM lparam);
 LRESULT OnEnd(WPARAM exit_code);
+LRESULT OnLogStep();
 
 LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   switch (message) {
@@ -264,6 +266,7 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER: return OnTimer();
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);
+    case kLogMessage: return OnLogStep();
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }

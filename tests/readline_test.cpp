@@ -140,10 +140,11 @@ std::wstring SampleLine(unsigned& seed, int index) {
 }
 
 TEST_F(Interpreter, BatchedLogEqualsLineByLineAcrossCuts) {
+  // Every few lines the control takes a few bounded steps, as the window does between blocks.
   struct Case {
-    int lines, flush_every;
+    int lines, step_every, steps;
     bool shown;
-  } cases[] = {{4000, 1, false}, {4000, 7, false}, {4000, 300, true}, {4000, 100000, false}};
+  } cases[] = {{4000, 1, 1, false}, {4000, 7, 3, false}, {4000, 300, 2, true}, {4000, 100000, 0, false}};
   for (const Case& c : cases) {
     ResetState();
     log_edit = MakeLogControl(c.shown);
@@ -156,14 +157,47 @@ TEST_F(Interpreter, BatchedLogEqualsLineByLineAcrossCuts) {
       if (reference.text.size() > 400000) ++cuts;
       reference.Add(line);
       ReadLine(line);
-      if ((i + 1) % c.flush_every == 0) FlushLog();
+      if ((i + 1) % c.step_every == 0) {
+        for (int k = 0; k < c.steps; ++k) LogStep();
+      }
     }
     FlushLog();
     EXPECT_GE(cuts, 2) << "the sample must cross several cuts";
-    EXPECT_EQ(WindowText(log_edit), reference.text) << "flush every " << c.flush_every;
+    EXPECT_EQ(WindowText(log_edit), reference.text) << "steps every " << c.step_every;
     EXPECT_EQ(static_cast<size_t>(GetWindowTextLengthW(log_edit)), log_shown);
     DestroyWindow(log_edit);
   }
+}
+
+TEST_F(Interpreter, EachLogStepIsOneCutOrOneBoundedPiece) {
+  log_edit = MakeLogControl();
+  std::wstring line(1000, L'x');
+  LineByLineLog reference;
+  for (int i = 0; i < 500; ++i) {  // 501,000 characters: a cut while nothing is shown yet
+    ReadLine(line);
+    reference.Add(line);
+  }
+  EXPECT_EQ(log_drop, 0u);
+  ASSERT_LT(reference.text.size(), 400000u);
+  EXPECT_EQ(log_tail, reference.text);
+  size_t before = 0;
+  int steps = 0;
+  while (LogPending()) {
+    LogStep();
+    size_t now = static_cast<size_t>(GetWindowTextLengthW(log_edit));
+    EXPECT_LE(now - before, kLogPiece);
+    before = now;
+    ++steps;
+  }
+  EXPECT_EQ(steps, static_cast<int>((reference.text.size() + kLogPiece - 1) / kLogPiece));
+  // A cut of text already shown is a step of its own.
+  for (int i = 0; i < 200; ++i) ReadLine(line);
+  EXPECT_GT(log_drop, 0u);
+  size_t shown_before = static_cast<size_t>(GetWindowTextLengthW(log_edit));
+  size_t drop = log_drop;
+  LogStep();
+  EXPECT_EQ(static_cast<size_t>(GetWindowTextLengthW(log_edit)), shown_before - drop);
+  DestroyWindow(log_edit);
 }
 
 TEST_F(Interpreter, FullLogDropsItsOlderHalfBeforeTheNextLine) {
