@@ -36,7 +36,8 @@ $ProgressPreference = 'SilentlyContinue'
 # - a PowerShell profile that stands in for Invoke-WebRequest, Add-Type and New-Object
 #   (the Windows Forms dialogs and WScript.Shell).
 # So keep calling those commands by their plain names, make dialogs and COM objects with
-# New-Object, and test the processor variables for the 64-bit check.
+# New-Object, compare a dialog's result with the text 'OK' (the doubles have no Forms
+# types), and test the processor variables for the 64-bit check.
 
 $env:PYTHONUNBUFFERED = '1'
 
@@ -257,3 +258,6 @@ if ($byHand) {
         [System.Diagnostics.Process]::Start($start) | Out-Null
     }
 }
+# Said outright: for a script that just ends, PowerShell versions differ on whether the
+# exit code follows the success of the last command, and icacls may have failed above.
+exit 0

@@ -3,7 +3,10 @@
 
 BeforeAll {
     . (Join-Path $PSScriptRoot 'Ps51.ps1')
-    $script:ScriptFile = (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path
+    # As in Harness.ps1, VORLEN_SCRIPT_UNDER_TEST checks another copy of the script.
+    $script:ScriptFile = if ($env:VORLEN_SCRIPT_UNDER_TEST) { $env:VORLEN_SCRIPT_UNDER_TEST } else {
+        (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path
+    }
 }
 
 Describe 'install.ps1 as bytes' {
