@@ -23,9 +23,13 @@ export DOTNET_CLI_TELEMETRY_OPTOUT=1
 export DOTNET_NOLOGO=1
 export DOTNET_SKIP_FIRST_TIME_EXPERIENCE=1
 
+# The tool's own store names the installed version; cheaper than starting PowerShell.
 have_pwsh() {
-	[ -x "$pwsh_dir/pwsh" ] &&
-		"$pwsh_dir/pwsh" -NoProfile -NonInteractive -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null |
+	[ -x "$pwsh_dir/pwsh" ] && [ -d "$pwsh_dir/.store/powershell/$pwsh_version" ]
+}
+
+runs_pwsh() {
+	"$pwsh_dir/pwsh" -NoProfile -NonInteractive -Command '$PSVersionTable.PSVersion.ToString()' 2>/dev/null |
 		grep -qx "$pwsh_version"
 }
 
@@ -36,7 +40,7 @@ if ! have_pwsh; then
 		dotnet tool uninstall PowerShell --tool-path "$pwsh_dir" >/dev/null 2>&1 || true
 	fi
 	dotnet tool install PowerShell --version "$pwsh_version" --tool-path "$pwsh_dir"
-	have_pwsh || { echo "pwsh.sh: PowerShell $pwsh_version did not start from $pwsh_dir" >&2; exit 1; }
+	runs_pwsh || { echo "pwsh.sh: PowerShell $pwsh_version did not start from $pwsh_dir" >&2; exit 1; }
 fi
 
 if [ ! -f "$pester_dir/Pester.psd1" ]; then
