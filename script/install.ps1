@@ -183,6 +183,7 @@ if (-not $data) {
     $dialog.ShowNewFolderButton = $true
     if ($dialog.ShowDialog() -eq 'OK' -and $dialog.SelectedPath) {
         $picked = [string]$dialog.SelectedPath
+        # Join-Path, not "\": a picked drive root ("D:\") already ends with one.
         if (Is-Install $picked) { $data = $picked } else { $data = Join-Path $picked 'Vorlen' }
     } else {
         $data = $default
