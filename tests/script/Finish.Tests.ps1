@@ -42,7 +42,7 @@ Describe 'an installation into a folder with spaces and square brackets' {
         Read-Runner $Dir | Should -BeExactly (Get-RunnerText $Box.Msys $Dir)
     }
 
-    It 'writes "@step shortcuts" after the launcher'"'"'s steps, as the last marker' {
+    It 'writes "@step shortcuts" after the launcher''s steps, as the last marker' {
         (Get-Steps $Run)[-1] | Should -Be 'shortcuts'
         [array]::IndexOf($Run.Lines, '@step shortcuts') | Should -BeGreaterThan ([array]::IndexOf($Run.Lines, '@step runtime'))
     }
