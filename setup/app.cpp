@@ -84,6 +84,7 @@ void Replay() {
 }
 
 int Start(HINSTANCE instance, int show) {
+  if (AnotherInstallerOpen()) return 0;
   MakeDpiAware();
   INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_STANDARD_CLASSES};
   InitCommonControlsEx(&controls);
@@ -102,6 +103,7 @@ int Start(HINSTANCE instance, int show) {
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = bg_brush;
   window_class.lpszClassName = L"VorlenSetup";
+  taskbar_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
   RECT outer = {0, 0, Scale(880), Scale(740)};
   AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
   if (!RegisterClassExW(&window_class) ||

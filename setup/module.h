@@ -8,6 +8,7 @@
 #include <commdlg.h>
 #include <shellapi.h>
 #include <shlobj.h>
+#include <shobjidl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -23,4 +24,5 @@
 #include "choice.cpp"
 #include "window.cpp"
 #include "run.cpp"
+#include "comfort.cpp"
 #include "app.cpp"

@@ -3,6 +3,11 @@
 
 namespace {
 
+void RunStarted();
+void RunProgressed();
+void RunEnded(bool succeeded);
+extern EXECUTION_STATE(WINAPI* execution_state)(EXECUTION_STATE);
+
 HANDLE job;            // every process of the running installation; null when none runs
 bool log_step_posted;  // a kLogMessage waits in the queue
 
@@ -178,6 +183,7 @@ void Install() {
   ClearLog();
   started = Now();
   SetTimer(window, kProgressTimer, 500, nullptr);
+  RunStarted();
   page = Installing;
   Layout();
   InvalidateRect(window, nullptr, TRUE);
@@ -228,6 +234,7 @@ LRESULT OnEnd(WPARAM exit_code) {
   child = nullptr;
   CloseHandle(job);  // ends whatever the script left running
   job = nullptr;
+  RunEnded(exit_code == 0);
   if (exit_code != 0) {
     if (current >= 0) steps[current].state = Failed;
     page = Stopped;
@@ -253,7 +260,10 @@ LRESULT OnClose() {
                            L"Vorlen", MB_YESNO | MB_ICONQUESTION);
   if (answer != IDYES) return 0;
   // The run may have ended while the question was open.
-  if (child) TerminateJobObject(job, 1);
+  if (child) {
+    TerminateJobObject(job, 1);
+    execution_state(ES_CONTINUOUS);
+  }
   DestroyWindow(window);
   return 0;
 }

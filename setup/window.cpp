@@ -201,10 +201,13 @@ RECT ProgressBand() {
   return {0, Scale(100), ClientSize().cx, Scale(484)};
 }
 
+void RunProgressed();
+
 LRESULT OnTimer() {
   if (page == Installing) {
     RECT band = ProgressBand();
     InvalidateRect(window, &band, FALSE);
+    if (child) RunProgressed();
   }
   return 0;
 }
@@ -250,7 +253,11 @@ LRESULT OnOutput(LPARAM lparam);
 LRESULT OnEnd(WPARAM exit_code);
 LRESULT OnLogStep();
 
+extern UINT taskbar_created;
+LRESULT OnTaskbarCreated();
+
 LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == taskbar_created && taskbar_created) return OnTaskbarCreated();
   switch (message) {
     case WM_CREATE: return OnCreate(hwnd);
     case WM_SIZE: return OnSize();
