@@ -130,13 +130,55 @@ Verdict GameVerdict(const std::wstring& text, size_t found) {
   return {true, name + L"  (" + SizeText(size) + L"). It is checked exactly when the installation starts."};
 }
 
+// How a drive is asked for its free bytes; tests put a slow drive in its place.
+BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER) = GetDiskFreeSpaceExW;
+
+// The longest the window waits for one drive to answer. Check runs on every keystroke in the
+// folder field, and a share on a server that does not answer can keep the call waiting for
+// the system's network timeout, tens of seconds.
+constexpr DWORD kDriveWait = 1500;
+
+// One question to a drive, shared by the window thread and the thread that asks: whichever
+// lets go last frees it, so a question that came too late answers into nothing.
+struct DriveQuestion {
+  std::wstring path;
+  ULARGE_INTEGER free = {};
+  BOOL answered = FALSE;
+  LONG holders = 2;
+};
+
+void LetGo(DriveQuestion* question) {
+  if (InterlockedDecrement(&question->holders) == 0) delete question;
+}
+
+DWORD WINAPI AskDrive(void* data) {
+  DriveQuestion* question = static_cast<DriveQuestion*>(data);
+  question->answered = disk_free_space(question->path.c_str(), &question->free, nullptr, nullptr);
+  LetGo(question);
+  return 0;
+}
+
 // Free bytes for the caller on the drive of a folder that need not exist yet, asked of the
 // nearest level of its path that the system can answer for. Nothing when no level answers (a drive
-// that does not exist, a relative name).
+// that does not exist, a relative name) or a drive keeps the window waiting too long.
 std::optional<unsigned long long> FreeSpace(std::wstring probe) {
   while (!probe.empty()) {
-    ULARGE_INTEGER free;
-    if (GetDiskFreeSpaceExW(probe.c_str(), &free, nullptr, nullptr)) return free.QuadPart;
+    DriveQuestion* question = new DriveQuestion{probe};
+    HANDLE thread = CreateThread(nullptr, 0, AskDrive, question, 0, nullptr);
+    if (!thread) {  // no thread to be had: ask here, however long it takes
+      delete question;
+      ULARGE_INTEGER free;
+      if (disk_free_space(probe.c_str(), &free, nullptr, nullptr)) return free.QuadPart;
+      probe = ProbeParent(probe);
+      continue;
+    }
+    bool in_time = WaitForSingleObject(thread, kDriveWait) == WAIT_OBJECT_0;
+    CloseHandle(thread);
+    bool answered = in_time && question->answered;
+    unsigned long long free = question->free.QuadPart;
+    LetGo(question);
+    if (!in_time) return std::nullopt;
+    if (answered) return free;
     probe = ProbeParent(probe);
   }
   return std::nullopt;

@@ -363,6 +363,34 @@ TEST_F(ChoiceTest, FreeSpaceFromTheNearestExistingLevel) {
   }
 }
 
+// A share whose server does not answer keeps the drive question waiting; the window does not
+// wait with it, and the folder is judged as one whose drive could not be asked.
+HANDLE slow_drive_release;
+BOOL WINAPI SlowDrive(LPCWSTR path, PULARGE_INTEGER free, PULARGE_INTEGER total, PULARGE_INTEGER total_free) {
+  if (wcsncmp(path, L"\\\\slow", 6) == 0) {
+    WaitForSingleObject(slow_drive_release, INFINITE);
+    if (free) free->QuadPart = 1;  // too late to matter, and too little to pass
+    return TRUE;
+  }
+  return GetDiskFreeSpaceExW(path, free, total, total_free);
+}
+
+TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
+  MakeFile(root + L"\\exact.nup", 1073741824ull);
+  slow_drive_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  disk_free_space = SlowDrive;
+  CheckWith(root + L"\\exact.nup", L"\\\\slow\\share\\Vorlen", true);
+  EXPECT_EQ(space_note, L"");
+  EXPECT_TRUE(space_ok);
+  EXPECT_TRUE(IsWindowEnabled(install_button));
+  // The late answer lands in a question nobody waits for any more; a fast drive still answers.
+  SetEvent(slow_drive_release);
+  CheckWith(root + L"\\exact.nup", root + L"\\Vorlen", true);
+  EXPECT_FALSE(space_note.empty());
+  disk_free_space = GetDiskFreeSpaceExW;
+  CloseHandle(slow_drive_release);
+}
+
 TEST_F(ChoiceTest, AnEarlierBuildIsAnyEntryNamedBuild) {
   std::wstring with_folder = root + L"\\a", with_file = root + L"\\b", without = root + L"\\c";
   for (const std::wstring& folder : {with_folder, with_file, without}) CreateDirectoryW(folder.c_str(), nullptr);
