@@ -53,20 +53,10 @@ void Reset() {
 
 // The installer's own window, made as start-up makes it, with its log open.
 void MakeWindow(bool shown) {
-  static bool registered = false;
-  if (!registered) {
-    MakeResources(GetModuleHandleW(nullptr));
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = Proc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.hbrBackground = bg_brush;
-    window_class.lpszClassName = L"VorlenBench";
-    RegisterClassExW(&window_class);
-    registered = true;
-  }
-  CreateWindowExW(0, L"VorlenBench", L"Vorlen Installer", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 900, 780,
-                  nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  static bool made = false;
+  if (!made) MakeResources(GetModuleHandleW(nullptr));
+  made = true;
+  OpenWindow(GetModuleHandleW(nullptr), L"VorlenBench");
   details = true;
   Show(Installing);
   if (shown) ShowWindow(window, SW_SHOW);

@@ -83,6 +83,29 @@ void Replay() {
   InvalidateRect(window, nullptr, TRUE);
 }
 
+// Registers the main window's class and creates the window, 880 by 740 at 96 DPI inside; its
+// creation builds the controls, finds the game files and runs the checks. Tests open theirs
+// under another class name, so that it is never taken for an open installer.
+bool OpenWindow(HINSTANCE instance, const wchar_t* class_name) {
+  WNDCLASSEXW window_class = {};
+  window_class.cbSize = sizeof window_class;
+  window_class.lpfnWndProc = Proc;
+  window_class.hInstance = instance;
+  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
+  window_class.hIconSm = window_class.hIcon;
+  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
+  window_class.hbrBackground = bg_brush;
+  window_class.lpszClassName = class_name;
+  taskbar_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
+  RECT outer = {0, 0, Scale(880), Scale(740)};
+  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
+  WNDCLASSEXW known;
+  if (!GetClassInfoExW(instance, class_name, &known) && !RegisterClassExW(&window_class)) return false;
+  return CreateWindowExW(0, class_name, L"Vorlen Installer", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
+                         CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
+                         instance, nullptr) != nullptr;
+}
+
 int Start(HINSTANCE instance, int show) {
   if (AnotherInstallerOpen()) return 0;
   MakeDpiAware();
@@ -94,22 +117,7 @@ int Start(HINSTANCE instance, int show) {
   ReleaseDC(nullptr, screen);
   MakeResources(instance);
 
-  WNDCLASSEXW window_class = {};
-  window_class.cbSize = sizeof window_class;
-  window_class.lpfnWndProc = Proc;
-  window_class.hInstance = instance;
-  window_class.hIcon = LoadIconW(instance, MAKEINTRESOURCEW(1));
-  window_class.hIconSm = window_class.hIcon;
-  window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
-  window_class.hbrBackground = bg_brush;
-  window_class.lpszClassName = L"VorlenSetup";
-  taskbar_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
-  RECT outer = {0, 0, Scale(880), Scale(740)};
-  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
-  if (!RegisterClassExW(&window_class) ||
-      !CreateWindowExW(0, L"VorlenSetup", L"Vorlen Installer", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
-                       CW_USEDEFAULT, outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr,
-                       instance, nullptr)) {
+  if (!OpenWindow(instance, L"VorlenSetup")) {
     // Without a window the message loop would wait for ever for a message that never comes.
     MessageBoxW(nullptr, L"Vorlen Installer could not open its window.", L"Vorlen", MB_ICONERROR);
     return 1;

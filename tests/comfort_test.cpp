@@ -34,19 +34,7 @@ bool PumpUntil(const std::function<bool()>& done, DWORD limit = 30000) {
 }
 
 void MakeWindow() {
-  static bool registered = false;
-  if (!registered) {
-    MakeResources(GetModuleHandleW(nullptr));
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = Proc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.hbrBackground = bg_brush;
-    window_class.lpszClassName = L"VorlenComfortTest";
-    registered = RegisterClassExW(&window_class) != 0;
-  }
-  CreateWindowExW(0, L"VorlenComfortTest", L"Vorlen Installer", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0, 900,
-                  780, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
+  OpenTestWindow(900, 780);
   ShowWindow(window, SW_SHOWNORMAL);
 }
 

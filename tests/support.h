@@ -53,6 +53,19 @@ std::wstring WindowText(HWND control) {
   return text;
 }
 
+// The installer's own window under a class of the tests' own, with a client area of the
+// given size in pixels; `window` and the control handles are set by its creation.
+HWND OpenTestWindow(int client_width, int client_height) {
+  static bool resources = false;
+  if (!resources) MakeResources(GetModuleHandleW(nullptr));
+  resources = true;
+  if (!OpenWindow(GetModuleHandleW(nullptr), L"VorlenSetupTest")) return nullptr;
+  RECT outer = {0, 0, client_width, client_height};
+  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top, SWP_NOZORDER);
+  return window;
+}
+
 struct StateTest : ::testing::Test {
   void SetUp() override { ResetState(); }
 };

@@ -3,26 +3,7 @@
 
 namespace {
 
-HWND MakeWindow(int client_width, int client_height) {
-  static bool made = false;
-  if (!made) {
-    MakeResources(GetModuleHandleW(nullptr));
-    WNDCLASSEXW window_class = {};
-    window_class.cbSize = sizeof window_class;
-    window_class.lpfnWndProc = Proc;
-    window_class.hInstance = GetModuleHandleW(nullptr);
-    window_class.hbrBackground = bg_brush;
-    window_class.lpszClassName = L"VorlenSetupTest";
-    RegisterClassExW(&window_class);
-    made = true;
-  }
-  RECT outer = {0, 0, client_width, client_height};
-  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
-  CreateWindowExW(0, L"VorlenSetupTest", L"Vorlen Installer", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, 0, 0,
-                  outer.right - outer.left, outer.bottom - outer.top, nullptr, nullptr, GetModuleHandleW(nullptr),
-                  nullptr);
-  return window;
-}
+HWND MakeWindow(int client_width, int client_height) { return OpenTestWindow(client_width, client_height); }
 
 // A control's rectangle in the window's client coordinates.
 RECT Where(HWND control) {
@@ -125,26 +106,81 @@ TEST_F(WindowTest, CreatesTwelveControlsInTabOrderWithTheirIds) {
   EXPECT_EQ(page, Choices);
 }
 
+TEST_F(WindowTest, FontsCopyTheMessageFontWithTheirOwnHeightsWeightsAndFace) {
+  NONCLIENTMETRICSW metrics = {};
+  metrics.cbSize = sizeof metrics;
+  SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
+  dpi = 144;
+  MakeResources(GetModuleHandleW(nullptr));
+  struct Case {
+    HFONT made;
+    int height;
+    int weight;  // 0: the message font's
+    const wchar_t* face;  // nullptr: the message font's
+  } cases[] = {{font, 14, 0, nullptr},
+               {bold_font, 14, 700, nullptr},
+               {heading_font, 17, 700, nullptr},
+               {title_font, 28, 700, nullptr},
+               {mono_font, 12, 0, L"Consolas"}};
+  for (const Case& c : cases) {
+    LOGFONTW got = {};
+    ASSERT_TRUE(GetObjectW(c.made, sizeof got, &got));
+    EXPECT_EQ(got.lfHeight, -MulDiv(c.height, 144, 96));
+    EXPECT_EQ(got.lfWeight, c.weight ? c.weight : metrics.lfMessageFont.lfWeight);
+    EXPECT_STREQ(got.lfFaceName, c.face ? c.face : metrics.lfMessageFont.lfFaceName);
+    EXPECT_EQ(got.lfItalic, metrics.lfMessageFont.lfItalic);
+    EXPECT_EQ(got.lfCharSet, metrics.lfMessageFont.lfCharSet);
+  }
+  EXPECT_NE(icon, nullptr) << "the program's icon resource";
+  ICONINFO info = {};
+  ASSERT_TRUE(GetIconInfo(icon, &info));
+  BITMAP colour = {};
+  GetObjectW(info.hbmColor, sizeof colour, &colour);
+  EXPECT_EQ(colour.bmWidth, 96);  // 64 at 96 DPI
+  DeleteObject(info.hbmColor);
+  DeleteObject(info.hbmMask);
+  dpi = 96;
+  MakeResources(GetModuleHandleW(nullptr));
+}
+
+TEST_F(WindowTest, FolderFieldShowsTheDefaultFolderAsItsCue) {
+  SetEnvironmentVariableW(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
+  MakeWindow(880, 740);
+  wchar_t cue[300] = {};
+  ASSERT_TRUE(SendMessageW(dir_edit, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 300));
+  EXPECT_STREQ(cue, L"Default: C:\\Users\\me\\AppData\\Local\\vorlen");
+}
+
+// Each coordinate is scaled on its own from the layout units. The expected units are worked
+// out from the client size the window really got, since a small screen may not hold a window
+// of 880 by 740 units at 144 DPI.
 TEST_F(WindowTest, LayoutScalesEachFigureAtEveryDpi) {
   struct Case {
     int dpi;
     Page on;
     HWND* control;
-    RECT units;
-  } cases[] = {{96, Choices, &nup_edit, {26, 172, 730, 202}},   {96, Choices, &close_button, {594, 682, 694, 716}},
-               {96, Installing, &close_button, {754, 682, 854, 716}}, {120, Choices, &nup_browse, {764, 172, 854, 202}},
-               {144, Choices, &install_button, {704, 678, 854, 720}}, {144, Installing, &log_edit, {26, 484, 854, 666}}};
+    RECT (*units)(int width, int height);
+  } cases[] = {
+      {96, Choices, &nup_edit, [](int w, int) { return RECT{26, 172, w - 150, 202}; }},
+      {96, Choices, &close_button, [](int w, int h) { return RECT{w - 286, h - 58, w - 186, h - 24}; }},
+      {96, Installing, &close_button, [](int w, int h) { return RECT{w - 126, h - 58, w - 26, h - 24}; }},
+      {120, Choices, &nup_browse, [](int w, int) { return RECT{w - 116, 172, w - 26, 202}; }},
+      {144, Choices, &install_button, [](int w, int h) { return RECT{w - 176, h - 62, w - 26, h - 20}; }},
+      {144, Installing, &log_edit, [](int w, int h) { return RECT{26, 484, w - 26, h - 74}; }},
+  };
   for (const Case& c : cases) {
     dpi = c.dpi;
     MakeWindow(Scale(880), Scale(740));
     details = true;
     Show(c.on);
+    SIZE client = ClientSize();
+    RECT units = c.units(Unscale(client.cx), Unscale(client.cy));
+    if (c.dpi == 96) EXPECT_EQ(client.cx, 880);
     RECT r = Where(*c.control);
-    EXPECT_EQ(r.left, Scale(c.units.left)) << c.dpi;
-    EXPECT_EQ(r.top, Scale(c.units.top)) << c.dpi;
-    EXPECT_EQ(r.right, Scale(c.units.right)) << c.dpi;
-    EXPECT_EQ(r.bottom, Scale(c.units.bottom)) << c.dpi;
-    EXPECT_TRUE(IsWindowVisible(*c.control) || !IsWindowVisible(window));
+    EXPECT_EQ(r.left, Scale(units.left)) << c.dpi;
+    EXPECT_EQ(r.top, Scale(units.top)) << c.dpi;
+    EXPECT_EQ(r.right, Scale(units.right)) << c.dpi;
+    EXPECT_EQ(r.bottom, Scale(units.bottom)) << c.dpi;
     EXPECT_TRUE(GetWindowLongW(*c.control, GWL_STYLE) & WS_VISIBLE);
     DestroyWindow(window);
   }
