@@ -9,6 +9,7 @@ void RunEnded(bool succeeded);
 extern EXECUTION_STATE(WINAPI* execution_state)(EXECUTION_STATE);
 
 HANDLE job;            // every process of the running installation; null when none runs
+HANDLE script_wait;    // ends the installation's leftovers when the script's process ends
 bool log_step_posted;  // a kLogMessage waits in the queue
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
@@ -130,6 +131,11 @@ bool WriteScript(const std::wstring& path) {
   return ok;
 }
 
+// The script has ended: whatever it started and left running is ended now rather than when the
+// end is handled, because a leftover that holds the output pipe would keep the reader waiting
+// for the end of the output, and the window on the installing page, for as long as it runs.
+VOID CALLBACK EndLeftovers(void* installation, BOOLEAN) { TerminateJobObject(installation, 1); }
+
 // Starts PowerShell suspended inside a job that ends every process of the installation at
 // once: stopping it must not leave pacman, Python or the compilers running hidden.
 bool StartScript(std::wstring command, const std::wstring& folder, HANDLE write_end) {
@@ -153,6 +159,7 @@ bool StartScript(std::wstring command, const std::wstring& folder, HANDLE write_
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   child = process.hProcess;
+  RegisterWaitForSingleObject(&script_wait, child, EndLeftovers, job, INFINITE, WT_EXECUTEONLYONCE);
   return true;
 }
 
@@ -230,6 +237,8 @@ LRESULT OnEnd(WPARAM exit_code) {
   }
   ScheduleLogStep();
   KillTimer(window, kProgressTimer);
+  if (script_wait) UnregisterWaitEx(script_wait, INVALID_HANDLE_VALUE);  // its call, if any, is over
+  script_wait = nullptr;
   CloseHandle(child);
   child = nullptr;
   CloseHandle(job);  // ends whatever the script left running

@@ -1,0 +1,156 @@
+// A million lines of output through the real pipe, reader thread and window: how fast they go
+// through end to end, and how quickly the window answers meanwhile (a WM_NULL sent from another
+// thread with SendMessageTimeoutW, as the system does to decide whether a window hangs).
+// Prints "name: value unit" lines.
+#include "module.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+#include "doubles/flood_lines.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Milliseconds(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
+
+void WriteFileBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+// The installer's own window, shown, as start-up opens it.
+void MakeWindow() {
+  static bool made = false;
+  if (!made) MakeResources(GetModuleHandleW(nullptr));
+  made = true;
+  OpenWindow(GetModuleHandleW(nullptr), L"VorlenFloodBench");
+  ShowWindow(window, SW_SHOWNORMAL);
+}
+
+// FNV-1a over the characters, so that the text the window received can be compared with the
+// text the double wrote without keeping either.
+struct Hash {
+  unsigned long long value = 1469598103934665603ull;
+  void Add(unsigned c) {
+    value ^= c;
+    value *= 1099511628211ull;
+  }
+};
+
+struct Result {
+  double seconds;
+  long long lines_delivered;
+  bool text_intact;
+  std::vector<double> responses;  // milliseconds
+};
+
+Result Flood(int count, uint32_t seed, bool show_log) {
+  Hash expected;
+  for (flood::Lines lines(seed, count); !lines.Done();) {
+    for (char c : lines.Next().text) expected.Add(static_cast<unsigned char>(c));
+  }
+
+  MakeWindow();
+  SetWindowTextW(nup_edit, L"C:\\Games\\game.nup");
+  std::atomic<bool> running{true};
+  std::vector<double> responses;
+  HWND target = window;
+  std::thread pinger([&] {
+    while (running) {
+      Clock::time_point sent = Clock::now();
+      DWORD_PTR result = 0;
+      SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
+      responses.push_back(Milliseconds(Clock::now() - sent));
+      Sleep(5);
+    }
+  });
+
+  Hash received;
+  long long lines = 0;
+  Clock::time_point begin = Clock::now();
+  SendMessageW(window, WM_COMMAND, 106, 0);
+  if (show_log) SendMessageW(window, WM_COMMAND, 109, 0);
+  while (child) {
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == kOutputMessage) {
+        for (const wchar_t* c = reinterpret_cast<const wchar_t*>(message.lParam); *c; ++c) {
+          received.Add(*c);
+          lines += *c == L'\n';
+        }
+      }
+      if (message.message == WM_QUIT) continue;
+      if (IsDialogMessageW(window, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  running = false;
+  pinger.join();
+  DestroyWindow(window);
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  return {seconds, lines, received.value == expected.value && page == Finished, responses};
+}
+
+void Print(const char* name, int count, const Result& result) {
+  std::vector<double> sorted = result.responses;
+  std::sort(sorted.begin(), sorted.end());
+  double median = sorted.empty() ? 0 : sorted[sorted.size() / 2];
+  double worst = sorted.empty() ? 0 : sorted.back();
+  long long over = std::count_if(sorted.begin(), sorted.end(), [](double ms) { return ms > 100; });
+  printf("%s_lines_per_second: %.0f lines/s\n", name, count / result.seconds);
+  printf("%s_seconds: %.2f s\n", name, result.seconds);
+  printf("%s_response_median: %.2f ms\n", name, median);
+  printf("%s_response_worst: %.2f ms\n", name, worst);
+  printf("%s_responses_over_100ms: %lld of %zu samples\n", name, over, sorted.size());
+  printf("%s_lines_lost: %lld lines\n", name, count - result.lines_delivered);
+  printf("%s_runs_with_text_changed: %d runs\n", name, result.text_intact ? 0 : 1);
+  fflush(stdout);
+}
+
+}  // namespace
+
+int wmain() {
+#ifndef VORLEN_DOUBLE_DIR
+  printf("flood_bench: built without the script double (tests disabled); nothing measured\n");
+  return 0;
+#else
+  // The double stands in for powershell.exe: its folder goes first on the search path.
+  wchar_t path[32768];
+  GetEnvironmentVariableW(L"PATH", path, 32768);
+  std::wstring search = std::wstring(VORLEN_DOUBLE_DIR) + L";" + path;
+  SetEnvironmentVariableW(L"PATH", search.c_str());
+
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  std::wstring folder = std::wstring(temp) + L"vorlen-flood-bench";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const int count = flood::kTotal;
+  const uint32_t seed = 7;
+  std::wstring plan = folder + L"\\plan.txt";
+  WriteFileBytes(plan, "flood " + std::to_string(count) + " " + std::to_string(seed) + "\nexit 0\n");
+  SetEnvironmentVariableW(L"VORLEN_DOUBLE_PLAN", plan.c_str());
+  SetEnvironmentVariableW(L"VORLEN_DOUBLE_SIGNALS", folder.c_str());
+  SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str());
+
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  tick_source = GetTickCount;
+  printf("flood_lines: %d lines\n", count);
+  Print("flood_log_hidden", count, Flood(count, seed, false));
+  Print("flood_log_shown", count, Flood(count, seed, true));
+  DeleteFileW(plan.c_str());
+  RemoveDirectoryW((folder + L"\\vorlen").c_str());
+  RemoveDirectoryW(folder.c_str());
+  return 0;
+#endif
+}

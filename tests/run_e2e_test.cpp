@@ -1,0 +1,1043 @@
+// Real runs: the installer's window starts the script double (powershell.exe beside this
+// program, see doubles/powershell_double.cpp) through a real pipe, and is driven only by the
+// messages a user's actions send. Most tests make the window in this process, so its state can
+// be read directly; the BuiltInstaller tests run a copy of vorlen-setup.exe as the user would.
+#include "support.h"
+
+#include <atomic>
+#include <functional>
+#include <thread>
+
+#include "doubles/flood_lines.h"
+
+namespace {
+
+// --- Files and folders ------------------------------------------------------------------------
+
+std::wstring root;      // everything the runs write, this program's own
+std::wstring here;      // this program's folder, where the double lives
+std::wstring local;     // LOCALAPPDATA during the tests
+
+std::wstring TempRoot() {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + L"vorlen-e2e-" + std::to_wstring(GetCurrentProcessId());
+}
+
+std::string ReadBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void RemoveTree(const std::wstring& path) {
+  WIN32_FIND_DATAW entry;
+  HANDLE find = FindFirstFileW((path + L"\\*").c_str(), &entry);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::wstring name = entry.cFileName;
+      if (name == L"." || name == L"..") continue;
+      std::wstring full = path + L"\\" + name;
+      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(full);
+      } else {
+        SetFileAttributesW(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(full.c_str());
+      }
+    } while (FindNextFileW(find, &entry));
+    FindClose(find);
+  }
+  RemoveDirectoryW(path.c_str());
+}
+
+std::string Narrow(const std::wstring& text) {
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
+  std::string narrow(length, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
+  return narrow;
+}
+
+struct TestFolders : ::testing::Environment {
+  void SetUp() override {
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    wchar_t self[MAX_PATH];
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    here = self;
+    here.erase(here.find_last_of(L"\\/"));
+    root = TempRoot();
+    RemoveTree(root);
+    CreateDirectoryW(root.c_str(), nullptr);
+    // A temporary folder and a local application data folder of the tests' own, so that the
+    // setup folder and the default install folder are known and nothing else is touched.
+    std::wstring temp = root + L"\\temp";
+    CreateDirectoryW(temp.c_str(), nullptr);
+    SetEnvironmentVariableW(L"TMP", temp.c_str());
+    SetEnvironmentVariableW(L"TEMP", temp.c_str());
+    local = root + L"\\local";
+    CreateDirectoryW(local.c_str(), nullptr);
+    SetEnvironmentVariableW(L"LOCALAPPDATA", local.c_str());
+  }
+  void TearDown() override { RemoveTree(root); }
+};
+
+const auto* const environment = ::testing::AddGlobalTestEnvironment(new TestFolders);
+
+// --- The double's plan and record -------------------------------------------------------------
+
+// Bytes as a plan's "write" command carries them.
+std::string Escape(const std::string& bytes) {
+  std::string text;
+  char hex[8];
+  for (unsigned char c : bytes) {
+    if (c >= 32 && c < 127 && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      text += hex;
+    }
+  }
+  return text;
+}
+
+struct Plan {
+  std::string text;
+  Plan& Do(const std::string& command) {
+    text += command + "\n";
+    return *this;
+  }
+  Plan& Write(const std::string& bytes) { return Do("write " + Escape(bytes)); }
+};
+
+struct Record {
+  bool found = false;
+  DWORD pid = 0;
+  DWORD grandchild = 0;
+  std::wstring cwd;
+  std::wstring command;
+  std::vector<std::wstring> arguments;
+};
+
+Record ReadRecord(const std::wstring& path) {
+  Record record;
+  std::string bytes = ReadBytes(path);
+  if (bytes == "<missing>") return record;
+  record.found = true;
+  std::wstring text(reinterpret_cast<const wchar_t*>(bytes.data()), bytes.size() / sizeof(wchar_t));
+  size_t from = 0;
+  for (size_t end; (end = text.find(L'\n', from)) != std::wstring::npos; from = end + 1) {
+    std::wstring field = text.substr(from, end - from);
+    size_t equals = field.find(L'=');
+    std::wstring name = field.substr(0, equals);
+    std::wstring value = field.substr(equals + 1);
+    if (name == L"pid") record.pid = wcstoul(value.c_str(), nullptr, 10);
+    if (name == L"grandchild") record.grandchild = wcstoul(value.c_str(), nullptr, 10);
+    if (name == L"cwd") record.cwd = value;
+    if (name == L"cmd") record.command = value;
+    if (name == L"arg") record.arguments.push_back(value);
+  }
+  return record;
+}
+
+std::vector<std::wstring> ExpectedArguments(const std::wstring& nup, const std::wstring& dir, bool dlss) {
+  std::vector<std::wstring> arguments = {L"powershell.exe", L"-NoProfile", L"-NonInteractive",
+                                         L"-ExecutionPolicy", L"Bypass", L"-File",
+                                         SetupFolder() + L"\\install.ps1", L"-Nup", nup, L"-Dir", dir};
+  if (dlss) arguments.push_back(L"-Dlss");
+  return arguments;
+}
+
+// --- Waiting and message boxes ----------------------------------------------------------------
+
+int progress_ticks = 0;  // timer messages of the progress band handed to the window
+
+// Handles the window thread's messages as the installer's loop does, until `done` holds.
+template <class Condition>
+bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > limit_ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) continue;  // a closed window's; the next test makes another
+      if (message.message == WM_TIMER && message.hwnd == window && message.wParam == kProgressTimer) {
+        ++progress_ticks;
+      }
+      if (IsWindow(window) && IsDialogMessageW(window, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return true;
+}
+
+// For a thread that is not the window's: waits without handling any messages.
+template <class Condition>
+bool WaitFor(Condition done, DWORD limit_ms = 30000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > limit_ms) return false;
+    Sleep(2);
+  }
+  return true;
+}
+
+std::wstring TextOf(HWND control) {
+  wchar_t buffer[65536];
+  DWORD_PTR length = 0;
+  // WM_GETTEXT through a timeout, so that a hung window fails the test instead of hanging it.
+  if (!SendMessageTimeoutW(control, WM_GETTEXT, 65536, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 10000,
+                           &length)) {
+    return L"<no answer>";
+  }
+  return std::wstring(buffer, length);
+}
+
+std::wstring LogText() {
+  // The log may exceed what WM_GETTEXT above takes; read it whole on the window thread.
+  return WindowText(log_edit);
+}
+
+struct SeenBox {
+  bool seen = false;
+  std::wstring caption;
+  std::wstring text;
+  HICON icon = nullptr;
+};
+
+HWND FindBox(HWND owner) {
+  struct Search {
+    HWND owner;
+    HWND found;
+  } search = {owner, nullptr};
+  EnumWindows(
+      [](HWND candidate, LPARAM data) -> BOOL {
+        Search* s = reinterpret_cast<Search*>(data);
+        wchar_t kind[16] = {};
+        GetClassNameW(candidate, kind, 16);
+        if (wcscmp(kind, L"#32770") == 0 && GetWindow(candidate, GW_OWNER) == s->owner &&
+            IsWindowVisible(candidate)) {
+          s->found = candidate;
+          return FALSE;
+        }
+        return TRUE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+HICON BoxIcon(HWND box) {
+  HICON icon = nullptr;
+  for (HWND item = GetWindow(box, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
+    wchar_t kind[16] = {};
+    GetClassNameW(item, kind, 16);
+    if (_wcsicmp(kind, L"Static") == 0 && (GetWindowLongW(item, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      icon = reinterpret_cast<HICON>(SendMessageW(item, STM_GETICON, 0, 0));
+    }
+  }
+  return icon;
+}
+
+// Answers the message box that `owner` shows next, from a thread of its own, as a user would:
+// reads it, optionally does something while it is open, and presses `button`.
+class Answerer {
+ public:
+  Answerer(HWND owner, int button, std::function<void()> while_open = {})
+      : thread_([this, owner, button, while_open] {
+          HWND box = nullptr;
+          if (!WaitFor([&] { return stop_ || (box = FindBox(owner)) != nullptr; }, 30000) || !box) return;
+          seen_.caption = TextOf(box);
+          seen_.text = TextOf(GetDlgItem(box, 0xFFFF));
+          seen_.icon = BoxIcon(box);
+          seen_.seen = true;
+          if (while_open) while_open();
+          DWORD_PTR result = 0;
+          SendMessageTimeoutW(GetDlgItem(box, button), BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &result);
+          done_ = true;
+        }) {}
+  ~Answerer() { Stop(); }
+
+  // Joins the thread, after waiting up to `limit_ms` for a box that another process shows;
+  // a box that never came counts as not seen.
+  SeenBox Stop(DWORD limit_ms = 0) {
+    WaitFor([this] { return done_.load(); }, limit_ms);
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return seen_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  SeenBox seen_;
+  std::thread thread_;
+};
+
+// --- The window in this process ---------------------------------------------------------------
+
+std::atomic<int> end_posts{0};
+
+// Posting as the installer does; counting the end messages tells when a run's reader is done
+// with the window handle (it reads the shared `window`, which the next test's window replaces).
+BOOL WINAPI CountingPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
+  BOOL posted = PostMessageW(to, message, wparam, lparam);
+  if (message == kEndMessage) ++end_posts;
+  return posted;
+}
+
+void MakeWindow() {
+  OpenTestWindow(880, 740);
+  // Not shown: under Xvfb without a window manager, Wine takes two seconds to destroy a shown
+  // top-level window. What Layout shows is read from the controls' own WS_VISIBLE style.
+}
+
+bool Shown(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+const wchar_t* const kGame = L"C:\\Games\\Zelda [v1.0] (EU).nup";
+
+struct RunTest : ::testing::Test {
+  std::wstring folder;  // this run's plan, record and signals
+  int runs = 0;         // runs started in this test
+
+  void SetUp() override {
+    post_message = CountingPost;
+    end_posts = 0;
+    const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(info->test_suite_name()) + "." + info->name();
+    for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '-';
+    folder = root + L"\\" + std::wstring(name.begin(), name.end());
+    RemoveTree(folder);
+    CreateDirectoryW(folder.c_str(), nullptr);
+    SetEnvironmentVariableW(L"VORLEN_DOUBLE_PLAN", (folder + L"\\plan.txt").c_str());
+    SetEnvironmentVariableW(L"VORLEN_DOUBLE_RECORD", (folder + L"\\record.txt").c_str());
+    SetEnvironmentVariableW(L"VORLEN_DOUBLE_SIGNALS", folder.c_str());
+    Fresh();
+    ASSERT_TRUE(IsWindow(window));
+  }
+
+  // A new window on the state a new start has, as after the installer's process begins again.
+  void Fresh() {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    ResetState();
+    log_step_posted = false;  // a step asked of an earlier window went with that window
+    tick_source = GetTickCount;
+    MakeWindow();
+  }
+
+  void TearDown() override {
+    // A test that failed half-way may leave its script waiting: end it as the window would.
+    if (child && IsWindow(window)) {
+      if (job) TerminateJobObject(job, 1);
+      PumpUntil([] { return child == nullptr; }, 20000);
+    }
+    if (IsWindow(window)) DestroyWindow(window);
+    // Every reader must have made its last post before the next test's window appears.
+    EXPECT_TRUE(WaitFor([this] { return end_posts >= runs; }, 20000)) << "a reader is still running";
+    ForgetRun();
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+    }
+    post_message = PostMessageW;
+    tick_source = GetTickCount;
+  }
+
+  // What a run closed by "Yes" leaves (the process ends then): ended and let go here.
+  void ForgetRun() {
+    if (job) TerminateJobObject(job, 1);
+    if (script_wait) UnregisterWaitEx(script_wait, INVALID_HANDLE_VALUE);
+    script_wait = nullptr;
+    if (child) CloseHandle(child);
+    child = nullptr;
+    if (job) CloseHandle(job);
+    job = nullptr;
+  }
+
+  void Use(const Plan& plan) { WriteBytes(folder + L"\\plan.txt", plan.text); }
+  void Signal(const char* name) { WriteBytes(folder + L"\\" + std::wstring(name, name + strlen(name)), ""); }
+  Record Recorded() { return ReadRecord(folder + L"\\record.txt"); }
+
+  void Type(HWND edit, const std::wstring& text) { SetWindowTextW(edit, text.c_str()); }
+
+  // A click on a control: the command its window procedure gets.
+  LRESULT Press(int id) {
+    return SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                        reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
+  }
+
+  // Install, and the checks that hold right after every start.
+  void Install() {
+    Press(106);
+    ASSERT_NE(child, nullptr) << "the script did not start";
+    ++runs;
+    EXPECT_EQ(page, Installing);
+    EXPECT_EQ(TextOf(close_button), L"Cancel");
+  }
+
+  bool RunEnds(DWORD limit_ms = 30000) { return PumpUntil([] { return child == nullptr; }, limit_ms); }
+};
+
+// --- Arguments and the script file -----------------------------------------------------------
+
+struct TypedCase {
+  const wchar_t* nup_typed;
+  const wchar_t* dir_typed;
+  bool dlss;
+  std::wstring nup;  // what the script must get
+  std::wstring dir;
+};
+
+TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
+  const std::wstring fallback = local + L"\\vorlen";
+  const TypedCase cases[] = {
+      {L"  \"C:\\Games\\Zelda [v1.0] (EU).nup\"  ", L"D:\\Games\\", false, kGame, L"D:\\Games\\"},
+      {kGame, L"\"C:\\My Games\\Vorlen\\\\\\\"", true, kGame, L"C:\\My Games\\Vorlen\\\\\\"},
+      {L"C:\\dumps\\game (1).nup", L"  C:\\Program Files\\Vorlen  ", true, L"C:\\dumps\\game (1).nup",
+       L"C:\\Program Files\\Vorlen"},
+      {kGame, L"", false, kGame, fallback},
+      {kGame, L"   ", true, kGame, fallback},
+  };
+  Use(Plan().Do("record").Do("exit 0"));
+  for (const TypedCase& c : cases) {
+    SCOPED_TRACE(Narrow(c.dir_typed));
+    DeleteFileW((folder + L"\\record.txt").c_str());
+    DeleteFileW((folder + L"\\record.txt.ps1").c_str());
+    Type(nup_edit, c.nup_typed);
+    Type(dir_edit, c.dir_typed);
+    SendMessageW(dlss_check, BM_SETCHECK, c.dlss ? BST_CHECKED : BST_UNCHECKED, 0);
+    Install();
+    EXPECT_EQ(install_dir, c.dir);
+    ASSERT_TRUE(RunEnds());
+    EXPECT_EQ(page, Finished);
+
+    Record record = Recorded();
+    ASSERT_TRUE(record.found);
+    EXPECT_EQ(record.arguments, ExpectedArguments(c.nup, c.dir, c.dlss));
+    EXPECT_EQ(record.cwd, SetupFolder());
+    std::string script(kInstallScript, kInstallScriptSize);
+    EXPECT_TRUE(ReadBytes(SetupFolder() + L"\\install.ps1") == script) << "install.ps1 differs from the script";
+    EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == script) << "the script given by -File differs";
+    Press(110);  // not on this page, but the command works anywhere: back to a fresh start
+  }
+}
+
+TEST_F(RunTest, CommandLineIsTheOneWindowsPowerShellExpects) {
+  Use(Plan().Do("record").Do("exit 0"));
+  Type(nup_edit, kGame);
+  Type(dir_edit, L"D:\\Games\\");
+  SendMessageW(dlss_check, BM_SETCHECK, BST_CHECKED, 0);
+  Install();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Recorded().command, L"powershell.exe -NoProfile -NonInteractive -ExecutionPolicy Bypass -File \"" +
+                                    SetupFolder() + L"\\install.ps1\" -Nup \"" + kGame +
+                                    L"\" -Dir \"D:\\Games\\\\\" -Dlss");
+}
+
+// --- Output, pieces and the end of a run ------------------------------------------------------
+
+TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
+  std::wstring greeting = L"Gr\u00fc\u00dfe aus Z\u00fcrich";
+  char unused = 0;
+  BOOL lossy = FALSE;
+  int length = WideCharToMultiByte(CP_OEMCP, 0, greeting.c_str(), -1, &unused, 0, nullptr, &lossy);
+  std::string oem(length - 1, '\0');
+  WideCharToMultiByte(CP_OEMCP, 0, greeting.c_str(), -1, &oem[0], length, nullptr, &lossy);
+  ASSERT_FALSE(lossy) << "the OEM code page cannot write the sample";
+  ASSERT_NE(oem, Narrow(greeting)) << "the sample must have bytes that differ from UTF-8";
+
+  Use(Plan()
+          .Write("@step msys\n[Vorlen] hal")
+          .Do("wait a")
+          .Write("lo\n@step pack")
+          .Do("wait b")
+          .Write("ages\r\n[Vorlen] one\n[Vorlen] two\r\n@progress 40 Fetching\n")
+          .Do("wait c")
+          .Write("[Vorlen] " + oem + "\n@step compile\n[12/345] Building CXX object a/z_actor.cpp.obj\n")
+          .Do("wait d")
+          .Write("[Vorlen] last words")
+          .Do("exit 0"));
+  Type(nup_edit, kGame);
+  Install();
+  // The progress band's timer ticks while the script runs.
+  progress_ticks = 0;
+  EXPECT_TRUE(PumpUntil([] { return progress_ticks > 0; }, 5000));
+
+  // Half a line waits; the step before it has started.
+  ASSERT_TRUE(PumpUntil([] { return pending_line == L"[Vorlen] hal"; }));
+  EXPECT_EQ(current, 0);
+  EXPECT_EQ(doing, L"Starting...");
+  EXPECT_EQ(LogText(), L"");
+  // The log is shown and hidden on request while the run goes on.
+  Press(109);
+  EXPECT_TRUE(details);
+  EXPECT_TRUE(Shown(log_edit));
+  EXPECT_EQ(TextOf(details_button), L"Hide details");
+  Press(109);
+  EXPECT_FALSE(Shown(log_edit));
+  EXPECT_EQ(TextOf(details_button), L"Show details");
+  Signal("a");
+
+  ASSERT_TRUE(PumpUntil([] { return pending_line == L"@step pack"; }));
+  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n");
+  EXPECT_EQ(doing, L"hallo");
+  EXPECT_EQ(current, 0);
+  Signal("b");
+
+  ASSERT_TRUE(PumpUntil([] { return doing == L"Fetching"; }));
+  EXPECT_EQ(current, 1);
+  EXPECT_DOUBLE_EQ(fraction, 0.4);
+  EXPECT_EQ(steps[0].state, Done);
+  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n");
+  EXPECT_EQ(pending_line, L"");
+  Signal("c");
+
+  // Bytes of the OEM code page come out as the characters they stand for.
+  ASSERT_TRUE(PumpUntil([] { return current == 7 && fraction > 0; }));
+  EXPECT_DOUBLE_EQ(fraction, 12.0 / 345);
+  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
+                           L"\r\n[12/345] Building CXX object a/z_actor.cpp.obj\r\n")
+      << Narrow(LogText());
+  Signal("d");
+
+  // The last line has no line feed: it is read when the process ends, before the page changes.
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(page, Finished);
+  EXPECT_EQ(doing, L"last words");
+  EXPECT_EQ(pending_line, L"");
+  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
+                           L"\r\n[12/345] Building CXX object a/z_actor.cpp.obj\r\n[Vorlen] last words\r\n");
+  for (const InstallStep& step : steps) EXPECT_EQ(step.state, Done) << Narrow(step.key);
+  EXPECT_EQ(current, -1);
+  EXPECT_FALSE(KillTimer(window, kProgressTimer)) << "the progress timer is still running";
+  EXPECT_EQ(TextOf(close_button), L"Close");
+  EXPECT_TRUE(Shown(play_button));
+  EXPECT_TRUE(Shown(folder_button));
+}
+
+struct FailedRunCase {
+  const char* name;
+  std::string output;
+  const char* exit_code;
+  int failed;  // the step that must be marked Failed, -1 for none
+  std::wstring failure;
+};
+
+TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
+  const FailedRunCase cases[] = {
+      {"before any step", "[Vorlen] error: no network\n", "1", -1, L"no network"},
+      {"during compile",
+       "@step msys\n@step packages\n@step source\n@step tools\n@step check\n@step translate\n@step compile\n"
+       "[3/9] Building CXX object z_en.cpp.obj\n[build] error: z_en.cpp: boom\n",
+       "2", 7, L"z_en.cpp: boom"},
+      {"crash during runtime", "@step runtime\n[Vorlen] building", "0xC0000005", 8, L""},
+  };
+  for (const FailedRunCase& c : cases) {
+    SCOPED_TRACE(c.name);
+    Use(Plan().Write(c.output).Do(std::string("exit ") + c.exit_code));
+    Type(nup_edit, kGame);
+    Type(dir_edit, L"D:\\Games\\Vorlen");
+    Install();
+    ASSERT_TRUE(RunEnds());
+    EXPECT_EQ(page, Stopped);
+    EXPECT_TRUE(details);
+    EXPECT_TRUE(Shown(log_edit));
+    EXPECT_TRUE(Shown(back_button));
+    EXPECT_EQ(failure, c.failure);
+    for (int i = 0; i < kStepCount; ++i) {
+      int expected = i == c.failed ? Failed : c.failed < 0 || i > c.failed ? Pending : Done;
+      EXPECT_EQ(steps[i].state, expected) << Narrow(steps[i].key);
+    }
+    EXPECT_FALSE(LogText().empty());
+
+    // Back keeps the choices for the next attempt.
+    Press(110);
+    EXPECT_EQ(page, Choices);
+    EXPECT_EQ(TextOf(nup_edit), kGame);
+    EXPECT_EQ(TextOf(dir_edit), L"D:\\Games\\Vorlen");
+    EXPECT_TRUE(Shown(install_button));
+  }
+}
+
+DWORD stepping_tick = 0;
+DWORD WINAPI SteppingTick() { return stepping_tick += 1000; }
+
+TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
+  tick_source = SteppingTick;  // so that a finished step has a time of its own to forget
+  Use(Plan().Write("@step msys\n@step compile\n[5/10] x\n[build] error: first\npartial").Do("record").Do("exit 1"));
+  Type(nup_edit, kGame);
+  Install();
+  ASSERT_TRUE(RunEnds());
+  ASSERT_EQ(page, Stopped);
+  // What the first run leaves behind, for the second to clear.
+  ASSERT_GT(steps[0].elapsed, 0u);
+  ASSERT_EQ(steps[7].state, Failed);
+  ASSERT_EQ(current, 7);
+  ASSERT_EQ(fraction, 0.5);
+  ASSERT_EQ(failure, L"first");
+  ASSERT_EQ(doing, L"error: first");
+  ASSERT_EQ(LogText(), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
+  DWORD first_pid = Recorded().pid;
+  Press(110);
+
+  Use(Plan().Do("wait go").Do("record").Write("@step source\n[Vorlen] second run\n").Do("exit 0"));
+  Install();
+  // Nothing of the first run is left, before any output of the second.
+  for (const InstallStep& step : steps) {
+    EXPECT_EQ(step.state, Pending);
+    EXPECT_EQ(step.elapsed, 0u);
+  }
+  EXPECT_EQ(current, -1);
+  EXPECT_EQ(fraction, 0);
+  EXPECT_EQ(failure, L"");
+  EXPECT_EQ(doing, L"Starting...");
+  EXPECT_EQ(LogText(), L"");
+  Signal("go");
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(page, Finished);
+  EXPECT_EQ(LogText(), L"[Vorlen] second run\r\n");
+  EXPECT_NE(Recorded().pid, first_pid);
+  EXPECT_EQ(end_posts, 2);
+}
+
+// --- Closing during a run ---------------------------------------------------------------------
+
+const wchar_t* const kStopQuestion =
+    L"Stop the installation?\n\nWhat is built so far is kept: installing again carries on from there.";
+
+struct CloseCase {
+  const char* name;
+  bool by_cancel;  // the Cancel button; otherwise the title bar's close (WM_CLOSE)
+};
+
+const CloseCase kCloseCases[] = {{"Cancel button", true}, {"title bar", false}};
+
+TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
+  Use(Plan()
+          .Write("@step msys\n")
+          .Do("wait asked1")
+          .Write("[Vorlen] while asked once\n@step packages\n")
+          .Do("wait asked2")
+          .Write("[Vorlen] while asked twice\n@step source\n")
+          .Do("wait go")
+          .Write("[Vorlen] after the answers\n")
+          .Do("exit 0"));
+  Type(nup_edit, kGame);
+  Install();
+  ASSERT_TRUE(PumpUntil([] { return current == 0; }));
+  HWND log = log_edit;
+  int round = 0;
+  for (const CloseCase& c : kCloseCases) {
+    SCOPED_TRACE(c.name);
+    ++round;
+    std::string signal = "asked" + std::to_string(round);
+    std::wstring expected_line = round == 1 ? L"while asked once" : L"while asked twice";
+    bool arrived = false;
+    // While the question is open, the script writes more and the window takes it in.
+    Answerer answerer(window, IDNO, [&] {
+      Signal(signal.c_str());
+      arrived = WaitFor([&] { return TextOf(log).find(expected_line) != std::wstring::npos; });
+    });
+    if (c.by_cancel) {
+      Press(107);
+    } else {
+      SendMessageW(window, WM_CLOSE, 0, 0);
+    }
+    SeenBox box = answerer.Stop();
+    ASSERT_TRUE(box.seen) << "no stop question";
+    EXPECT_EQ(box.caption, L"Vorlen");
+    EXPECT_EQ(box.text, kStopQuestion);
+    EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_QUESTION));
+    EXPECT_TRUE(arrived) << "output stopped arriving while the question was open";
+    ASSERT_TRUE(IsWindow(window));
+    EXPECT_EQ(page, Installing);
+    EXPECT_NE(child, nullptr);
+    EXPECT_EQ(current, round);
+  }
+  Signal("go");
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(page, Finished);
+  EXPECT_NE(LogText().find(L"after the answers"), std::wstring::npos);
+}
+
+bool StillRunning(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
+
+// A tool the script started may outlive it and still hold the output pipe (a daemon such as
+// MSYS2's gpg-agent): the run ends with the script all the same, and the tool with it.
+TEST_F(RunTest, RunEndsWithTheScriptWhateverItLeftRunning) {
+  struct Case {
+    const char* exit_code;
+    Page page;
+  } cases[] = {{"0", Finished}, {"3", Stopped}};
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.exit_code);
+    DeleteFileW((folder + L"\\record.txt").c_str());
+    Use(Plan().Do("grandchild").Do("record").Write("@step msys\n[Vorlen] left behind\n").Do(
+        std::string("exit ") + c.exit_code));
+    Type(nup_edit, kGame);
+    Install();
+    ASSERT_TRUE(RunEnds(15000)) << "the run waits for the script's leftover";
+    EXPECT_EQ(page, c.page);
+    EXPECT_EQ(doing, L"left behind");
+    ASSERT_NE(Recorded().grandchild, 0u);
+    HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, Recorded().grandchild);
+    if (grandchild) {  // else it is gone already
+      EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "the leftover still runs";
+      CloseHandle(grandchild);
+    }
+    Press(110);
+  }
+}
+
+TEST_F(RunTest, StopQuestionAnsweredYesEndsTheScriptAndWhatItStarted) {
+  for (const CloseCase& c : kCloseCases) {
+    SCOPED_TRACE(c.name);
+    if (!IsWindow(window)) {
+      // The first case closed its window; the second needs a fresh one, as a new start would.
+      EXPECT_TRUE(WaitFor([this] { return end_posts >= runs; }, 20000));
+      ForgetRun();
+      Fresh();
+    }
+    DeleteFileW((folder + L"\\record.txt").c_str());
+    Use(Plan().Do("grandchild").Do("record").Write("@step msys\n[Vorlen] working\n").Do("wait never"));
+    Type(nup_edit, kGame);
+    Install();
+    ASSERT_TRUE(PumpUntil([this] { return Recorded().found && doing == L"working"; }));
+    Record record = Recorded();
+    HANDLE script = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record.pid);
+    HANDLE grandchild = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record.grandchild);
+    ASSERT_NE(script, nullptr);
+    ASSERT_NE(grandchild, nullptr);
+    EXPECT_TRUE(StillRunning(script));
+    EXPECT_TRUE(StillRunning(grandchild));
+
+    Answerer answerer(window, IDYES);
+    if (c.by_cancel) {
+      Press(107);
+    } else {
+      SendMessageW(window, WM_CLOSE, 0, 0);
+    }
+    SeenBox box = answerer.Stop();
+    EXPECT_TRUE(box.seen);
+    EXPECT_EQ(box.text, kStopQuestion);
+    // The window closes at once, without the stopped page.
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(page, Installing);
+    EXPECT_EQ(WaitForSingleObject(script, 10000), WAIT_OBJECT_0) << "the script still runs";
+    EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "what the script started still runs";
+    DWORD code = 0;
+    GetExitCodeProcess(script, &code);
+    EXPECT_EQ(code, 1u);
+    CloseHandle(script);
+    CloseHandle(grandchild);
+  }
+}
+
+TEST_F(RunTest, CloseWithoutARunClosesAtOnce) {
+  for (Page on : {Choices, Finished, Stopped}) {
+    if (!IsWindow(window)) Fresh();
+    Show(on);
+    Answerer guard(window, IDNO);
+    SendMessageW(window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(IsWindow(window)) << "page " << on;
+    EXPECT_FALSE(guard.Stop().seen) << "page " << on;
+    // The message loop is told to end, with 0 for wWinMain to return.
+    MSG quit;
+    EXPECT_TRUE(PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) << "page " << on;
+    EXPECT_EQ(quit.wParam, 0u);
+  }
+}
+
+// --- A flood of output ------------------------------------------------------------------------
+
+// Every "@step" line makes Begin take the time once and keep it as the step's start. With a
+// clock that never gives the same tick twice, the call after a Begin finds its own previous
+// tick stored in the running step: so each call can tell whether the one before was a Begin,
+// which step it started and what `fraction` the line before it had left.
+struct Seen {
+  int key;
+  double fraction_before;
+};
+std::vector<Seen> seen_steps;
+DWORD last_tick = 0;
+double fraction_at_last_tick = 0;
+
+DWORD WINAPI WitnessTick() {
+  if (current >= 0 && steps[current].start == last_tick) seen_steps.push_back({current, fraction_at_last_tick});
+  fraction_at_last_tick = fraction;
+  return ++last_tick;
+}
+
+TEST_F(RunTest, FloodReachesTheInterpreterLineByLineInOrder) {
+  const int count = 1000000;
+  const uint32_t seed = 20240611;
+  std::vector<Seen> expected;
+  double before = 0;
+  for (flood::Lines lines(seed, count); !lines.Done();) {
+    flood::Line line = lines.Next();
+    if (line.step) {
+      expected.push_back({line.key, before});
+      before = 0;
+    } else {
+      before = static_cast<double>(line.number) / flood::kTotal;
+    }
+  }
+  seen_steps.clear();
+  seen_steps.reserve(expected.size() + 16);
+  last_tick = 1000000000;  // far from any start left by earlier runs
+  fraction_at_last_tick = 0;
+  tick_source = WitnessTick;
+
+  Use(Plan().Do("flood " + std::to_string(count) + " " + std::to_string(seed)).Do("exit 0"));
+  Type(nup_edit, kGame);
+  Install();
+  ASSERT_TRUE(RunEnds(120000)) << "the flood did not end";
+  tick_source = GetTickCount;
+  EXPECT_EQ(page, Finished);
+
+  ASSERT_EQ(seen_steps.size(), expected.size()) << "step lines lost or read twice";
+  size_t first_difference = expected.size();
+  for (size_t i = 0; i < expected.size(); ++i) {
+    if (seen_steps[i].key != expected[i].key || seen_steps[i].fraction_before != expected[i].fraction_before) {
+      first_difference = i;
+      break;
+    }
+  }
+  EXPECT_EQ(first_difference, expected.size()) << "the lines arrived out of order or changed";
+}
+
+// --- Play -------------------------------------------------------------------------------------
+
+TEST_F(RunTest, PlayThatCannotStartTheRunnerSaysSoAndStays) {
+  install_dir = root + L"\\moved away";
+  Show(Finished);
+  Answerer answerer(window, IDOK);
+  Press(108);
+  SeenBox box = answerer.Stop();
+  ASSERT_TRUE(box.seen) << "no message";
+  EXPECT_EQ(box.caption, L"Vorlen");
+  EXPECT_NE(box.text.find(install_dir + L"\\vorlen.cmd"), std::wstring::npos) << Narrow(box.text);
+  EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
+  EXPECT_TRUE(IsWindow(window));
+  EXPECT_EQ(page, Finished);
+}
+
+TEST_F(RunTest, PlayStartsTheRunnerAndCloses) {
+  const std::wstring folders[] = {root + L"\\Games\\Vorlen", root + L"\\My Games\\Vor len",
+                                  root + L"\\Games\\Trailing\\"};
+  for (const std::wstring& dir : folders) {
+    SCOPED_TRACE(Narrow(dir));
+    if (!IsWindow(window)) Fresh();
+    std::wstring bare = dir.back() == L'\\' ? dir.substr(0, dir.size() - 1) : dir;
+    CreateDirectoryW(bare.substr(0, bare.find_last_of(L'\\')).c_str(), nullptr);
+    CreateDirectoryW(bare.c_str(), nullptr);
+    std::wstring marker = bare + L"\\played.txt";
+    WriteBytes(bare + L"\\vorlen.cmd", "@echo off\r\necho played>\"" + Narrow(marker) + "\"\r\n");
+    install_dir = dir;
+    Show(Finished);
+    Answerer guard(window, IDOK);
+    Press(108);
+    EXPECT_FALSE(guard.Stop().seen) << "a message instead of the game";
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_TRUE(WaitFor([&] { return Exists(marker); }, 20000)) << "the runner did not run";
+  }
+}
+
+// --- The script cannot be written -------------------------------------------------------------
+
+TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
+  std::wstring temp = root + L"\\blocked";
+  CreateDirectoryW(temp.c_str(), nullptr);
+  CreateDirectoryW((temp + L"\\vorlen-setup").c_str(), nullptr);
+  // A folder where the script file should go: it cannot be created.
+  CreateDirectoryW((temp + L"\\vorlen-setup\\install.ps1").c_str(), nullptr);
+  wchar_t saved[MAX_PATH];
+  GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
+  SetEnvironmentVariableW(L"TMP", temp.c_str());
+  SetEnvironmentVariableW(L"TEMP", temp.c_str());
+  Use(Plan().Do("record").Do("exit 0"));
+  Type(nup_edit, kGame);
+  Answerer answerer(window, IDOK);
+  Press(106);
+  SeenBox box = answerer.Stop();
+  SetEnvironmentVariableW(L"TMP", saved);
+  SetEnvironmentVariableW(L"TEMP", saved);
+  ASSERT_TRUE(box.seen);
+  EXPECT_EQ(box.caption, L"Vorlen");
+  EXPECT_EQ(box.text, L"Cannot write the setup script to the temporary folder.");
+  EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
+  EXPECT_EQ(child, nullptr);
+  EXPECT_EQ(page, Choices);
+  EXPECT_FALSE(Recorded().found);
+}
+
+// --- The built installer, as the user runs it -------------------------------------------------
+
+struct Installer {
+  PROCESS_INFORMATION process = {};
+  HWND window = nullptr;
+
+  ~Installer() {
+    if (process.hProcess) {
+      // Gone for good before the next test: a second installer would only wake this one.
+      if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 9);
+      WaitForSingleObject(process.hProcess, 10000);
+      CloseHandle(process.hProcess);
+      CloseHandle(process.hThread);
+    }
+  }
+
+  // Starts the copy in `folder` and waits for its window.
+  bool Start(const std::wstring& folder) {
+    std::wstring program = folder + L"\\vorlen-setup.exe";
+    std::wstring command = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
+                        &process)) {
+      return false;
+    }
+    return WaitFor([this] {
+      window = FindWindowOf(process.dwProcessId);
+      return window != nullptr && IsWindowVisible(window);
+    });
+  }
+
+  static HWND FindWindowOf(DWORD pid) {
+    struct Search {
+      DWORD pid;
+      HWND found;
+    } search = {pid, nullptr};
+    EnumWindows(
+        [](HWND candidate, LPARAM data) -> BOOL {
+          Search* s = reinterpret_cast<Search*>(data);
+          DWORD owner = 0;
+          GetWindowThreadProcessId(candidate, &owner);
+          wchar_t kind[32] = {};
+          GetClassNameW(candidate, kind, 32);
+          if (owner == s->pid && wcscmp(kind, L"VorlenSetup") == 0) {
+            s->found = candidate;
+            return FALSE;
+          }
+          return TRUE;
+        },
+        reinterpret_cast<LPARAM>(&search));
+    return search.found;
+  }
+
+  HWND Control(int id) const { return GetDlgItem(window, id); }
+  bool Shows(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
+  void Type(int id, const std::wstring& text) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 10000,
+                        &result);
+  }
+  void Press(int id) const { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+};
+
+std::wstring CopyInstaller(const std::wstring& folder, bool with_double) {
+  CreateDirectoryW(folder.c_str(), nullptr);
+  CopyFileW(VORLEN_BINARY_DIR L"\\vorlen-setup.exe", (folder + L"\\vorlen-setup.exe").c_str(), FALSE);
+  if (with_double) CopyFileW((here + L"\\powershell.exe").c_str(), (folder + L"\\powershell.exe").c_str(), FALSE);
+  return folder;
+}
+
+struct BuiltInstaller : RunTest {
+  void SetUp() override {
+    RunTest::SetUp();
+    // No window of this process may stand in for the installer's.
+    DestroyWindow(window);
+  }
+};
+
+TEST_F(BuiltInstaller, FullRunThenPlay) {
+  std::wstring copy = CopyInstaller(folder + L"\\app", true);
+  ASSERT_TRUE(Exists(copy + L"\\powershell.exe"));
+  std::wstring dir = folder + L"\\Games\\Vorlen\\";
+  std::string transcript;
+  for (const char* key : flood::kKeys) transcript += std::string("@step ") + key + "\n[Vorlen] working on " + key + "\n";
+  Use(Plan().Do("record").Write(transcript).Do("runner").Write("@step done\n").Do("exit 0"));
+  Installer installer;
+  ASSERT_TRUE(installer.Start(copy)) << "the installer's window did not appear";
+  installer.Type(101, kGame);
+  installer.Type(103, dir);
+  SendMessageW(installer.Control(112), BM_SETCHECK, BST_CHECKED, 0);
+  installer.Press(106);
+  ASSERT_TRUE(WaitFor([&] { return installer.Shows(108) || installer.Shows(110); })) << "the run did not end";
+  ASSERT_TRUE(installer.Shows(108)) << "the stopped page instead of the finished one";
+
+  Record record = Recorded();
+  ASSERT_TRUE(record.found);
+  EXPECT_EQ(record.arguments, ExpectedArguments(kGame, dir, true));
+  EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == std::string(kInstallScript, kInstallScriptSize));
+
+  installer.Press(108);
+  EXPECT_EQ(WaitForSingleObject(installer.process.hProcess, 20000), WAIT_OBJECT_0) << "Play did not close";
+  DWORD code = 99;
+  GetExitCodeProcess(installer.process.hProcess, &code);
+  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(WaitFor([&] { return Exists(dir + L"played.txt"); }, 20000)) << "the runner did not run";
+}
+
+TEST_F(BuiltInstaller, EndingTheInstallerEndsTheRun) {
+  std::wstring copy = CopyInstaller(folder + L"\\app", true);
+  Use(Plan().Do("grandchild").Do("record").Write("@step msys\n").Do("wait never"));
+  Installer installer;
+  ASSERT_TRUE(installer.Start(copy));
+  installer.Type(101, kGame);
+  installer.Press(106);
+  ASSERT_TRUE(WaitFor([this] { return Recorded().found; }));
+  Record record = Recorded();
+  HANDLE script = OpenProcess(SYNCHRONIZE, FALSE, record.pid);
+  HANDLE grandchild = OpenProcess(SYNCHRONIZE, FALSE, record.grandchild);
+  ASSERT_NE(script, nullptr);
+  ASSERT_NE(grandchild, nullptr);
+  EXPECT_TRUE(StillRunning(script));
+  EXPECT_TRUE(StillRunning(grandchild));
+  TerminateProcess(installer.process.hProcess, 5);
+  EXPECT_EQ(WaitForSingleObject(script, 10000), WAIT_OBJECT_0) << "the script outlived the installer";
+  EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "the script's tools outlived the installer";
+  CloseHandle(script);
+  CloseHandle(grandchild);
+}
+
+TEST_F(BuiltInstaller, PowerShellThatCannotStartIsReported) {
+  std::wstring copy = CopyInstaller(folder + L"\\alone", false);
+  // Wine brings a powershell.exe of its own on the search path; without it none is found.
+  wchar_t saved[4096];
+  GetEnvironmentVariableW(L"PATH", saved, 4096);
+  SetEnvironmentVariableW(L"PATH", L"C:\\windows\\system32;C:\\windows");
+  Installer installer;
+  bool started = installer.Start(copy);
+  SetEnvironmentVariableW(L"PATH", saved);
+  ASSERT_TRUE(started);
+  installer.Type(101, kGame);
+  Answerer answerer(installer.window, IDOK);
+  installer.Press(106);
+  SeenBox box = answerer.Stop(30000);
+  ASSERT_TRUE(box.seen);
+  EXPECT_EQ(box.caption, L"Vorlen");
+  EXPECT_EQ(box.text, L"Cannot start PowerShell.");
+  EXPECT_TRUE(WaitFor([&] { return !FindBox(installer.window); }));
+  EXPECT_TRUE(installer.Shows(106)) << "the page changed";
+  EXPECT_TRUE(installer.Shows(101));
+}
+
+}  // namespace

@@ -1,0 +1,410 @@
+// The script run's pieces on their own: argument quoting, output decoding across reads, the
+// reader's hand-over when posting fails, the joining of output into lines, and the script file.
+#include "support.h"
+
+#include <atomic>
+#include <thread>
+
+namespace {
+
+std::vector<std::wstring> Split(const std::wstring& command_line) {
+  int count = 0;
+  wchar_t** list = CommandLineToArgvW(command_line.c_str(), &count);
+  std::vector<std::wstring> arguments(list, list + count);
+  LocalFree(list);
+  return arguments;
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string narrow;
+  for (wchar_t c : text) narrow += c < 128 ? static_cast<char>(c) : '?';
+  return narrow;
+}
+
+// --- Arguments --------------------------------------------------------------------------------
+
+struct ArgumentCase {
+  const wchar_t* nup;
+  const wchar_t* dir;
+  bool dlss;
+};
+
+// Texts as the fields give them (already trimmed): every one must reach the script unchanged.
+const ArgumentCase kArgumentCases[] = {
+    {L"C:\\Games\\dump.nup", L"D:\\Games\\", false},
+    {L"C:\\Games\\dump.nup", L"D:\\Games\\", true},
+    {L"C:\\Games\\dump.nup", L"D:\\Games\\\\\\", true},
+    {L"C:\\My Games\\Zelda [v1.0] (EU).nup", L"C:\\Program Files\\My Vorlen", false},
+    {L"C:\\a b\\c.nup", L"C:\\a b\\\\", true},
+    {L"\\\\server\\share\\game.nup", L"\\\\server\\share\\", false},
+    {L"C:\\odd\\a\"b.nup", L"C:\\x\\\"y\\", true},
+    {L"C:\\odd\\a\\\"b.nup", L"C:\\x\\\\\"", false},
+    {L"C:\\in\\side\\back\\slashes.nup", L"C:\\a\\\\b", false},
+    {L"C:\\tab\there.nup", L"C:\\Spiele\\Z\u00fcrich \u30b2\u30fc\u30e0\\", false},
+    {L"", L"\\", false},
+    {L"\"", L"\\\\", true},
+};
+
+TEST(Arguments, EveryTextComesBackExactlyAsTheScriptSplitsThem) {
+  const std::wstring script = L"C:\\Users\\Some One\\AppData\\Local\\Temp\\vorlen-setup\\install.ps1";
+  for (const ArgumentCase& c : kArgumentCases) {
+    std::vector<std::wstring> expected = {L"powershell.exe", L"-NoProfile", L"-NonInteractive",
+                                          L"-ExecutionPolicy", L"Bypass", L"-File", script,
+                                          L"-Nup", c.nup, L"-Dir", c.dir};
+    if (c.dlss) expected.push_back(L"-Dlss");
+    std::wstring line = CommandLine(script, c.nup, c.dir, c.dlss);
+    EXPECT_EQ(Split(line), expected) << Narrow(line);
+  }
+}
+
+TEST(Arguments, FolderWithTrailingBackslashKeepsDlssSeparate) {
+  // The fault this guards against: "D:\Games\" inserted plainly ends in \" and swallows -Dlss.
+  EXPECT_EQ(CommandLine(L"C:\\T\\install.ps1", L"C:\\g.nup", L"D:\\Games\\", true),
+            L"powershell.exe -NoProfile -NonInteractive -ExecutionPolicy Bypass -File \"C:\\T\\install.ps1\" "
+            L"-Nup \"C:\\g.nup\" -Dir \"D:\\Games\\\\\" -Dlss");
+}
+
+// --- Decoding ---------------------------------------------------------------------------------
+
+std::string Encode(const std::wstring& text, UINT code_page) {
+  int length = WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                   nullptr, nullptr);
+  std::string bytes(length, '\0');
+  WideCharToMultiByte(code_page, 0, text.data(), static_cast<int>(text.size()), &bytes[0], length, nullptr,
+                      nullptr);
+  return bytes;
+}
+
+struct DecodeCase {
+  const char* name;
+  UINT code_page;
+  std::wstring text;
+};
+
+// Japanese text with trail bytes that look like ASCII (0x5C '\' in "表" and "ソ", 0x40 '@' in
+// "ァ"), Chinese text, and UTF-8 of two, three and four bytes.
+const DecodeCase kDecodeCases[] = {
+    {"shift_jis", 932,
+     L"[Vorlen] \u8868\u793a \u30bd\u30fc\u30b9\\\u30a1 \u30b2\u30fc\u30e0\u672c\u4f53\u3092\u30b3\u30f3\u30d1"
+     L"\u30a4\u30eb\u4e2d [1/2]\r\nok\n\u80fd\u8868"},
+    {"gbk", 936, L"[build] \u6b63\u5728\u7f16\u8bd1\u6e38\u620f\u4ee3\u7801 z_actor.cpp.obj\n\u5b8c\u6210"},
+    {"utf8", CP_UTF8, L"caf\u00e9 \u20ac5 \U0001F600 done\n\u00e9\U0001F600"},
+};
+
+// The text arrives whatever the reads' boundaries: every way to cut the bytes in three.
+TEST(Decode, CharactersCutBetweenReadsComeOutWhole) {
+  for (const DecodeCase& c : kDecodeCases) {
+    if (!IsValidCodePage(c.code_page)) {
+      ADD_FAILURE() << c.name << ": code page " << c.code_page << " is not installed";
+      continue;
+    }
+    std::string bytes = Encode(c.text, c.code_page);
+    std::wstring back(bytes.size(), L'\0');
+    back.resize(MultiByteToWideChar(c.code_page, 0, bytes.data(), static_cast<int>(bytes.size()), &back[0],
+                                    static_cast<int>(back.size())));
+    ASSERT_EQ(back, c.text) << c.name << ": the sample must be representable in its code page";
+    int failures = 0;
+    for (size_t first = 0; first <= bytes.size(); ++first) {
+      for (size_t second = first; second <= bytes.size(); ++second) {
+        std::string carry;
+        std::wstring out = Decode(carry, bytes.data(), first, c.code_page);
+        out += Decode(carry, bytes.data() + first, second - first, c.code_page);
+        out += Decode(carry, bytes.data() + second, bytes.size() - second, c.code_page);
+        out += Decode(carry, nullptr, 0, c.code_page, true);
+        if (out != c.text && failures++ < 3) {
+          ADD_FAILURE() << c.name << " cut at " << first << " and " << second << ": " << Narrow(out);
+        }
+      }
+    }
+    EXPECT_EQ(failures, 0) << c.name;
+  }
+}
+
+TEST(Decode, SingleByteCodePagesCarryNothing) {
+  // 0x81 and 0xE0 are lead bytes in 932; in these code pages they are whole characters.
+  const std::string bytes = "Gr\x81\xE1" "e \xE0";
+  for (UINT code_page : {437u, 850u, 1252u}) {
+    std::string carry;
+    std::wstring out = Decode(carry, bytes.data(), bytes.size(), code_page);
+    EXPECT_EQ(out.size(), bytes.size()) << code_page;
+    EXPECT_TRUE(carry.empty()) << code_page;
+  }
+}
+
+TEST(Decode, EndOfOutputFlushesAnIncompleteCharacter) {
+  struct Case {
+    UINT code_page;
+    std::string bytes;
+  } cases[] = {{932, "abc\x83"}, {936, "abc\xB1"}, {CP_UTF8, "abc\xE2\x82"}};
+  for (const Case& c : cases) {
+    std::string carry;
+    std::wstring first = Decode(carry, c.bytes.data(), c.bytes.size(), c.code_page);
+    EXPECT_EQ(first, L"abc") << c.code_page;
+    EXPECT_FALSE(carry.empty()) << c.code_page;
+    std::wstring last = Decode(carry, nullptr, 0, c.code_page, true);
+    EXPECT_TRUE(carry.empty()) << c.code_page;
+    EXPECT_FALSE(last.empty()) << c.code_page << ": the cut character was dropped";
+  }
+}
+
+// --- The reader's hand-over -------------------------------------------------------------------
+
+// A post that the test can make fail: while `limit` messages wait in the queue it refuses, as
+// a full posted-message queue does.
+std::atomic<int> queued{0};
+std::atomic<int> refused{0};
+std::atomic<int> attempts{0};
+int limit = 0;
+
+BOOL WINAPI LimitedPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
+  ++attempts;
+  if (++queued > limit) {
+    --queued;
+    ++refused;
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return FALSE;
+  }
+  if (PostMessageW(to, message, wparam, lparam)) return TRUE;
+  --queued;
+  return FALSE;
+}
+
+// A process that has already ended with `code`: what `child` is when the output ends.
+HANDLE EndedProcess(DWORD code) {
+  wchar_t command[64];
+  swprintf(command, 64, L"cmd.exe /c exit %lu", code);
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, command, nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                      &process)) {
+    return nullptr;
+  }
+  CloseHandle(process.hThread);
+  WaitForSingleObject(process.hProcess, 30000);
+  return process.hProcess;
+}
+
+std::string Output(int lines) {
+  std::string text;
+  for (int i = 0; i < lines; ++i) text += "[build] line " + std::to_string(i) + (i % 3 ? "\n" : "\r\n");
+  return text + "last line without a line feed";
+}
+
+struct ReaderTest : StateTest {
+  HANDLE read_end = nullptr;
+  HANDLE write_end = nullptr;
+  HWND target = nullptr;
+
+  void SetUp() override {
+    StateTest::SetUp();
+    queued = 0;
+    refused = 0;
+    attempts = 0;
+    ASSERT_TRUE(CreatePipe(&read_end, &write_end, nullptr, 0));
+    target = CreateWindowExW(0, L"STATIC", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                             GetModuleHandleW(nullptr), nullptr);
+    window = target;
+    child = EndedProcess(7);
+    ASSERT_NE(child, nullptr);
+    post_message = LimitedPost;
+  }
+  void TearDown() override {
+    post_message = PostMessageW;
+    if (write_end) CloseHandle(write_end);
+    CloseHandle(child);
+    child = nullptr;
+    if (IsWindow(target)) DestroyWindow(target);
+    window = nullptr;
+  }
+
+  std::atomic<int> pieces{0};
+
+  // Writes `text` in pieces of varied size on a thread of its own, then closes the write end.
+  std::thread Writer(const std::string& text) {
+    HANDLE end = write_end;
+    write_end = nullptr;
+    return std::thread([this, text, end] {
+      unsigned seed = 1;
+      for (size_t at = 0; at < text.size();) {
+        seed = seed * 1103515245u + 12345u;
+        DWORD piece = static_cast<DWORD>(std::min<size_t>(1 + (seed >> 8) % 9000, text.size() - at));
+        DWORD written = 0;
+        if (!WriteFile(end, text.data() + at, piece, &written, nullptr)) break;
+        ++pieces;
+        at += written;
+      }
+      CloseHandle(end);
+    });
+  }
+};
+
+template <class Condition>
+bool WaitFor(Condition done, DWORD limit_ms = 20000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > limit_ms) return false;
+    Sleep(1);
+  }
+  return true;
+}
+
+TEST_F(ReaderTest, FullQueueDelaysTextButLosesNone) {
+  limit = 40;
+  std::string text = Output(60000);
+  std::thread writer = Writer(text);
+  HANDLE reader = CreateThread(nullptr, 0, Reader, read_end, 0, nullptr);
+  ASSERT_NE(reader, nullptr);
+
+  std::wstring received;
+  int end_messages = 0;
+  WPARAM exit_code = 0;
+  bool text_after_end = false;
+  int stalls = 0;
+  // Take messages only after the reader has been refused again, so the queue runs full over
+  // and over; then take a handful and let it fill up once more.
+  while (end_messages == 0) {
+    int seen = refused;
+    if (WaitFor([&] { return refused > seen || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0; })) {
+      ++stalls;
+    }
+    MSG message;
+    for (int taken = 0; taken < 25 && PeekMessageW(&message, target, WM_APP + 1, WM_APP + 2, PM_REMOVE); ++taken) {
+      --queued;
+      if (message.message == WM_APP + 1) {
+        wchar_t* block = reinterpret_cast<wchar_t*>(message.lParam);
+        received += block;
+        delete[] block;
+        text_after_end = text_after_end || end_messages > 0;
+      } else {
+        ++end_messages;
+        exit_code = message.wParam;
+      }
+    }
+    if (stalls > 100000) break;
+  }
+  writer.join();
+  EXPECT_EQ(WaitForSingleObject(reader, 20000), WAIT_OBJECT_0);
+  CloseHandle(reader);
+
+  EXPECT_GT(refused, 10) << "the queue never ran full; the test proves nothing";
+  EXPECT_EQ(end_messages, 1);
+  EXPECT_EQ(exit_code, 7u);
+  EXPECT_FALSE(text_after_end);
+  EXPECT_EQ(received.size(), text.size());
+  EXPECT_TRUE(received == std::wstring(text.begin(), text.end())) << "the text arrived changed or out of order";
+}
+
+TEST_F(ReaderTest, ReaderGivesUpOnceTheWindowIsGone) {
+  limit = 0;  // every post refused
+  DestroyWindow(target);
+  // Small enough for the pipe's buffer: the writer finishes even if the reader stops reading.
+  std::string text = Output(20);
+  std::thread writer = Writer(text);
+  HANDLE reader = CreateThread(nullptr, 0, Reader, read_end, 0, nullptr);
+  ASSERT_NE(reader, nullptr);
+  EXPECT_EQ(WaitForSingleObject(reader, 20000), WAIT_OBJECT_0) << "the reader retries for ever";
+  writer.join();
+  CloseHandle(reader);
+  // At most one attempt per read and one for the end: no retrying into a window that is gone.
+  // A read ends at a write's end or after 4096 bytes.
+  EXPECT_GE(attempts, 2);
+  EXPECT_LE(attempts, pieces + static_cast<int>(text.size() / 4096) + 2);
+}
+
+// --- Joining output into lines ----------------------------------------------------------------
+
+struct JoinCase {
+  const char* name;
+  std::vector<std::wstring> blocks;
+  std::wstring logged;   // the log after the blocks
+  std::wstring pending;  // what waits for its line feed
+};
+
+const JoinCase kJoinCases[] = {
+    {"line split across blocks", {L"[build] ab", L"cd\n"}, L"[build] abcd\r\n", L""},
+    {"several lines in one block", {L"a\nb\r\nc\n"}, L"a\r\nb\r\nc\r\n", L""},
+    {"block without a line feed", {L"no end"}, L"", L"no end"},
+    {"line feed alone", {L"x", L"\n", L"\n"}, L"x\r\n", L""},
+    {"carriage return split from its line feed", {L"x\r", L"\ny"}, L"x\r\n", L"y"},
+    {"many small blocks", {L"o", L"n", L"e\nt", L"w", L"o\nthr", L"ee"}, L"one\r\ntwo\r\n", L"three"},
+};
+
+TEST_F(StateTest, OutputBlocksBecomeLinesInOrder) {
+  for (const JoinCase& c : kJoinCases) {
+    ResetState();
+    log_step_posted = false;
+    log_edit = MakeLogControl();
+    for (const std::wstring& text : c.blocks) {
+      wchar_t* block = new wchar_t[text.size() + 1];
+      wmemcpy(block, text.c_str(), text.size() + 1);
+      OnOutput(reinterpret_cast<LPARAM>(block));
+    }
+    FlushLog();
+    EXPECT_EQ(WindowText(log_edit), c.logged) << c.name;
+    EXPECT_EQ(pending_line, c.pending) << c.name;
+    DestroyWindow(log_edit);
+    log_edit = nullptr;
+  }
+  // The log steps OnOutput asked for went to this thread's queue (there is no window here).
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+  log_step_posted = false;
+}
+
+// --- The script file --------------------------------------------------------------------------
+
+std::string ReadBytes(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return "<missing>";
+  std::string bytes(GetFileSize(file, nullptr), '\0');
+  DWORD read = 0;
+  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
+  CloseHandle(file);
+  bytes.resize(read);
+  return bytes;
+}
+
+std::wstring TempPath(const wchar_t* name) {
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  return std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId());
+}
+
+TEST(ScriptFile, CarriedScriptIsTheSourceTreesScript) {
+  std::string source = ReadBytes(VORLEN_SOURCE_DIR L"/script/install.ps1");
+  ASSERT_NE(source, "<missing>");
+  EXPECT_EQ(kInstallScriptSize, source.size());
+  EXPECT_TRUE(std::string(kInstallScript, kInstallScriptSize) == source);
+}
+
+TEST(ScriptFile, WrittenByteForByteOverALongerEarlierCopy) {
+  std::wstring path = TempPath(L"vorlen-run-test.ps1");
+  {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    std::string junk(3 * kInstallScriptSize, 'j');
+    DWORD written = 0;
+    WriteFile(file, junk.data(), static_cast<DWORD>(junk.size()), &written, nullptr);
+    CloseHandle(file);
+  }
+  ASSERT_TRUE(WriteScript(path));
+  std::string bytes = ReadBytes(path);
+  EXPECT_EQ(bytes.size(), kInstallScriptSize);
+  EXPECT_TRUE(bytes == std::string(kInstallScript, kInstallScriptSize)) << "the file differs from the script";
+  ASSERT_GE(bytes.size(), 3u);
+  EXPECT_NE(bytes.substr(0, 3), "\xEF\xBB\xBF") << "no byte-order mark";
+  EXPECT_NE(bytes.back(), '\0') << "no terminating zero";
+  DeleteFileW(path.c_str());
+}
+
+TEST(ScriptFile, WriteReportsAPathItCannotCreate) {
+  std::wstring folder = TempPath(L"vorlen-run-test-folder");
+  CreateDirectoryW(folder.c_str(), nullptr);
+  EXPECT_FALSE(WriteScript(folder));
+  EXPECT_FALSE(WriteScript(folder + L"\\no\\such\\folder\\install.ps1"));
+  RemoveDirectoryW(folder.c_str());
+}
+
+}  // namespace
