@@ -31,25 +31,6 @@ void MakeFile(const std::wstring& path, unsigned long long size, int hour = 0) {
   CloseHandle(file);
 }
 
-void RemoveTree(const std::wstring& folder) {
-  WIN32_FIND_DATAW entry;
-  HANDLE listing = FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (listing != INVALID_HANDLE_VALUE) {
-    do {
-      std::wstring name = entry.cFileName;
-      if (name == L"." || name == L"..") continue;
-      std::wstring path = folder + L"\\" + name;
-      if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-        RemoveTree(path);
-      } else {
-        DeleteFileW(path.c_str());
-      }
-    } while (FindNextFileW(listing, &entry));
-    FindClose(listing);
-  }
-  RemoveDirectoryW(folder.c_str());
-}
-
 std::optional<std::wstring> Variable(const wchar_t* name) {
   std::wstring value(32768, L'\0');
   DWORD length = GetEnvironmentVariableW(name, &value[0], static_cast<DWORD>(value.size()));

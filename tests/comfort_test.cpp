@@ -46,13 +46,6 @@ std::wstring TempFolder() {
   return folder;
 }
 
-void WriteFileText(const std::wstring& path, const std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written;
-  WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-  CloseHandle(file);
-}
-
 struct ComfortTest : StateTest {
   std::wstring folder;
   void SetUp() override {
@@ -79,14 +72,14 @@ struct ComfortTest : StateTest {
   // The stand-in announces two steps, waits for the test's signal, then ends with `code`.
   void StartRun(int code) {
     std::wstring plan = folder + L"\\plan.txt";
-    WriteFileText(plan, "write @step msys\\n@step compile\\n[60/120] Building CXX object a.cpp.obj\\n\n"
+    WriteBytes(plan, "write @step msys\\n@step compile\\n[60/120] Building CXX object a.cpp.obj\\n\n"
                         "wait go\nexit " + std::to_string(code) + "\n");
     SetEnvironmentVariableW(L"VORLEN_DOUBLE_PLAN", plan.c_str());
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(106, BN_CLICKED), reinterpret_cast<LPARAM>(install_button));
     ASSERT_NE(child, nullptr) << "the stand-in did not start";
   }
   void Finish() {
-    WriteFileText(folder + L"\\go", "");
+    WriteBytes(folder + L"\\go", "");
     ASSERT_TRUE(PumpUntil([] { return child == nullptr; }));
   }
 };

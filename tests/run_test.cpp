@@ -239,16 +239,6 @@ struct ReaderTest : StateTest {
   }
 };
 
-template <class Condition>
-bool WaitFor(Condition done, DWORD limit_ms = 20000) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > limit_ms) return false;
-    Sleep(1);
-  }
-  return true;
-}
-
 TEST_F(ReaderTest, FullQueueDelaysTextButLosesNone) {
   limit = 40;
   std::string text = Output(60000);
@@ -354,17 +344,6 @@ TEST_F(StateTest, OutputBlocksBecomeLinesInOrder) {
 }
 
 // --- The script file --------------------------------------------------------------------------
-
-std::string ReadBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD read = 0;
-  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  bytes.resize(read);
-  return bytes;
-}
 
 std::wstring TempPath(const wchar_t* name) {
   wchar_t temp[MAX_PATH];

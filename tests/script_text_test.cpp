@@ -3,19 +3,8 @@
 
 namespace {
 
-std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return "<missing>";
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD read = 0;
-  if (!bytes.empty()) ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr);
-  CloseHandle(file);
-  bytes.resize(read);
-  return bytes;
-}
-
 TEST(ScriptText, ConstantEqualsTheFileByteForByte) {
-  std::string file = ReadFileBytes(VORLEN_SOURCE_DIR L"/script/install.ps1");
+  std::string file = ReadBytes(VORLEN_SOURCE_DIR L"/script/install.ps1");
   ASSERT_GT(file.size(), 1000u);
   EXPECT_EQ(kInstallScriptSize, file.size());
   EXPECT_EQ(std::string(kInstallScript, kInstallScriptSize), file);

@@ -2,26 +2,12 @@
 // the screen and judged by its pixels. The captures stay in build/artifacts for people to see.
 #include "support.h"
 
-#include <functional>
-
 namespace {
 
 struct Launched {
   PROCESS_INFORMATION process = {};
   HWND found = nullptr;
 };
-
-// Polls `ready` until it holds or the deadline passes, letting this thread's messages through.
-bool WaitFor(const std::function<bool()>& ready, DWORD milliseconds = 20000) {
-  DWORD begin = GetTickCount();
-  while (!ready()) {
-    if (GetTickCount() - begin > milliseconds) return false;
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&m);
-    Sleep(20);
-  }
-  return true;
-}
 
 HWND WindowOf(DWORD process_id) {
   struct Search {
@@ -52,7 +38,7 @@ Launched StartInstaller(const std::wstring& transcript) {
   Launched run;
   CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &run.process);
   SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", nullptr);
-  WaitFor([&] { return (run.found = WindowOf(run.process.dwProcessId)) != nullptr; });
+  WaitFor([&] { return (run.found = WindowOf(run.process.dwProcessId)) != nullptr; }, 20000);
   return run;
 }
 
