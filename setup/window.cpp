@@ -7,7 +7,7 @@ constexpr UINT kEndMessage = WM_APP + 2;     // wParam: the script's exit code
 constexpr UINT kLogMessage = WM_APP + 3;     // the details log takes its next step
 constexpr UINT_PTR kProgressTimer = 1;
 
-struct ControlSpec {
+struct ControlEntry {
   HWND* handle;
   int id;
   const wchar_t* window_class;
@@ -16,7 +16,7 @@ struct ControlSpec {
 };
 
 // Creation order is also the Tab order.
-const ControlSpec kControls[] = {
+const ControlEntry kControls[] = {
     {&nup_edit, 101, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
     {&nup_browse, 102, L"BUTTON", L"Browse...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&dir_edit, 103, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
@@ -95,10 +95,10 @@ void Show(Page to) {
 LRESULT OnCreate(HWND created) {
   window = created;
   HINSTANCE instance = GetModuleHandleW(nullptr);
-  for (const ControlSpec& spec : kControls) {
-    *spec.handle = CreateWindowExW(0, spec.window_class, spec.text, spec.style, 0, 0, 10, 10, window,
-                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(spec.id)), instance, nullptr);
-    SendMessageW(*spec.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
+  for (const ControlEntry& entry : kControls) {
+    *entry.handle = CreateWindowExW(0, entry.window_class, entry.text, entry.style, 0, 0, 10, 10, window,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
+    SendMessageW(*entry.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
   std::wstring cue = L"Default: " + DefaultDir();
   SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
