@@ -245,9 +245,12 @@ std::atomic<int> end_posts{0};
 
 // Posting as the installer does; counting the end messages tells when a run's reader is done
 // with the window handle (it reads the shared `window`, which the next test's window replaces).
+// Counted before the post: the window thread may handle the message before this thread would
+// get to count it afterwards.
 BOOL WINAPI CountingPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
-  BOOL posted = PostMessageW(to, message, wparam, lparam);
   if (message == kEndMessage) ++end_posts;
+  BOOL posted = PostMessageW(to, message, wparam, lparam);
+  if (!posted && message == kEndMessage) --end_posts;
   return posted;
 }
 
