@@ -246,11 +246,12 @@ std::atomic<int> end_posts{0};
 // Posting as the installer does; counting the end messages tells when a run's reader is done
 // with the window handle (it reads the shared `window`, which the next test's window replaces).
 // Counted before the post: the window thread may handle the message before this thread would
-// get to count it afterwards.
+// get to count it afterwards. A post that failed counts too once the window is gone (the reader
+// gives up then), but not while the window still exists (the reader will post again).
 BOOL WINAPI CountingPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == kEndMessage) ++end_posts;
   BOOL posted = PostMessageW(to, message, wparam, lparam);
-  if (!posted && message == kEndMessage) --end_posts;
+  if (!posted && message == kEndMessage && IsWindow(to)) --end_posts;
   return posted;
 }
 
