@@ -173,15 +173,7 @@ TEST_F(ComfortTest, TaskbarObjectIsMadeOnlyOnceTheButtonExists) {
 
 // --- One installer at a time ------------------------------------------------------------------
 
-HWND InstallerWindow(DWORD process_id) {
-  HWND found = nullptr;
-  for (HWND w = FindWindowW(L"VorlenSetup", nullptr); w; w = FindWindowExW(nullptr, w, L"VorlenSetup", nullptr)) {
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (owner == process_id) found = w;
-  }
-  return found;
-}
+HWND InstallerWindow(DWORD process_id) { return InstallerWindowOf(process_id, false); }
 
 PROCESS_INFORMATION StartInstaller() {
   std::wstring command = L"\"" VORLEN_BINARY_DIR L"/vorlen-setup.exe\"";

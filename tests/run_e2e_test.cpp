@@ -172,24 +172,9 @@ struct SeenBox {
 };
 
 HWND FindBox(HWND owner) {
-  struct Search {
-    HWND owner;
-    HWND found;
-  } search = {owner, nullptr};
-  EnumWindows(
-      [](HWND candidate, LPARAM data) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(data);
-        wchar_t kind[16] = {};
-        GetClassNameW(candidate, kind, 16);
-        if (wcscmp(kind, L"#32770") == 0 && GetWindow(candidate, GW_OWNER) == s->owner &&
-            IsWindowVisible(candidate)) {
-          s->found = candidate;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
+  return FindTopWindow([owner](HWND candidate) {
+    return HasClass(candidate, L"#32770") && GetWindow(candidate, GW_OWNER) == owner && IsWindowVisible(candidate);
+  });
 }
 
 HICON BoxIcon(HWND box) {
@@ -873,27 +858,7 @@ struct Installer {
     });
   }
 
-  static HWND FindWindowOf(DWORD pid) {
-    struct Search {
-      DWORD pid;
-      HWND found;
-    } search = {pid, nullptr};
-    EnumWindows(
-        [](HWND candidate, LPARAM data) -> BOOL {
-          Search* s = reinterpret_cast<Search*>(data);
-          DWORD owner = 0;
-          GetWindowThreadProcessId(candidate, &owner);
-          wchar_t kind[32] = {};
-          GetClassNameW(candidate, kind, 32);
-          if (owner == s->pid && wcscmp(kind, L"VorlenSetup") == 0) {
-            s->found = candidate;
-            return FALSE;
-          }
-          return TRUE;
-        },
-        reinterpret_cast<LPARAM>(&search));
-    return search.found;
-  }
+  static HWND FindWindowOf(DWORD pid) { return InstallerWindowOf(pid, false); }
 
   HWND Control(int id) const { return GetDlgItem(window, id); }
   bool Shows(int id) const { return IsWindowVisible(Control(id)) != FALSE; }

@@ -54,6 +54,39 @@ void RemoveTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
+// The first top-level window for which `wanted` holds, or null.
+template <class Condition>
+HWND FindTopWindow(Condition wanted) {
+  struct Search {
+    Condition* wanted;
+    HWND found;
+  } search = {&wanted, nullptr};
+  EnumWindows(
+      [](HWND candidate, LPARAM data) -> BOOL {
+        Search* s = reinterpret_cast<Search*>(data);
+        if (!(*s->wanted)(candidate)) return TRUE;
+        s->found = candidate;
+        return FALSE;
+      },
+      reinterpret_cast<LPARAM>(&search));
+  return search.found;
+}
+
+bool HasClass(HWND candidate, const wchar_t* name) {
+  wchar_t kind[64] = {};
+  GetClassNameW(candidate, kind, 64);
+  return wcscmp(kind, name) == 0;
+}
+
+// The installer window that process `id` shows.
+HWND InstallerWindowOf(DWORD id, bool visible_only) {
+  return FindTopWindow([=](HWND candidate) {
+    DWORD owner = 0;
+    GetWindowThreadProcessId(candidate, &owner);
+    return owner == id && HasClass(candidate, L"VorlenSetup") && (!visible_only || IsWindowVisible(candidate));
+  });
+}
+
 // For a thread that is not a window's: polls `done` until it holds or the deadline passes.
 template <class Condition>
 bool WaitFor(Condition done, DWORD limit_ms = 30000) {

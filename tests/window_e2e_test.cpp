@@ -9,27 +9,7 @@ struct Launched {
   HWND found = nullptr;
 };
 
-HWND WindowOf(DWORD process_id) {
-  struct Search {
-    DWORD id;
-    HWND found;
-  } search = {process_id, nullptr};
-  EnumWindows(
-      [](HWND candidate, LPARAM data) -> BOOL {
-        Search* s = reinterpret_cast<Search*>(data);
-        DWORD owner = 0;
-        GetWindowThreadProcessId(candidate, &owner);
-        wchar_t name[64];
-        GetClassNameW(candidate, name, 64);
-        if (owner == s->id && wcscmp(name, L"VorlenSetup") == 0 && IsWindowVisible(candidate)) {
-          s->found = candidate;
-          return FALSE;
-        }
-        return TRUE;
-      },
-      reinterpret_cast<LPARAM>(&search));
-  return search.found;
-}
+HWND WindowOf(DWORD process_id) { return InstallerWindowOf(process_id, true); }
 
 Launched StartInstaller(const std::wstring& transcript) {
   SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", transcript.c_str());
