@@ -2,6 +2,49 @@
 
 namespace {
 
+// The state before wWinMain runs (it runs from the definition below) and at every test's
+// start: every variable and every replaceable function of the module. The fonts, brushes and
+// icon are not state: start-up makes them once and they never change.
+void SetInitialState() {
+  dpi = 96;
+  for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
+  current = -1;
+  fraction = 0;
+  doing = L"Starting...";
+  failure.clear();
+  pending_line.clear();
+  install_dir.clear();
+  nup_note.clear();
+  space_note.clear();
+  found_games.clear();
+  page = Choices;
+  details = false;
+  nup_ok = false;
+  space_ok = false;
+  started = 0;
+  window = nullptr;
+  for (const ControlEntry& entry : kControls) *entry.handle = nullptr;
+  child = nullptr;
+  job = nullptr;
+  script_wait = nullptr;
+  log_step_posted = false;
+  log_shown = 0;
+  log_drop = 0;
+  log_tail.clear();
+  taskbar_created = 0;
+  taskbar = nullptr;
+  taskbar_value = 0;
+  instance_mutex = nullptr;
+  tick_source = GetTickCount;
+  post_message = PostMessageW;
+  disk_free_space = GetDiskFreeSpaceExW;
+  show_taskbar = ShellTaskbar;
+  execution_state = SetThreadExecutionState;
+}
+
+// Runs during static initialisation, after every variable above has been constructed.
+[[maybe_unused]] const bool initial_state_set = (SetInitialState(), true);
+
 // One font from the system's message font, with only the named fields changed.
 HFONT MakeFont(const LOGFONTW& base, int height, int weight, const wchar_t* face) {
   LOGFONTW copy = base;

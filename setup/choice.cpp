@@ -131,7 +131,7 @@ Verdict GameVerdict(const std::wstring& text, size_t found) {
 }
 
 // How a drive is asked for its free bytes; tests put a slow drive in its place.
-BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER) = GetDiskFreeSpaceExW;
+BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 
 // The longest the window waits for one drive to answer. Check runs on every keystroke in the
 // folder field, and a share on a server that does not answer can keep the call waiting for

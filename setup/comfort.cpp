@@ -17,10 +17,10 @@ void ShellTaskbar(TBPFLAG state, ULONGLONG value) {
 }
 
 // How the button is told; tests record the calls here, since a virtual desktop shows none.
-void (*show_taskbar)(TBPFLAG state, ULONGLONG value) = ShellTaskbar;
+void (*show_taskbar)(TBPFLAG state, ULONGLONG value);
 
 // How the system is asked to stay awake; tests record the calls.
-EXECUTION_STATE(WINAPI* execution_state)(EXECUTION_STATE) = SetThreadExecutionState;
+EXECUTION_STATE(WINAPI* execution_state)(EXECUTION_STATE);
 
 LRESULT OnTaskbarCreated() {
   if (taskbar) return 0;

@@ -13,7 +13,7 @@ HANDLE script_wait;    // ends the installation's leftovers when the script's pr
 bool log_step_posted;  // a kLogMessage waits in the queue
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
-BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM) = PostMessageW;
+BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM);
 
 // One argument quoted so that CommandLineToArgvW (and PowerShell, which splits its command line
 // the same way) gives back exactly `text`: backslashes before a double quote, and those at the

@@ -1,4 +1,5 @@
-// Start-up and state: every variable the installer keeps, with its initial value.
+// State: every variable the installer keeps. Their start values are set in one place,
+// SetInitialState (app.cpp), which runs before wWinMain and which the tests call between cases.
 // All of it belongs to the window thread; the reader thread only reads `window` and `child`.
 
 namespace {
@@ -38,12 +39,11 @@ constexpr InstallStep kSteps[kStepCount] = {
     {L"shortcuts", L"Create the shortcuts", 2, Pending, 0, 0},
 };
 
-int dpi = 96;
-int current = -1;
-InstallStep steps[kStepCount] = {kSteps[0], kSteps[1], kSteps[2], kSteps[3], kSteps[4],
-                                 kSteps[5], kSteps[6], kSteps[7], kSteps[8], kSteps[9]};
+int dpi;
+int current;
+InstallStep steps[kStepCount];
 std::wstring install_dir;
-std::wstring doing = L"Starting...";
+std::wstring doing;
 std::wstring failure;
 std::wstring pending_line;
 std::wstring nup_note;
@@ -76,7 +76,7 @@ HWND close_button;
 HWND install_button;
 HWND play_button;
 
-Page page = Choices;
+Page page;
 bool details;
 HANDLE child;
 bool nup_ok;
@@ -97,7 +97,7 @@ void Play();
 
 // Where the tick count comes from. Tests point it at a clock of their own so that start,
 // elapsed and the 32-bit wrap can be checked exactly.
-DWORD(WINAPI* tick_source)() = GetTickCount;
+DWORD(WINAPI* tick_source)();
 
 DWORD Now() { return tick_source(); }
 

@@ -2,7 +2,6 @@
 // the script's stand-in (tests/doubles) and real starts of the built installer.
 #include "support.h"
 
-#include <functional>
 
 namespace {
 
@@ -19,35 +18,14 @@ EXECUTION_STATE WINAPI RecordAwake(EXECUTION_STATE flags) {
   return ES_CONTINUOUS;
 }
 
-bool PumpUntil(const std::function<bool()>& done, DWORD limit = 30000) {
-  DWORD begin = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - begin > limit) return false;
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-      TranslateMessage(&m);
-      DispatchMessageW(&m);
-    }
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 20, QS_ALLINPUT);
-  }
-  return true;
-}
-
 void MakeWindow() {
   OpenTestWindow(900, 780);
   ShowWindow(window, SW_SHOWNORMAL);
 }
 
-std::wstring TempFolder() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  std::wstring folder = std::wstring(temp) + L"vorlen-comfort-" + std::to_wstring(GetCurrentProcessId());
-  CreateDirectoryW(folder.c_str(), nullptr);
-  return folder;
-}
-
 struct ComfortTest : StateTest {
   std::wstring folder;
+  std::optional<ScopedVariable> signals, plan;
   void SetUp() override {
     StateTest::SetUp();
     tick_source = GetTickCount;
@@ -56,8 +34,9 @@ struct ComfortTest : StateTest {
     awake_calls.clear();
     show_taskbar = RecordTaskbar;
     execution_state = RecordAwake;
-    folder = TempFolder();
-    SetEnvironmentVariableW(L"VORLEN_DOUBLE_SIGNALS", folder.c_str());
+    folder = FreshFolder(TempPath(L"vorlen-comfort"));
+    signals.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
+    plan.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
     MakeWindow();
     SetWindowTextW(nup_edit, L"C:\\game.nup");
     SetWindowTextW(dir_edit, (folder + L"\\install").c_str());
@@ -65,16 +44,12 @@ struct ComfortTest : StateTest {
   void TearDown() override {
     if (window) DestroyWindow(window);
     window = nullptr;
-    DeleteFileW((folder + L"\\go").c_str());
-    DeleteFileW((folder + L"\\plan.txt").c_str());
-    RemoveDirectoryW(folder.c_str());
+    RemoveTree(folder);
   }
   // The stand-in announces two steps, waits for the test's signal, then ends with `code`.
   void StartRun(int code) {
-    std::wstring plan = folder + L"\\plan.txt";
-    WriteBytes(plan, "write @step msys\\n@step compile\\n[60/120] Building CXX object a.cpp.obj\\n\n"
+    WriteBytes(folder + L"\\plan.txt", "write @step msys\\n@step compile\\n[60/120] Building CXX object a.cpp.obj\\n\n"
                         "wait go\nexit " + std::to_string(code) + "\n");
-    SetEnvironmentVariableW(L"VORLEN_DOUBLE_PLAN", plan.c_str());
     SendMessageW(window, WM_COMMAND, MAKEWPARAM(106, BN_CLICKED), reinterpret_cast<LPARAM>(install_button));
     ASSERT_NE(child, nullptr) << "the stand-in did not start";
   }
@@ -124,27 +99,13 @@ TEST_F(ComfortTest, PcIsKeptAwakeFromStartToEveryEnd) {
   }
 }
 
-// Answers the stop question from another thread, as a person would, by pressing Yes.
-DWORD WINAPI PressYes(void* owner) {
-  for (int tries = 0; tries < 500; ++tries) {
-    HWND box = FindWindowW(L"#32770", L"Vorlen");
-    if (box && GetWindow(box, GW_OWNER) == static_cast<HWND>(owner)) {
-      SendMessageW(GetDlgItem(box, IDYES), BM_CLICK, 0, 0);
-      return 0;
-    }
-    Sleep(20);
-  }
-  return 1;
-}
-
 TEST_F(ComfortTest, StoppingTheRunFromTheWindowLetsThePcSleepAgain) {
   StartRun(0);
   HANDLE script = nullptr;
   DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &script, SYNCHRONIZE, FALSE, 0);
-  HANDLE presser = CreateThread(nullptr, 0, PressYes, window, 0, nullptr);
+  Answerer yes(window, IDYES);
   SendMessageW(window, WM_CLOSE, 0, 0);
-  EXPECT_EQ(WaitForSingleObject(presser, 15000), WAIT_OBJECT_0);
-  CloseHandle(presser);
+  EXPECT_TRUE(yes.Stop().seen);
   EXPECT_FALSE(IsWindow(window));
   window = nullptr;
   ASSERT_EQ(awake_calls.size(), 2u);
@@ -173,44 +134,26 @@ TEST_F(ComfortTest, TaskbarObjectIsMadeOnlyOnceTheButtonExists) {
 
 // --- One installer at a time ------------------------------------------------------------------
 
-HWND InstallerWindow(DWORD process_id) { return InstallerWindowOf(process_id, false); }
-
-PROCESS_INFORMATION StartInstaller() {
-  std::wstring command = L"\"" VORLEN_BINARY_DIR L"/vorlen-setup.exe\"";
-  STARTUPINFOW startup = {sizeof startup};
-  PROCESS_INFORMATION process = {};
-  CreateProcessW(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
-  return process;
-}
-
 TEST(OneInstaller, SecondStartBringsTheOpenWindowBackAndEnds) {
-  PROCESS_INFORMATION first = StartInstaller();
-  HWND open = nullptr;
-  ASSERT_TRUE(PumpUntil([&] { return (open = InstallerWindow(first.dwProcessId)) && IsWindowVisible(open); }));
-  ShowWindow(open, SW_MINIMIZE);
-  ASSERT_TRUE(PumpUntil([&] { return IsIconic(open) != FALSE; }));
+  Installer first;
+  ASSERT_TRUE(first.Start());
+  ShowWindow(first.window, SW_MINIMIZE);
+  ASSERT_TRUE(PumpUntil([&] { return IsIconic(first.window) != FALSE; }));
 
-  PROCESS_INFORMATION second = StartInstaller();
-  EXPECT_EQ(WaitForSingleObject(second.hProcess, 20000), WAIT_OBJECT_0);
-  DWORD code = 99;
-  GetExitCodeProcess(second.hProcess, &code);
-  EXPECT_EQ(code, 0u);
-  EXPECT_EQ(InstallerWindow(second.dwProcessId), nullptr) << "the second start opened a window";
-  EXPECT_TRUE(PumpUntil([&] { return !IsIconic(open); }, 5000)) << "the open window was not restored";
-  EXPECT_EQ(GetForegroundWindow(), open);
+  Installer second;
+  ASSERT_TRUE(second.Launch());
+  EXPECT_TRUE(second.EndsWith(0));
+  EXPECT_EQ(InstallerWindowOf(second.process.dwProcessId, false), nullptr) << "the second start opened a window";
+  EXPECT_TRUE(PumpUntil([&] { return !IsIconic(first.window); }, 5000)) << "the open window was not restored";
+  EXPECT_EQ(GetForegroundWindow(), first.window);
 
-  PostMessageW(open, WM_CLOSE, 0, 0);
-  EXPECT_EQ(WaitForSingleObject(first.hProcess, 20000), WAIT_OBJECT_0);
+  PostMessageW(first.window, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(first.EndsWith(0));
   // Once the first has closed, the next start opens a window of its own.
-  PROCESS_INFORMATION third = StartInstaller();
-  HWND again = nullptr;
-  EXPECT_TRUE(PumpUntil([&] { return (again = InstallerWindow(third.dwProcessId)) != nullptr; }));
-  if (again) PostMessageW(again, WM_CLOSE, 0, 0);
-  EXPECT_EQ(WaitForSingleObject(third.hProcess, 20000), WAIT_OBJECT_0);
-  for (PROCESS_INFORMATION* p : {&first, &second, &third}) {
-    CloseHandle(p->hProcess);
-    CloseHandle(p->hThread);
-  }
+  Installer third;
+  EXPECT_TRUE(third.Start());
+  if (third.window) PostMessageW(third.window, WM_CLOSE, 0, 0);
+  EXPECT_TRUE(third.EndsWith(0));
 }
 
 }  // namespace

@@ -2,51 +2,6 @@
 
 namespace {
 
-// A 32-bit memory bitmap filled with the background colour, to draw into and read back.
-struct Canvas {
-  HDC dc = nullptr;
-  HBITMAP bitmap = nullptr;
-  HGDIOBJ old = nullptr;
-  int width, height;
-  Canvas(int w, int h) : width(w), height(h) {
-    HDC screen = GetDC(nullptr);
-    dc = CreateCompatibleDC(screen);
-    bitmap = CreateCompatibleBitmap(screen, w, h);
-    ReleaseDC(nullptr, screen);
-    old = SelectObject(dc, bitmap);
-    HBRUSH background = CreateSolidBrush(kBackground);
-    RECT all = {0, 0, w, h};
-    FillRect(dc, &all, background);
-    DeleteObject(background);
-  }
-  ~Canvas() {
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-  }
-  COLORREF At(int x, int y) const { return GetPixel(dc, x, y); }
-  // Bounding box of the pixels of one colour; empty (left > right) when there are none.
-  RECT Extent(COLORREF colour) const {
-    RECT box = {width, height, -1, -1};
-    for (int y = 0; y < height; ++y) {
-      for (int x = 0; x < width; ++x) {
-        if (At(x, y) != colour) continue;
-        box.left = std::min<LONG>(box.left, x);
-        box.right = std::max<LONG>(box.right, x);
-        box.top = std::min<LONG>(box.top, y);
-        box.bottom = std::max<LONG>(box.bottom, y);
-      }
-    }
-    return box;
-  }
-  int Count(COLORREF colour) const {
-    int count = 0;
-    for (int y = 0; y < height; ++y)
-      for (int x = 0; x < width; ++x) count += At(x, y) == colour;
-    return count;
-  }
-};
-
 HFONT TestFont(int height) {
   return CreateFontW(-height, 0, 0, 0, FW_NORMAL, 0, 0, 0, DEFAULT_CHARSET, 0, 0, NONANTIALIASED_QUALITY,
                      0, L"Tahoma");
@@ -131,7 +86,7 @@ TEST(Drawing, MarksHaveTheirColourAndStayInTheirColumn) {
     POINT inside;  // a pixel that must carry the colour
   } cases[] = {{Done, kGreen, {33, 13}},    {Running, kAccent, {35, 8}}, {Failed, kRed, {35, 8}},
                {Pending, kMuted, {30, 8}},  {7, kMuted, {30, 8}},        {-1, kMuted, {30, 8}}};
-  dpi = 96;
+  Scoped<int> at(dpi, 96);
   for (const Case& c : cases) {
     Canvas canvas(80, 30);
     Mark(canvas.dc, 0, c.state);
@@ -147,7 +102,7 @@ TEST(Drawing, MarksHaveTheirColourAndStayInTheirColumn) {
 }
 
 TEST(Drawing, TickFollowsItsPolyline) {
-  dpi = 96;
+  Scoped<int> at(dpi, 96);
   Canvas canvas(80, 40);
   Mark(canvas.dc, 10, Done);
   for (POINT p : {POINT{29, 19}, POINT{31, 21}, POINT{33, 23}, POINT{37, 18}, POINT{40, 15}}) {
@@ -160,7 +115,7 @@ TEST(Drawing, TickFollowsItsPolyline) {
 }
 
 TEST(Drawing, RingScalesWithTheDpi) {
-  dpi = 144;
+  Scoped<int> at(dpi, 144);
   Canvas canvas(100, 40);
   Mark(canvas.dc, 0, Pending);
   RECT ring = canvas.Extent(kMuted);
@@ -175,7 +130,6 @@ TEST(Drawing, RingScalesWithTheDpi) {
   for (int x = ring.left; canvas.At(x, middle) == kMuted; ++x) ++thickness;
   EXPECT_EQ(thickness, 3);
   EXPECT_EQ(canvas.At((ring.left + ring.right) / 2, middle), kBackground);
-  dpi = 96;
 }
 
 TEST(Drawing, TextLandsInItsScaledRectangle) {
@@ -185,7 +139,7 @@ TEST(Drawing, TextLandsInItsScaledRectangle) {
     const wchar_t* text;
   } cases[] = {{96, kWrapped, L"Install"}, {144, kWrapped, L"Install"}, {96, kRight, L"5 min so far"}};
   for (const Case& c : cases) {
-    dpi = c.dpi;
+    Scoped<int> at(dpi, c.dpi);
     HFONT with = TestFont(Scale(14));
     Canvas canvas(Scale(400), Scale(100));
     Draw(canvas.dc, c.text, 20, 30, 200, kBright, with, c.flags);
@@ -203,10 +157,10 @@ TEST(Drawing, TextLandsInItsScaledRectangle) {
     }
     DeleteObject(with);
   }
-  dpi = 96;
 }
 
 TEST(Drawing, EmptyTextDrawsNothing) {
+  Scoped<int> at(dpi, 96);
   HFONT with = TestFont(14);
   Canvas canvas(200, 60);
   Draw(canvas.dc, L"", 10, 10, 100, kBright, with, kWrapped);
@@ -215,6 +169,7 @@ TEST(Drawing, EmptyTextDrawsNothing) {
 }
 
 TEST(Drawing, WrappedTextRunsPastShortRectangleBecauseNothingClips) {
+  Scoped<int> at(dpi, 96);
   HFONT with = TestFont(14);
   Canvas canvas(200, 200);
   Draw(canvas.dc, L"one two three four five six seven eight nine ten", 0, 0, 60, kBright, with, kWrapped);

@@ -10,23 +10,33 @@ std::vector<int> States() {
   return states;
 }
 
-TEST_F(ProgressModel, StartsWithTheTenRowsInInstallOrder) {
-  const wchar_t* keys[] = {L"msys", L"packages", L"source", L"tools", L"dlss",
-                           L"check", L"translate", L"compile", L"runtime", L"shortcuts"};
-  int weights[] = {6, 10, 2, 3, 1, 3, 6, 55, 13, 2};
-  int total = 0;
-  for (int i = 0; i < kStepCount; ++i) {
-    EXPECT_STREQ(steps[i].key, keys[i]);
-    EXPECT_EQ(steps[i].weight, weights[i]);
-    EXPECT_EQ(steps[i].state, Pending);
-    total += steps[i].weight;
-  }
-  EXPECT_EQ(total, 101);
-  EXPECT_STREQ(steps[7].label, L"Compile the game");
+TEST_F(ProgressModel, StartsWithNothingRunning) {
+  EXPECT_EQ(States(), std::vector<int>(10, Pending));
   EXPECT_EQ(current, -1);
   EXPECT_EQ(fraction, 0.0);
   EXPECT_EQ(doing, L"Starting...");
   EXPECT_EQ(page, Choices);
+  EXPECT_EQ(Progress(), 0.0);
+}
+
+// The install script announces its own steps by key: every key it prints names a row, and it
+// prints them in the rows' order, so no step it starts is ever shown above an earlier one.
+TEST(StepTable, EveryStepTheScriptAnnouncesIsARowInTheScriptsOrder) {
+  std::string script = ReadBytes(VORLEN_SOURCE_DIR L"/script/install.ps1");
+  ASSERT_NE(script, "<missing>");
+  std::vector<int> rows;
+  for (size_t at = 0; (at = script.find("\nStep '", at)) != std::string::npos; ++at) {
+    size_t from = at + 7;
+    std::string key = script.substr(from, script.find('\'', from) - from);
+    int row = -1;
+    for (int i = 0; i < kStepCount; ++i) {
+      if (std::wstring(key.begin(), key.end()) == kSteps[i].key) row = i;
+    }
+    EXPECT_GE(row, 0) << "the script announces a step the table does not have: " << key;
+    rows.push_back(row);
+  }
+  EXPECT_GE(rows.size(), 4u) << "the script's steps were not found";
+  EXPECT_TRUE(std::is_sorted(rows.begin(), rows.end())) << "the script announces its steps out of order";
 }
 
 TEST_F(ProgressModel, BeginOnFreshTableStartsOnlyThatStep) {
@@ -161,12 +171,11 @@ TEST(Scaling, LengthsAndClientSizesFollowTheDpi) {
     int dpi, length, scaled;
   } cases[] = {{96, 26, 26}, {144, 26, 39}, {144, 14, 21}, {120, 52, 65}, {120, 1, 1}};
   for (const Case& c : cases) {
-    dpi = c.dpi;
+    Scoped<int> at(dpi, c.dpi);
     EXPECT_EQ(Scale(c.length), c.scaled) << c.dpi << " " << c.length;
   }
-  dpi = 120;
+  Scoped<int> at(dpi, 120);
   EXPECT_EQ(Unscale(1000), 800);
-  dpi = 96;
 }
 
 }  // namespace

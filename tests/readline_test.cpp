@@ -211,7 +211,9 @@ TEST_F(Interpreter, FullLogDropsItsOlderHalfBeforeTheNextLine) {
   FlushLog();
   EXPECT_EQ(WindowText(log_edit), full.substr(200000) + L"[build] next\r\n");
   // At exactly 400000 nothing is dropped.
+  HWND edit = log_edit;
   ResetState();
+  log_edit = edit;
   SetWindowTextW(log_edit, full.substr(1).c_str());
   log_shown = 400000;
   ReadLine(L"x");

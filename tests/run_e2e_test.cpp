@@ -18,43 +18,29 @@ std::wstring root;      // everything the runs write, this program's own
 std::wstring here;      // this program's folder, where the double lives
 std::wstring local;     // LOCALAPPDATA during the tests
 
-std::wstring TempRoot() {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + L"vorlen-e2e-" + std::to_wstring(GetCurrentProcessId());
-}
-
-bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-std::string Narrow(const std::wstring& text) {
-  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
-                                   nullptr);
-  std::string narrow(length, '\0');
-  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
-  return narrow;
-}
-
 struct TestFolders : ::testing::Environment {
+  std::optional<ScopedVariable> tmp, temp, local_app_data;
   void SetUp() override {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     wchar_t self[MAX_PATH];
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     here = self;
     here.erase(here.find_last_of(L"\\/"));
-    root = TempRoot();
-    RemoveTree(root);
-    CreateDirectoryW(root.c_str(), nullptr);
+    root = FreshFolder(TempPath(L"vorlen-e2e"));
     // A temporary folder and a local application data folder of the tests' own, so that the
     // setup folder and the default install folder are known and nothing else is touched.
-    std::wstring temp = root + L"\\temp";
-    CreateDirectoryW(temp.c_str(), nullptr);
-    SetEnvironmentVariableW(L"TMP", temp.c_str());
-    SetEnvironmentVariableW(L"TEMP", temp.c_str());
-    local = root + L"\\local";
-    CreateDirectoryW(local.c_str(), nullptr);
-    SetEnvironmentVariableW(L"LOCALAPPDATA", local.c_str());
+    std::wstring temp_folder = FreshFolder(root + L"\\temp");
+    tmp.emplace(L"TMP", temp_folder);
+    temp.emplace(L"TEMP", temp_folder);
+    local = FreshFolder(root + L"\\local");
+    local_app_data.emplace(L"LOCALAPPDATA", local);
   }
-  void TearDown() override { RemoveTree(root); }
+  void TearDown() override {
+    tmp.reset();
+    temp.reset();
+    local_app_data.reset();
+    RemoveTree(root);
+  }
 };
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new TestFolders);
@@ -123,107 +109,6 @@ std::vector<std::wstring> ExpectedArguments(const std::wstring& nup, const std::
   return arguments;
 }
 
-// --- Waiting and message boxes ----------------------------------------------------------------
-
-int progress_ticks = 0;  // timer messages of the progress band handed to the window
-
-// Handles the window thread's messages as the installer's loop does, until `done` holds.
-template <class Condition>
-bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
-  DWORD start = GetTickCount();
-  while (!done()) {
-    if (GetTickCount() - start > limit_ms) return false;
-    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-      if (message.message == WM_QUIT) continue;  // a closed window's; the next test makes another
-      if (message.message == WM_TIMER && message.hwnd == window && message.wParam == kProgressTimer) {
-        ++progress_ticks;
-      }
-      if (IsWindow(window) && IsDialogMessageW(window, &message)) continue;
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
-    }
-  }
-  return true;
-}
-
-std::wstring TextOf(HWND control) {
-  wchar_t buffer[65536];
-  DWORD_PTR length = 0;
-  // WM_GETTEXT through a timeout, so that a hung window fails the test instead of hanging it.
-  if (!SendMessageTimeoutW(control, WM_GETTEXT, 65536, reinterpret_cast<LPARAM>(buffer), SMTO_NORMAL, 10000,
-                           &length)) {
-    return L"<no answer>";
-  }
-  return std::wstring(buffer, length);
-}
-
-std::wstring LogText() {
-  // The log may exceed what WM_GETTEXT above takes; read it whole on the window thread.
-  return WindowText(log_edit);
-}
-
-struct SeenBox {
-  bool seen = false;
-  std::wstring caption;
-  std::wstring text;
-  HICON icon = nullptr;
-};
-
-HWND FindBox(HWND owner) {
-  return FindTopWindow([owner](HWND candidate) {
-    return HasClass(candidate, L"#32770") && GetWindow(candidate, GW_OWNER) == owner && IsWindowVisible(candidate);
-  });
-}
-
-HICON BoxIcon(HWND box) {
-  HICON icon = nullptr;
-  for (HWND item = GetWindow(box, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
-    wchar_t kind[16] = {};
-    GetClassNameW(item, kind, 16);
-    if (_wcsicmp(kind, L"Static") == 0 && (GetWindowLongW(item, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
-      icon = reinterpret_cast<HICON>(SendMessageW(item, STM_GETICON, 0, 0));
-    }
-  }
-  return icon;
-}
-
-// Answers the message box that `owner` shows next, from a thread of its own, as a user would:
-// reads it, optionally does something while it is open, and presses `button`.
-class Answerer {
- public:
-  Answerer(HWND owner, int button, std::function<void()> while_open = {})
-      : thread_([this, owner, button, while_open] {
-          HWND box = nullptr;
-          if (!WaitFor([&] { return stop_ || (box = FindBox(owner)) != nullptr; }, 30000) || !box) return;
-          seen_.caption = TextOf(box);
-          seen_.text = TextOf(GetDlgItem(box, 0xFFFF));
-          seen_.icon = BoxIcon(box);
-          seen_.seen = true;
-          if (while_open) while_open();
-          DWORD_PTR result = 0;
-          SendMessageTimeoutW(GetDlgItem(box, button), BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &result);
-          done_ = true;
-        }) {}
-  ~Answerer() { Stop(); }
-
-  // Joins the thread, after waiting up to `limit_ms` for a box that another process shows;
-  // a box that never came counts as not seen.
-  SeenBox Stop(DWORD limit_ms = 0) {
-    WaitFor([this] { return done_.load(); }, limit_ms);
-    stop_ = true;
-    if (thread_.joinable()) thread_.join();
-    return seen_;
-  }
-
- private:
-  std::atomic<bool> stop_{false};
-  std::atomic<bool> done_{false};
-  SeenBox seen_;
-  std::thread thread_;
-};
-
 // --- The window in this process ---------------------------------------------------------------
 
 std::atomic<int> end_posts{0};
@@ -253,9 +138,9 @@ const wchar_t* const kGame = L"C:\\Games\\Zelda [v1.0] (EU).nup";
 struct RunTest : ::testing::Test {
   std::wstring folder;  // this run's plan, record and signals
   int runs = 0;         // runs started in this test
+  std::optional<ScopedVariable> plan_variable, record_variable, signals_variable;
 
   void SetUp() override {
-    post_message = CountingPost;
     end_posts = 0;
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
@@ -263,9 +148,9 @@ struct RunTest : ::testing::Test {
     folder = root + L"\\" + std::wstring(name.begin(), name.end());
     RemoveTree(folder);
     CreateDirectoryW(folder.c_str(), nullptr);
-    SetEnvironmentVariableW(L"VORLEN_DOUBLE_PLAN", (folder + L"\\plan.txt").c_str());
-    SetEnvironmentVariableW(L"VORLEN_DOUBLE_RECORD", (folder + L"\\record.txt").c_str());
-    SetEnvironmentVariableW(L"VORLEN_DOUBLE_SIGNALS", folder.c_str());
+    plan_variable.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
+    record_variable.emplace(L"VORLEN_DOUBLE_RECORD", folder + L"\\record.txt");
+    signals_variable.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
     Fresh();
     ASSERT_TRUE(IsWindow(window));
   }
@@ -276,8 +161,8 @@ struct RunTest : ::testing::Test {
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
     ResetState();
-    log_step_posted = false;  // a step asked of an earlier window went with that window
     tick_source = GetTickCount;
+    post_message = CountingPost;
     MakeWindow();
   }
 
@@ -294,8 +179,7 @@ struct RunTest : ::testing::Test {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
     }
-    post_message = PostMessageW;
-    tick_source = GetTickCount;
+    ResetState();
   }
 
   // What a run closed by "Yes" leaves (the process ends then): ended and let go here.
@@ -422,7 +306,7 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   ASSERT_TRUE(PumpUntil([] { return pending_line == L"[Vorlen] hal"; }));
   EXPECT_EQ(current, 0);
   EXPECT_EQ(doing, L"Starting...");
-  EXPECT_EQ(LogText(), L"");
+  EXPECT_EQ(WindowText(log_edit), L"");
   // The log is shown and hidden on request while the run goes on.
   Press(109);
   EXPECT_TRUE(details);
@@ -434,7 +318,7 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   Signal("a");
 
   ASSERT_TRUE(PumpUntil([] { return pending_line == L"@step pack"; }));
-  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n");
+  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n");
   EXPECT_EQ(doing, L"hallo");
   EXPECT_EQ(current, 0);
   Signal("b");
@@ -443,16 +327,16 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   EXPECT_EQ(current, 1);
   EXPECT_DOUBLE_EQ(fraction, 0.4);
   EXPECT_EQ(steps[0].state, Done);
-  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n");
+  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n");
   EXPECT_EQ(pending_line, L"");
   Signal("c");
 
   // Bytes of the OEM code page come out as the characters they stand for.
   ASSERT_TRUE(PumpUntil([] { return current == 7 && fraction > 0; }));
   EXPECT_DOUBLE_EQ(fraction, 12.0 / 345);
-  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
+  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
                            L"\r\n[12/345] Building CXX object a/z_actor.cpp.obj\r\n")
-      << Narrow(LogText());
+      << Narrow(WindowText(log_edit));
   Signal("d");
 
   // The last line has no line feed: it is read when the process ends, before the page changes.
@@ -460,7 +344,7 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   EXPECT_EQ(page, Finished);
   EXPECT_EQ(doing, L"last words");
   EXPECT_EQ(pending_line, L"");
-  EXPECT_EQ(LogText(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
+  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
                            L"\r\n[12/345] Building CXX object a/z_actor.cpp.obj\r\n[Vorlen] last words\r\n");
   for (const InstallStep& step : steps) EXPECT_EQ(step.state, Done) << Narrow(step.key);
   EXPECT_EQ(current, -1);
@@ -503,7 +387,7 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
       int expected = i == c.failed ? Failed : c.failed < 0 || i > c.failed ? Pending : Done;
       EXPECT_EQ(steps[i].state, expected) << Narrow(steps[i].key);
     }
-    EXPECT_FALSE(LogText().empty());
+    EXPECT_FALSE(WindowText(log_edit).empty());
 
     // Back keeps the choices for the next attempt.
     Press(110);
@@ -531,7 +415,7 @@ TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   ASSERT_EQ(fraction, 0.5);
   ASSERT_EQ(failure, L"first");
   ASSERT_EQ(doing, L"error: first");
-  ASSERT_EQ(LogText(), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
+  ASSERT_EQ(WindowText(log_edit), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
   DWORD first_pid = Recorded().pid;
   Press(110);
 
@@ -546,11 +430,11 @@ TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   EXPECT_EQ(fraction, 0);
   EXPECT_EQ(failure, L"");
   EXPECT_EQ(doing, L"Starting...");
-  EXPECT_EQ(LogText(), L"");
+  EXPECT_EQ(WindowText(log_edit), L"");
   Signal("go");
   ASSERT_TRUE(RunEnds());
   EXPECT_EQ(page, Finished);
-  EXPECT_EQ(LogText(), L"[Vorlen] second run\r\n");
+  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] second run\r\n");
   EXPECT_NE(Recorded().pid, first_pid);
   EXPECT_EQ(end_posts, 2);
 }
@@ -612,7 +496,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
   Signal("go");
   ASSERT_TRUE(RunEnds());
   EXPECT_EQ(page, Finished);
-  EXPECT_NE(LogText().find(L"after the answers"), std::wstring::npos);
+  EXPECT_NE(WindowText(log_edit).find(L"after the answers"), std::wstring::npos);
 }
 
 bool StillRunning(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
@@ -806,17 +690,13 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
   CreateDirectoryW((temp + L"\\vorlen-setup").c_str(), nullptr);
   // A folder where the script file should go: it cannot be created.
   CreateDirectoryW((temp + L"\\vorlen-setup\\install.ps1").c_str(), nullptr);
-  wchar_t saved[MAX_PATH];
-  GetEnvironmentVariableW(L"TMP", saved, MAX_PATH);
-  SetEnvironmentVariableW(L"TMP", temp.c_str());
-  SetEnvironmentVariableW(L"TEMP", temp.c_str());
+  ScopedVariable tmp(L"TMP", temp);
+  ScopedVariable temp_variable(L"TEMP", temp);
   Use(Plan().Do("record").Do("exit 0"));
   Type(nup_edit, kGame);
   Answerer answerer(window, IDOK);
   Press(106);
   SeenBox box = answerer.Stop();
-  SetEnvironmentVariableW(L"TMP", saved);
-  SetEnvironmentVariableW(L"TEMP", saved);
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, L"Vorlen");
   EXPECT_EQ(box.text, L"Cannot write the setup script to the temporary folder.");
@@ -827,48 +707,6 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
 }
 
 // --- The built installer, as the user runs it -------------------------------------------------
-
-struct Installer {
-  PROCESS_INFORMATION process = {};
-  HWND window = nullptr;
-
-  ~Installer() {
-    if (process.hProcess) {
-      // Gone for good before the next test: a second installer would only wake this one.
-      if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 9);
-      WaitForSingleObject(process.hProcess, 10000);
-      CloseHandle(process.hProcess);
-      CloseHandle(process.hThread);
-    }
-  }
-
-  // Starts the copy in `folder` and waits for its window.
-  bool Start(const std::wstring& folder) {
-    std::wstring program = folder + L"\\vorlen-setup.exe";
-    std::wstring command = L"\"" + program + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    if (!CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(), &startup,
-                        &process)) {
-      return false;
-    }
-    return WaitFor([this] {
-      window = FindWindowOf(process.dwProcessId);
-      return window != nullptr && IsWindowVisible(window);
-    });
-  }
-
-  static HWND FindWindowOf(DWORD pid) { return InstallerWindowOf(pid, false); }
-
-  HWND Control(int id) const { return GetDlgItem(window, id); }
-  bool Shows(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
-  void Type(int id, const std::wstring& text) const {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 10000,
-                        &result);
-  }
-  void Press(int id) const { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
-};
 
 std::wstring CopyInstaller(const std::wstring& folder, bool with_double) {
   CreateDirectoryW(folder.c_str(), nullptr);
@@ -907,10 +745,7 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
   EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == std::string(kInstallScript, kInstallScriptSize));
 
   installer.Press(108);
-  EXPECT_EQ(WaitForSingleObject(installer.process.hProcess, 20000), WAIT_OBJECT_0) << "Play did not close";
-  DWORD code = 99;
-  GetExitCodeProcess(installer.process.hProcess, &code);
-  EXPECT_EQ(code, 0u);
+  EXPECT_TRUE(installer.EndsWith(0)) << "Play did not close";
   EXPECT_TRUE(WaitFor([&] { return Exists(dir + L"played.txt"); }, 20000)) << "the runner did not run";
 }
 
@@ -939,13 +774,11 @@ TEST_F(BuiltInstaller, EndingTheInstallerEndsTheRun) {
 TEST_F(BuiltInstaller, PowerShellThatCannotStartIsReported) {
   std::wstring copy = CopyInstaller(folder + L"\\alone", false);
   // Wine brings a powershell.exe of its own on the search path; without it none is found.
-  wchar_t saved[4096];
-  GetEnvironmentVariableW(L"PATH", saved, 4096);
-  SetEnvironmentVariableW(L"PATH", L"C:\\windows\\system32;C:\\windows");
   Installer installer;
-  bool started = installer.Start(copy);
-  SetEnvironmentVariableW(L"PATH", saved);
-  ASSERT_TRUE(started);
+  {
+    ScopedVariable path(L"PATH", L"C:\\windows\\system32;C:\\windows");
+    ASSERT_TRUE(installer.Start(copy));
+  }
   installer.Type(101, kGame);
   Answerer answerer(installer.window, IDOK);
   installer.Press(106);

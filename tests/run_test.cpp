@@ -15,12 +15,6 @@ std::vector<std::wstring> Split(const std::wstring& command_line) {
   return arguments;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string narrow;
-  for (wchar_t c : text) narrow += c < 128 ? static_cast<char>(c) : '?';
-  return narrow;
-}
-
 // --- Arguments --------------------------------------------------------------------------------
 
 struct ArgumentCase {
@@ -323,7 +317,6 @@ const JoinCase kJoinCases[] = {
 TEST_F(StateTest, OutputBlocksBecomeLinesInOrder) {
   for (const JoinCase& c : kJoinCases) {
     ResetState();
-    log_step_posted = false;
     log_edit = MakeLogControl();
     for (const std::wstring& text : c.blocks) {
       wchar_t* block = new wchar_t[text.size() + 1];
@@ -337,26 +330,10 @@ TEST_F(StateTest, OutputBlocksBecomeLinesInOrder) {
     log_edit = nullptr;
   }
   // The log steps OnOutput asked for went to this thread's queue (there is no window here).
-  MSG message;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-  }
-  log_step_posted = false;
+  DropMessages();
 }
 
 // --- The script file --------------------------------------------------------------------------
-
-std::wstring TempPath(const wchar_t* name) {
-  wchar_t temp[MAX_PATH];
-  GetTempPathW(MAX_PATH, temp);
-  return std::wstring(temp) + name + L"-" + std::to_wstring(GetCurrentProcessId());
-}
-
-TEST(ScriptFile, CarriedScriptIsTheSourceTreesScript) {
-  std::string source = ReadBytes(VORLEN_SOURCE_DIR L"/script/install.ps1");
-  ASSERT_NE(source, "<missing>");
-  EXPECT_EQ(kInstallScriptSize, source.size());
-  EXPECT_TRUE(std::string(kInstallScript, kInstallScriptSize) == source);
-}
 
 TEST(ScriptFile, WrittenByteForByteOverALongerEarlierCopy) {
   std::wstring path = TempPath(L"vorlen-run-test.ps1");

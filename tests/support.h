@@ -1,17 +1,95 @@
-// Shared by the test programs: the module itself, a clock the tests set, and a way back to the
-// state the installer starts with.
+// Shared by the test programs: the module itself, a clock the tests set, the state the
+// installer starts with, scoped changes that undo themselves, files and folders, waiting,
+// pictures, message boxes and the built installer.
 #pragma once
 
 #include "module.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <thread>
+
 namespace {
 
 DWORD test_now = 0;
 DWORD WINAPI TestTick() { return test_now; }
 
-// --- Files and waiting ------------------------------------------------------------------------
+// The state as it is before wWinMain runs, with the tests' clock in place of the system's.
+void ResetState() {
+  SetInitialState();
+  test_now = 0;
+  tick_source = TestTick;
+}
+
+struct StateTest : ::testing::Test {
+  void SetUp() override { ResetState(); }
+};
+
+// --- Scoped changes ---------------------------------------------------------------------------
+
+// A variable or seam of the module set for one scope and given back its value when the scope
+// ends, also when an assertion ends the test early.
+template <class T>
+class Scoped {
+ public:
+  Scoped(T& slot, T value) : slot_(slot), saved_(slot) { slot_ = value; }
+  ~Scoped() { slot_ = saved_; }
+  Scoped(const Scoped&) = delete;
+  Scoped& operator=(const Scoped&) = delete;
+
+ private:
+  T& slot_;
+  T saved_;
+};
+
+// A variable of the environment whatever its length; nothing when it is not set.
+std::optional<std::wstring> Variable(const wchar_t* name) {
+  SetLastError(0);
+  DWORD needed = GetEnvironmentVariableW(name, nullptr, 0);
+  if (needed == 0) {
+    if (GetLastError() == ERROR_ENVVAR_NOT_FOUND) return std::nullopt;
+    return std::wstring();
+  }
+  std::wstring value(needed, L'\0');
+  value.resize(GetEnvironmentVariableW(name, &value[0], needed));
+  return value;
+}
+
+void SetVariable(const wchar_t* name, const std::optional<std::wstring>& value) {
+  SetEnvironmentVariableW(name, value ? value->c_str() : nullptr);
+}
+
+// An environment variable set (or removed, with nullopt) for one scope, then restored exactly,
+// "not set" included.
+class ScopedVariable {
+ public:
+  ScopedVariable(const wchar_t* name, const std::optional<std::wstring>& value)
+      : name_(name), saved_(Variable(name)) {
+    SetVariable(name, value);
+  }
+  ~ScopedVariable() { SetVariable(name_.c_str(), saved_); }
+  ScopedVariable(const ScopedVariable&) = delete;
+  ScopedVariable& operator=(const ScopedVariable&) = delete;
+
+ private:
+  std::wstring name_;
+  std::optional<std::wstring> saved_;
+};
+
+// --- Text, files and folders ------------------------------------------------------------------
+
+// UTF-8, for messages of failed checks.
+std::string Narrow(const std::wstring& text) {
+  int length = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0, nullptr,
+                                   nullptr);
+  std::string narrow(length, '\0');
+  WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), &narrow[0], length, nullptr, nullptr);
+  return narrow;
+}
 
 std::string ReadBytes(const std::wstring& path) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
@@ -34,6 +112,8 @@ bool WriteBytes(const std::wstring& path, const std::string& bytes) {
   return ok && written == bytes.size();
 }
 
+bool Exists(const std::wstring& path) { return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
 void RemoveTree(const std::wstring& folder) {
   WIN32_FIND_DATAW entry;
   HANDLE listing = FindFirstFileW((folder + L"\\*").c_str(), &entry);
@@ -53,6 +133,31 @@ void RemoveTree(const std::wstring& folder) {
   }
   RemoveDirectoryW(folder.c_str());
 }
+
+// A path in the temporary folder of this test program's own, "name-<process id>".
+std::wstring TempPath(const std::wstring& name) {
+  std::optional<std::wstring> temp = Variable(L"TEMP");
+  std::wstring folder = temp && !temp->empty() ? *temp : L"C:\\windows\\temp";
+  if (folder.back() != L'\\') folder += L'\\';
+  return folder + name + L"-" + std::to_wstring(GetCurrentProcessId());
+}
+
+// The folder at `path`, empty, whatever was there before.
+std::wstring FreshFolder(const std::wstring& path) {
+  RemoveTree(path);
+  CreateDirectoryW(path.c_str(), nullptr);
+  return path;
+}
+
+// A recorded run of the script as the replay reads it, in build/artifacts for people to see.
+std::wstring WriteTranscript(const std::wstring& name, const std::string& bytes) {
+  std::wstring folder = VORLEN_BINARY_DIR L"\\artifacts";
+  CreateDirectoryW(folder.c_str(), nullptr);
+  std::wstring path = folder + L"\\" + name + L".txt";
+  return WriteBytes(path, bytes) ? path : L"";
+}
+
+// --- Windows and waiting ----------------------------------------------------------------------
 
 // The first top-level window for which `wanted` holds, or null.
 template <class Condition>
@@ -75,7 +180,7 @@ HWND FindTopWindow(Condition wanted) {
 bool HasClass(HWND candidate, const wchar_t* name) {
   wchar_t kind[64] = {};
   GetClassNameW(candidate, kind, 64);
-  return wcscmp(kind, name) == 0;
+  return _wcsicmp(kind, name) == 0;
 }
 
 // The installer window that process `id` shows.
@@ -98,29 +203,54 @@ bool WaitFor(Condition done, DWORD limit_ms = 30000) {
   return true;
 }
 
-// The state as it is before wWinMain runs, with the tests' clock in place of the system's.
-void ResetState() {
-  for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
-  current = -1;
-  fraction = 0;
-  doing = L"Starting...";
-  failure.clear();
-  pending_line.clear();
-  install_dir.clear();
-  nup_note.clear();
-  space_note.clear();
-  found_games.clear();
-  page = Choices;
-  details = false;
-  nup_ok = false;
-  space_ok = false;
-  started = 0;
-  dpi = 96;
-  log_shown = 0;
-  log_drop = 0;
-  log_tail.clear();
-  test_now = 0;
-  tick_source = TestTick;
+int progress_ticks = 0;  // timer messages of the progress band handed to the window
+
+// For the window thread: handles its messages as the installer's loop does until `done` holds.
+template <class Condition>
+bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
+  DWORD start = GetTickCount();
+  while (!done()) {
+    if (GetTickCount() - start > limit_ms) return false;
+    MsgWaitForMultipleObjects(0, nullptr, FALSE, 5, QS_ALLINPUT);
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (message.message == WM_QUIT) continue;  // a closed window's; the next test makes another
+      if (message.message == WM_TIMER && message.hwnd == window && message.wParam == kProgressTimer) {
+        ++progress_ticks;
+      }
+      if (IsWindow(window) && IsDialogMessageW(window, &message)) continue;
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  }
+  return true;
+}
+
+// Every message waiting for this thread, thrown away.
+void DropMessages() {
+  MSG message;
+  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  }
+}
+
+std::wstring WindowText(HWND control) {
+  int length = GetWindowTextLengthW(control);
+  std::wstring text(length, L'\0');
+  if (length > 0) GetWindowTextW(control, &text[0], length + 1);
+  return text;
+}
+
+// A window's text asked for with a time limit, so that a window of another thread or process
+// that hangs fails the test instead of hanging it.
+std::wstring TextOf(HWND control) {
+  std::wstring buffer(65536, L'\0');
+  DWORD_PTR length = 0;
+  if (!SendMessageTimeoutW(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]), SMTO_NORMAL,
+                           10000, &length)) {
+    return L"<no answer>";
+  }
+  buffer.resize(length);
+  return buffer;
 }
 
 // A real read-only multi-line edit like the installer's log (Wine makes none without a display).
@@ -131,13 +261,6 @@ HWND MakeLogControl(bool visible = false) {
                               0, 0, 600, 400, nullptr, nullptr, GetModuleHandleW(nullptr), nullptr);
   SendMessageW(edit, EM_LIMITTEXT, 0, 0);
   return edit;
-}
-
-std::wstring WindowText(HWND control) {
-  int length = GetWindowTextLengthW(control);
-  std::wstring text(length, L'\0');
-  if (length > 0) GetWindowTextW(control, &text[0], length + 1);
-  return text;
 }
 
 // The installer's own window under a class of the tests' own, with a client area of the
@@ -153,8 +276,208 @@ HWND OpenTestWindow(int client_width, int client_height) {
   return window;
 }
 
-struct StateTest : ::testing::Test {
-  void SetUp() override { ResetState(); }
+// --- Pictures ---------------------------------------------------------------------------------
+
+// A memory bitmap to draw into, or a copy of a window's client area as the screen shows it,
+// read back pixel by pixel. Coordinates are in layout units at `unit_dpi` (96: pixels).
+struct Canvas {
+  HDC dc = nullptr;
+  HBITMAP bitmap = nullptr;
+  HGDIOBJ old = nullptr;
+  SIZE size = {};
+  int unit_dpi = 96;
+
+  Canvas(int width, int height, COLORREF fill = kBackground) : size{width, height} {
+    HDC screen = GetDC(nullptr);
+    Make(screen);
+    ReleaseDC(nullptr, screen);
+    HBRUSH brush = CreateSolidBrush(fill);
+    RECT all = {0, 0, width, height};
+    FillRect(dc, &all, brush);
+    DeleteObject(brush);
+  }
+  // The client area of `from`, copied from the screen.
+  explicit Canvas(HWND from) {
+    RECT client;
+    GetClientRect(from, &client);
+    size = {client.right, client.bottom};
+    HDC screen = GetDC(from);
+    Make(screen);
+    BitBlt(dc, 0, 0, size.cx, size.cy, screen, 0, 0, SRCCOPY);
+    ReleaseDC(from, screen);
+  }
+  ~Canvas() {
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+  }
+  Canvas(const Canvas&) = delete;
+  Canvas& operator=(const Canvas&) = delete;
+
+  int Px(int units) const { return MulDiv(units, unit_dpi, 96); }
+  COLORREF At(int x, int y) const { return GetPixel(dc, Px(x), Px(y)); }
+  // Whether any pixel of `colour` lies in the box.
+  bool Has(COLORREF colour, int left, int top, int right, int bottom) const {
+    for (int y = Px(top); y < Px(bottom); ++y)
+      for (int x = Px(left); x < Px(right); ++x)
+        if (GetPixel(dc, x, y) == colour) return true;
+    return false;
+  }
+  // Bounding box in pixels of the pixels of one colour; empty (left > right) when there are none.
+  RECT Extent(COLORREF colour) const {
+    RECT box = {size.cx, size.cy, -1, -1};
+    for (int y = 0; y < size.cy; ++y) {
+      for (int x = 0; x < size.cx; ++x) {
+        if (GetPixel(dc, x, y) != colour) continue;
+        box.left = std::min<LONG>(box.left, x);
+        box.right = std::max<LONG>(box.right, x);
+        box.top = std::min<LONG>(box.top, y);
+        box.bottom = std::max<LONG>(box.bottom, y);
+      }
+    }
+    return box;
+  }
+  int Count(COLORREF colour) const {
+    int count = 0;
+    for (int y = 0; y < size.cy; ++y)
+      for (int x = 0; x < size.cx; ++x) count += GetPixel(dc, x, y) == colour;
+    return count;
+  }
+  // A 24-bit .bmp file, for people to look at when a check fails.
+  void Save(const std::wstring& path) const {
+    BITMAPINFO info = {};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = size.cx;
+    info.bmiHeader.biHeight = size.cy;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 24;
+    info.bmiHeader.biCompression = BI_RGB;
+    int stride = (size.cx * 3 + 3) & ~3;
+    std::string pixels(stride * size.cy, '\0');
+    GetDIBits(dc, bitmap, 0, size.cy, &pixels[0], &info, DIB_RGB_COLORS);
+    BITMAPFILEHEADER file = {0x4D42, static_cast<DWORD>(sizeof file + sizeof info.bmiHeader + pixels.size()), 0, 0,
+                             sizeof file + sizeof info.bmiHeader};
+    std::string bytes(reinterpret_cast<const char*>(&file), sizeof file);
+    bytes.append(reinterpret_cast<const char*>(&info.bmiHeader), sizeof info.bmiHeader);
+    WriteBytes(path, bytes + pixels);
+  }
+
+ private:
+  void Make(HDC screen) {
+    dc = CreateCompatibleDC(screen);
+    bitmap = CreateCompatibleBitmap(screen, size.cx, size.cy);
+    old = SelectObject(dc, bitmap);
+  }
+};
+
+// --- Message boxes ----------------------------------------------------------------------------
+
+struct SeenBox {
+  bool seen = false;
+  std::wstring caption;
+  std::wstring text;
+  HICON icon = nullptr;
+};
+
+HWND FindBox(HWND owner) {
+  return FindTopWindow([owner](HWND candidate) {
+    return HasClass(candidate, L"#32770") && GetWindow(candidate, GW_OWNER) == owner && IsWindowVisible(candidate);
+  });
+}
+
+HICON BoxIcon(HWND box) {
+  HICON icon = nullptr;
+  for (HWND item = GetWindow(box, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
+    if (HasClass(item, L"Static") && (GetWindowLongW(item, GWL_STYLE) & SS_TYPEMASK) == SS_ICON) {
+      icon = reinterpret_cast<HICON>(SendMessageW(item, STM_GETICON, 0, 0));
+    }
+  }
+  return icon;
+}
+
+// Answers the message box that `owner` shows next, from a thread of its own, as a user would:
+// reads it, optionally does something while it is open, and presses `button`.
+class Answerer {
+ public:
+  Answerer(HWND owner, int button, std::function<void()> while_open = {})
+      : thread_([this, owner, button, while_open] {
+          HWND box = nullptr;
+          if (!WaitFor([&] { return stop_ || (box = FindBox(owner)) != nullptr; }, 30000) || !box) return;
+          seen_.caption = TextOf(box);
+          seen_.text = TextOf(GetDlgItem(box, 0xFFFF));
+          seen_.icon = BoxIcon(box);
+          seen_.seen = true;
+          if (while_open) while_open();
+          DWORD_PTR result = 0;
+          SendMessageTimeoutW(GetDlgItem(box, button), BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &result);
+          done_ = true;
+        }) {}
+  ~Answerer() { Stop(); }
+
+  // Joins the thread, after waiting up to `limit_ms` for a box that another process shows;
+  // a box that never came counts as not seen.
+  SeenBox Stop(DWORD limit_ms = 0) {
+    WaitFor([this] { return done_.load(); }, limit_ms);
+    stop_ = true;
+    if (thread_.joinable()) thread_.join();
+    return seen_;
+  }
+
+ private:
+  std::atomic<bool> stop_{false};
+  std::atomic<bool> done_{false};
+  SeenBox seen_;
+  std::thread thread_;
+};
+
+// --- The built installer ----------------------------------------------------------------------
+
+// vorlen-setup.exe started as a user starts it, from `folder`; ended for good when this goes, so
+// that the next start is never taken for a second installer.
+struct Installer {
+  PROCESS_INFORMATION process = {};
+  HWND window = nullptr;
+
+  Installer() = default;
+  Installer(const Installer&) = delete;
+  Installer& operator=(const Installer&) = delete;
+  ~Installer() {
+    if (!process.hProcess) return;
+    if (WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT) TerminateProcess(process.hProcess, 9);
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+  }
+
+  // Starts the program; false when it could not be started.
+  bool Launch(const std::wstring& folder = VORLEN_BINARY_DIR) {
+    std::wstring program = folder + L"\\vorlen-setup.exe";
+    std::wstring command = L"\"" + program + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, FALSE, 0, nullptr, folder.c_str(),
+                          &startup, &process) != FALSE;
+  }
+  // Starts the program and waits for its window to show.
+  bool Start(const std::wstring& folder = VORLEN_BINARY_DIR) {
+    return Launch(folder) && WaitFor([this] { return (window = InstallerWindowOf(process.dwProcessId, true)); },
+                                     20000);
+  }
+  // Whether it ended with `code` within the time limit.
+  bool EndsWith(DWORD code, DWORD limit_ms = 20000) const {
+    DWORD exit_code = 99;
+    return WaitForSingleObject(process.hProcess, limit_ms) == WAIT_OBJECT_0 &&
+           GetExitCodeProcess(process.hProcess, &exit_code) && exit_code == code;
+  }
+
+  HWND Control(int id) const { return GetDlgItem(window, id); }
+  bool Shows(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
+  void Type(int id, const std::wstring& text) const {
+    DWORD_PTR result = 0;
+    SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 10000,
+                        &result);
+  }
+  void Press(int id) const { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
 };
 
 }  // namespace

@@ -1,6 +1,8 @@
 // The window in this process: layout, painting on pixels, buttons, resources and replay.
 #include "support.h"
 
+#include <map>
+
 namespace {
 
 HWND MakeWindow(int client_width, int client_height) { return OpenTestWindow(client_width, client_height); }
@@ -18,42 +20,21 @@ std::wstring Caption(HWND control) { return WindowText(control); }
 struct WindowTest : StateTest {
   void TearDown() override {
     if (window) DestroyWindow(window);
-    window = nullptr;
-    nup_edit = nullptr;
-    MSG m;
-    while (PeekMessageW(&m, nullptr, 0, 0, PM_REMOVE)) {
-    }
-    dpi = 96;
+    DropMessages();
+    ResetState();
   }
 };
 
+// The design's worked example: a client area of 880 by 740 units.
 TEST(LayoutTable, PlacesEveryControlForTheDefaultClientSize) {
   struct Expected {
     HWND* control;
     Page on;
     RECT rect;
-    bool visible;
   } cases[] = {
-      {&nup_edit, Choices, {26, 172, 730, 202}, true},
-      {&nup_browse, Choices, {764, 172, 854, 202}, true},
-      {&dir_edit, Choices, {26, 296, 730, 326}, true},
-      {&dir_browse, Choices, {764, 296, 854, 326}, true},
-      {&dlss_check, Choices, {26, 482, 44, 500}, true},
-      {&install_button, Choices, {704, 678, 854, 720}, true},
-      {&close_button, Choices, {594, 682, 694, 716}, true},
-      {&close_button, Finished, {594, 682, 694, 716}, true},
-      {&close_button, Installing, {754, 682, 854, 716}, true},
-      {&close_button, Stopped, {754, 682, 854, 716}, true},
-      {&back_button, Stopped, {644, 682, 744, 716}, true},
-      {&play_button, Finished, {704, 678, 854, 720}, true},
-      {&folder_button, Finished, {26, 682, 176, 716}, true},
-      {&details_button, Installing, {26, 682, 156, 716}, true},
-      {&log_edit, Installing, {26, 484, 854, 666}, true},
-      {&install_button, Finished, {704, 678, 854, 720}, false},
-      {&play_button, Choices, {704, 678, 854, 720}, false},
-      {&back_button, Installing, {644, 682, 744, 716}, false},
-      {&nup_edit, Installing, {26, 172, 730, 202}, false},
-      {&details_button, Finished, {26, 682, 156, 716}, false},
+      {&nup_edit, Choices, {26, 172, 730, 202}},        {&nup_browse, Choices, {764, 172, 854, 202}},
+      {&install_button, Choices, {704, 678, 854, 720}}, {&close_button, Choices, {594, 682, 694, 716}},
+      {&close_button, Installing, {754, 682, 854, 716}}, {&log_edit, Installing, {26, 484, 854, 666}},
   };
   for (const Expected& e : cases) {
     bool found = false;
@@ -64,7 +45,6 @@ TEST(LayoutTable, PlacesEveryControlForTheDefaultClientSize) {
       EXPECT_EQ(box.rect.top, e.rect.top);
       EXPECT_EQ(box.rect.right, e.rect.right);
       EXPECT_EQ(box.rect.bottom, e.rect.bottom);
-      EXPECT_EQ(box.visible, e.visible) << "page " << e.on;
     }
     EXPECT_TRUE(found);
   }
@@ -82,7 +62,9 @@ TEST(LayoutTable, LogNeedsDetailsAProgressPageAndHeight589) {
     std::vector<Box> boxes = LayoutBoxes(c.on, c.with_details, 880, c.height);
     EXPECT_EQ(boxes.back().control, &log_edit);
     EXPECT_EQ(boxes.back().visible, c.shown) << c.on << " " << c.with_details << " " << c.height;
-    if (c.height == 589) EXPECT_EQ(boxes.back().rect.bottom - boxes.back().rect.top, 31);
+    if (c.height == 589) {
+      EXPECT_EQ(boxes.back().rect.bottom - boxes.back().rect.top, 31);
+    }
   }
 }
 
@@ -106,32 +88,47 @@ TEST_F(WindowTest, CreatesTwelveControlsInTabOrderWithTheirIds) {
   EXPECT_EQ(page, Choices);
 }
 
-TEST_F(WindowTest, FontsCopyTheMessageFontWithTheirOwnHeightsWeightsAndFace) {
+// The fonts are the system's message font in the design's sizes: at 144 DPI a height of 14
+// is set as -21 (a character height). The resources of this program are put back afterwards.
+TEST_F(WindowTest, FontsFollowTheMessageFontAndTheDpi) {
   NONCLIENTMETRICSW metrics = {};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
-  dpi = 144;
-  MakeResources(GetModuleHandleW(nullptr));
-  struct Case {
-    HFONT made;
-    int height;
-    int weight;  // 0: the message font's
-    const wchar_t* face;  // nullptr: the message font's
-  } cases[] = {{font, 14, 0, nullptr},
-               {bold_font, 14, 700, nullptr},
-               {heading_font, 17, 700, nullptr},
-               {title_font, 28, 700, nullptr},
-               {mono_font, 12, 0, L"Consolas"}};
-  for (const Case& c : cases) {
-    LOGFONTW got = {};
-    ASSERT_TRUE(GetObjectW(c.made, sizeof got, &got));
-    EXPECT_EQ(got.lfHeight, -MulDiv(c.height, 144, 96));
-    EXPECT_EQ(got.lfWeight, c.weight ? c.weight : metrics.lfMessageFont.lfWeight);
-    EXPECT_STREQ(got.lfFaceName, c.face ? c.face : metrics.lfMessageFont.lfFaceName);
-    EXPECT_EQ(got.lfItalic, metrics.lfMessageFont.lfItalic);
-    EXPECT_EQ(got.lfCharSet, metrics.lfMessageFont.lfCharSet);
+  HGDIOBJ* made[] = {reinterpret_cast<HGDIOBJ*>(&font),        reinterpret_cast<HGDIOBJ*>(&bold_font),
+                     reinterpret_cast<HGDIOBJ*>(&heading_font), reinterpret_cast<HGDIOBJ*>(&title_font),
+                     reinterpret_cast<HGDIOBJ*>(&mono_font),    reinterpret_cast<HGDIOBJ*>(&bg_brush),
+                     reinterpret_cast<HGDIOBJ*>(&field_brush),  reinterpret_cast<HGDIOBJ*>(&panel_brush)};
+  std::vector<HGDIOBJ> saved;
+  for (HGDIOBJ* handle : made) saved.push_back(*handle);
+  HICON saved_icon = icon;
+  {
+    Scoped<int> at(dpi, 144);
+    MakeResources(GetModuleHandleW(nullptr));
   }
-  EXPECT_NE(icon, nullptr) << "the program's icon resource";
+  auto logfont = [](HFONT f) {
+    LOGFONTW got = {};
+    EXPECT_TRUE(GetObjectW(f, sizeof got, &got));
+    return got;
+  };
+  LOGFONTW body = logfont(font), bold = logfont(bold_font), heading = logfont(heading_font),
+           title = logfont(title_font), mono = logfont(mono_font);
+  EXPECT_EQ(body.lfHeight, -21);
+  EXPECT_EQ(bold.lfHeight, body.lfHeight);
+  // Heights are negative: a larger letter has a smaller figure.
+  EXPECT_LT(heading.lfHeight, body.lfHeight);
+  EXPECT_LT(title.lfHeight, heading.lfHeight);
+  EXPECT_GT(mono.lfHeight, body.lfHeight);
+  EXPECT_EQ(body.lfWeight, metrics.lfMessageFont.lfWeight);
+  EXPECT_GT(bold.lfWeight, body.lfWeight);
+  EXPECT_EQ(heading.lfWeight, bold.lfWeight);
+  EXPECT_EQ(title.lfWeight, bold.lfWeight);
+  EXPECT_STREQ(body.lfFaceName, metrics.lfMessageFont.lfFaceName);
+  EXPECT_STREQ(mono.lfFaceName, L"Consolas");
+  for (const LOGFONTW& f : {body, bold, heading, title, mono}) {
+    EXPECT_EQ(f.lfItalic, metrics.lfMessageFont.lfItalic);
+    EXPECT_EQ(f.lfCharSet, metrics.lfMessageFont.lfCharSet);
+  }
+  ASSERT_NE(icon, nullptr) << "the program's icon resource";
   ICONINFO info = {};
   ASSERT_TRUE(GetIconInfo(icon, &info));
   BITMAP colour = {};
@@ -139,50 +136,80 @@ TEST_F(WindowTest, FontsCopyTheMessageFontWithTheirOwnHeightsWeightsAndFace) {
   EXPECT_EQ(colour.bmWidth, 96);  // 64 at 96 DPI
   DeleteObject(info.hbmColor);
   DeleteObject(info.hbmMask);
-  dpi = 96;
-  MakeResources(GetModuleHandleW(nullptr));
+  for (size_t i = 0; i < saved.size(); ++i) {
+    DeleteObject(*made[i]);
+    *made[i] = saved[i];
+  }
+  DestroyIcon(icon);
+  icon = saved_icon;
 }
 
 TEST_F(WindowTest, FolderFieldShowsTheDefaultFolderAsItsCue) {
-  SetEnvironmentVariableW(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
+  ScopedVariable local(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
   MakeWindow(880, 740);
   wchar_t cue[300] = {};
   ASSERT_TRUE(SendMessageW(dir_edit, EM_GETCUEBANNER, reinterpret_cast<WPARAM>(cue), 300));
   EXPECT_STREQ(cue, L"Default: C:\\Users\\me\\AppData\\Local\\vorlen");
 }
 
-// Each coordinate is scaled on its own from the layout units. The expected units are worked
-// out from the client size the window really got, since a small screen may not hold a window
-// of 880 by 740 units at 144 DPI.
-TEST_F(WindowTest, LayoutScalesEachFigureAtEveryDpi) {
-  struct Case {
-    int dpi;
+// The placement of the real controls on every page, at the smallest window and a large one,
+// at 96, 120 and 144 DPI: the page's own controls and no others are shown, each inside the
+// client area and clear of every other, the primary button ends 26 units from the right
+// edge and the bottom row is centred on it.
+TEST_F(WindowTest, EveryPageShowsItsControlsInsideTheWindowAndApart) {
+  struct PageControls {
     Page on;
-    HWND* control;
-    RECT (*units)(int width, int height);
-  } cases[] = {
-      {96, Choices, &nup_edit, [](int w, int) { return RECT{26, 172, w - 150, 202}; }},
-      {96, Choices, &close_button, [](int w, int h) { return RECT{w - 286, h - 58, w - 186, h - 24}; }},
-      {96, Installing, &close_button, [](int w, int h) { return RECT{w - 126, h - 58, w - 26, h - 24}; }},
-      {120, Choices, &nup_browse, [](int w, int) { return RECT{w - 116, 172, w - 26, 202}; }},
-      {144, Choices, &install_button, [](int w, int h) { return RECT{w - 176, h - 62, w - 26, h - 20}; }},
-      {144, Installing, &log_edit, [](int w, int h) { return RECT{26, 484, w - 26, h - 74}; }},
+    std::vector<HWND*> shown;
+  } pages[] = {
+      {Choices, {&nup_edit, &nup_browse, &dir_edit, &dir_browse, &dlss_check, &install_button, &close_button}},
+      {Installing, {&details_button, &close_button, &log_edit}},
+      {Finished, {&folder_button, &close_button, &play_button}},
+      {Stopped, {&details_button, &back_button, &close_button, &log_edit}},
   };
-  for (const Case& c : cases) {
-    dpi = c.dpi;
-    MakeWindow(Scale(880), Scale(740));
-    details = true;
-    Show(c.on);
-    SIZE client = ClientSize();
-    RECT units = c.units(Unscale(client.cx), Unscale(client.cy));
-    if (c.dpi == 96) EXPECT_EQ(client.cx, 880);
-    RECT r = Where(*c.control);
-    EXPECT_EQ(r.left, Scale(units.left)) << c.dpi;
-    EXPECT_EQ(r.top, Scale(units.top)) << c.dpi;
-    EXPECT_EQ(r.right, Scale(units.right)) << c.dpi;
-    EXPECT_EQ(r.bottom, Scale(units.bottom)) << c.dpi;
-    EXPECT_TRUE(GetWindowLongW(*c.control, GWL_STYLE) & WS_VISIBLE);
-    DestroyWindow(window);
+  for (int at : {96, 120, 144}) {
+    for (bool smallest : {true, false}) {
+      SCOPED_TRACE(std::to_string(at) + (smallest ? " DPI, smallest" : " DPI, large"));
+      Scoped<int> scale(dpi, at);
+      MakeWindow(Scale(1200), Scale(900));
+      if (smallest) {
+        // As small as the window can be made: its minimum tracking size.
+        MINMAXINFO info = {};
+        SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
+        SetWindowPos(window, nullptr, 0, 0, info.ptMinTrackSize.x, info.ptMinTrackSize.y, SWP_NOZORDER);
+      }
+      SIZE client = ClientSize();
+      for (const PageControls& p : pages) {
+        details = true;
+        Show(p.on);
+        std::vector<RECT> placed;
+        for (const ControlEntry& entry : kControls) {
+          bool expected = std::find(p.shown.begin(), p.shown.end(), entry.handle) != p.shown.end();
+          bool visible = (GetWindowLongW(*entry.handle, GWL_STYLE) & WS_VISIBLE) != 0;
+          EXPECT_EQ(visible, expected) << "page " << p.on << ", control " << entry.id;
+          if (!visible) continue;
+          RECT r = Where(*entry.handle);
+          EXPECT_TRUE(r.left >= 0 && r.top >= 0 && r.right <= client.cx && r.bottom <= client.cy)
+              << "page " << p.on << ", control " << entry.id << " leaves the client area";
+          for (const RECT& other : placed) {
+            RECT overlap;
+            EXPECT_FALSE(IntersectRect(&overlap, &r, &other)) << "page " << p.on << ", control " << entry.id;
+          }
+          placed.push_back(r);
+        }
+        RECT close = Where(close_button);
+        int right_edge = Scale(Unscale(client.cx) - 26);
+        HWND primary = p.on == Choices ? install_button : p.on == Finished ? play_button : nullptr;
+        if (primary) {
+          RECT main = Where(primary);
+          EXPECT_EQ(main.right, right_edge) << "page " << p.on;
+          EXPECT_NEAR(close.top + close.bottom, main.top + main.bottom, 1) << "page " << p.on;
+          EXPECT_NEAR(main.left - close.right, Scale(10), 1) << "page " << p.on;
+        } else {
+          EXPECT_EQ(close.right, right_edge) << "page " << p.on;
+        }
+      }
+      DestroyWindow(window);
+    }
   }
 }
 
@@ -206,7 +233,7 @@ TEST_F(WindowTest, CaptionsAndLogFollowPageDetailsAndHeight) {
 }
 
 TEST_F(WindowTest, MinimumSizeAndEraseAnswer) {
-  dpi = 144;
+  Scoped<int> at(dpi, 144);
   MakeWindow(Scale(880), Scale(740));
   MINMAXINFO info = {};
   SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
@@ -219,42 +246,16 @@ TEST_F(WindowTest, MinimumSizeAndEraseAnswer) {
 
 // --- Painting on pixels ----------------------------------------------------------------------
 
-struct Picture {
-  HDC dc;
-  HBITMAP bitmap;
-  HGDIOBJ old;
-  SIZE size;
-  explicit Picture(SIZE s) : size(s) {
-    HDC screen = GetDC(nullptr);
-    dc = CreateCompatibleDC(screen);
-    bitmap = CreateCompatibleBitmap(screen, s.cx, s.cy);
-    ReleaseDC(nullptr, screen);
-    old = SelectObject(dc, bitmap);
-  }
-  ~Picture() {
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-  }
-  COLORREF At(int x_units, int y_units) const { return GetPixel(dc, Scale(x_units), Scale(y_units)); }
-  // Whether any pixel of `colour` lies in the box (layout units).
-  bool Has(COLORREF colour, int left, int top, int right, int bottom) const {
-    for (int y = Scale(top); y < Scale(bottom); ++y)
-      for (int x = Scale(left); x < Scale(right); ++x)
-        if (GetPixel(dc, x, y) == colour) return true;
-    return false;
-  }
-};
-
 struct PaintTest : WindowTest {
   void SetUp() override {
     WindowTest::SetUp();
     MakeResources(GetModuleHandleW(nullptr));
   }
-  // Paints the current state at 880 by 740 layout units.
-  std::unique_ptr<Picture> PaintAt(int at_dpi, DWORD now = 600000) {
+  // Paints the current state at 880 by 740 layout units; the picture is read in layout units.
+  std::unique_ptr<Canvas> PaintAt(int at_dpi, DWORD now = 600000) {
     dpi = at_dpi;
-    auto picture = std::make_unique<Picture>(SIZE{Scale(880), Scale(740)});
+    auto picture = std::make_unique<Canvas>(Scale(880), Scale(740));
+    picture->unit_dpi = at_dpi;
     PaintWindow(picture->dc, picture->size, now);
     return picture;
   }
@@ -389,42 +390,77 @@ TEST_F(PaintTest, ChoiceNotesTakeTheColourOfTheirVerdict) {
 
 // --- Buttons -----------------------------------------------------------------------------------
 
+int Luma(COLORREF c) { return (299 * GetRValue(c) + 587 * GetGValue(c) + 114 * GetBValue(c)) / 1000; }
+
+struct ButtonPicture {
+  COLORREF background;
+  COLORREF ink;  // the caption's colour: its pixel farthest from the background
+};
+
+ButtonPicture DrawButton(HWND button, UINT state) {
+  Canvas p(150, 42);
+  DRAWITEMSTRUCT item = {};
+  item.CtlType = ODT_BUTTON;
+  item.hwndItem = button;
+  item.hDC = p.dc;
+  item.rcItem = {0, 0, 150, 42};
+  item.itemState = state;
+  EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item)), TRUE);
+  ButtonPicture seen = {p.At(2, 2), p.At(2, 2)};
+  int farthest = 0;
+  for (int y = 10; y < 32; ++y) {
+    for (int x = 30; x < 120; ++x) {
+      COLORREF c = p.At(x, y);
+      int distance = abs(GetRValue(c) - GetRValue(seen.background)) + abs(GetGValue(c) - GetGValue(seen.background)) +
+                     abs(GetBValue(c) - GetBValue(seen.background));
+      if (distance > farthest) {
+        farthest = distance;
+        seen.ink = c;
+      }
+    }
+  }
+  return seen;
+}
+
+// Install and Play are gold, the page's accent, and the other buttons flat like the fields.
+// Pressing darkens either kind; a disabled primary button is a darker gold with the same dark
+// text (pressed or not); a disabled secondary button keeps its background and greys its caption.
 TEST_F(PaintTest, OwnerDrawnButtonsTakeTheirStateColours) {
   MakeWindow(880, 740);
-  struct Case {
-    HWND* button;
-    UINT state;
-    COLORREF background;
-    COLORREF text;
-  } cases[] = {
-      {&install_button, 0, RGB(224, 182, 74), RGB(26, 20, 7)},
-      {&install_button, ODS_SELECTED, RGB(200, 160, 60), RGB(26, 20, 7)},
-      {&install_button, ODS_DISABLED, RGB(90, 77, 42), RGB(26, 20, 7)},
-      {&play_button, ODS_DISABLED | ODS_SELECTED, RGB(90, 77, 42), RGB(26, 20, 7)},
-      {&close_button, 0, kField, kBright},
-      {&back_button, ODS_SELECTED, RGB(50, 59, 77), kBright},
-      {&nup_browse, ODS_DISABLED, kField, kMuted},
-  };
-  for (const Case& c : cases) {
-    Picture p({150, 42});
-    DRAWITEMSTRUCT item = {};
-    item.CtlType = ODT_BUTTON;
-    item.hwndItem = *c.button;
-    item.hDC = p.dc;
-    item.rcItem = {0, 0, 150, 42};
-    item.itemState = c.state;
-    EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item)), TRUE);
-    EXPECT_EQ(GetPixel(p.dc, 2, 2), c.background);
-    EXPECT_TRUE(p.Has(c.text, 40, 10, 110, 32)) << "caption";
-  }
+  ButtonPicture primary = DrawButton(install_button, 0);
+  ButtonPicture pressed = DrawButton(install_button, ODS_SELECTED);
+  ButtonPicture disabled = DrawButton(install_button, ODS_DISABLED);
+  EXPECT_EQ(primary.background, kAccent);
+  EXPECT_LT(Luma(primary.ink), 40) << "dark text on gold";
+  EXPECT_LT(Luma(pressed.background), Luma(primary.background));
+  EXPECT_LT(Luma(disabled.background), Luma(pressed.background));
+  EXPECT_TRUE(GetRValue(disabled.background) > GetGValue(disabled.background) &&
+              GetGValue(disabled.background) > GetBValue(disabled.background))
+      << "a disabled primary button is still gold";
+  EXPECT_EQ(pressed.ink, primary.ink);
+  EXPECT_EQ(disabled.ink, primary.ink);
+  ButtonPicture play = DrawButton(play_button, ODS_DISABLED | ODS_SELECTED);
+  EXPECT_EQ(play.background, disabled.background) << "disabled wins over pressed";
+  EXPECT_EQ(play.ink, primary.ink);
+
+  ButtonPicture secondary = DrawButton(close_button, 0);
+  ButtonPicture secondary_pressed = DrawButton(back_button, ODS_SELECTED);
+  ButtonPicture secondary_disabled = DrawButton(nup_browse, ODS_DISABLED);
+  EXPECT_EQ(secondary.background, kField);
+  EXPECT_EQ(secondary.ink, kBright);
+  EXPECT_LT(Luma(secondary_pressed.background), Luma(kAccent));
+  EXPECT_NE(secondary_pressed.background, kField);
+  EXPECT_EQ(secondary_pressed.ink, kBright);
+  EXPECT_EQ(secondary_disabled.background, kField);
+  EXPECT_EQ(secondary_disabled.ink, kMuted);
 }
 
 TEST_F(PaintTest, FocusedButtonShowsFocusRectangleThreeUnitsInside) {
   for (int at : {96, 144}) {
-    dpi = at;
+    Scoped<int> scale(dpi, at);
     MakeWindow(Scale(880), Scale(740));
-    Picture plain({Scale(100), Scale(34)});
-    Picture focused({Scale(100), Scale(34)});
+    Canvas plain(Scale(100), Scale(34));
+    Canvas focused(Scale(100), Scale(34));
     DRAWITEMSTRUCT item = {};
     item.hwndItem = close_button;
     item.rcItem = {0, 0, Scale(100), Scale(34)};
@@ -452,48 +488,53 @@ TEST_F(PaintTest, FocusedButtonShowsFocusRectangleThreeUnitsInside) {
 
 // --- GDI hygiene -------------------------------------------------------------------------------
 
-// Wine's GetGuiResources answers 0; there the slot a new object gets tells whether earlier
-// ones were freed, since the lowest free slot is handed out first.
-unsigned GdiObjects() {
-  DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-  if (count) return count;
-  HBRUSH probe = CreateSolidBrush(RGB(1, 2, 3));
-  unsigned slot = static_cast<unsigned>(reinterpret_cast<UINT_PTR>(probe) & 0xFFFF);
-  DeleteObject(probe);
-  return slot;
+// The GDI objects this process holds, by type. Wine's GetGuiResources answers 0, but its handle
+// table answers a handle made of a bare slot number for whatever object lives in that slot;
+// Windows answers neither that way nor 0, and there the total stands alone.
+std::map<DWORD, int> GdiObjects() {
+  std::map<DWORD, int> held;
+  if (DWORD total = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS)) {
+    held[0] = static_cast<int>(total);
+    return held;
+  }
+  for (UINT slot = 1; slot < 0x10000; ++slot) {
+    if (DWORD type = GetObjectType(reinterpret_cast<HGDIOBJ>(static_cast<UINT_PTR>(slot)))) ++held[type];
+  }
+  return held;
 }
 
-TEST_F(PaintTest, PaintingEveryPageThousandsOfTimesLeaksNothing) {
+// Every page painted (the off-screen bitmap, the marks, the bar's fills, the texts) and every
+// button drawn in every state, many times over, leave exactly the objects there were before.
+TEST_F(PaintTest, PaintingEveryPageAndButtonLeaksNothing) {
   MakeWindow(880, 740);
-  ShowWindow(window, SW_SHOW);
   page = Installing;
   Begin(L"compile");
-  UpdateWindow(window);
-  unsigned before = GdiObjects();
-  for (int round = 0; round < 750; ++round) {
+  fraction = 0.5;
+  SendMessageW(window, WM_PAINT, 0, 0);  // whatever the first paint makes once is made now
+  Canvas button(150, 42);
+  std::map<DWORD, int> before = GdiObjects();
+  ASSERT_FALSE(before.empty()) << "the count sees no objects at all";
+  for (int round = 0; round < 100; ++round) {
     for (Page on : {Choices, Installing, Finished, Stopped}) {
       page = on;
-      InvalidateRect(window, nullptr, FALSE);
-      UpdateWindow(window);
+      SendMessageW(window, WM_PAINT, 0, 0);
     }
-    RedrawWindow(install_button, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    for (HWND control : {install_button, close_button}) {
+      for (UINT state : {UINT{0}, UINT{ODS_SELECTED}, UINT{ODS_DISABLED}, UINT{ODS_FOCUS}}) {
+        DRAWITEMSTRUCT item = {};
+        item.CtlType = ODT_BUTTON;
+        item.hwndItem = control;
+        item.hDC = button.dc;
+        item.rcItem = {0, 0, 150, 42};
+        item.itemState = state;
+        SendMessageW(window, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
+      }
+    }
   }
   EXPECT_EQ(GdiObjects(), before);
 }
 
 // --- Replay ------------------------------------------------------------------------------------
-
-std::wstring WriteTranscript(const std::string& bytes) {
-  wchar_t folder[MAX_PATH];
-  GetTempPathW(MAX_PATH, folder);
-  wchar_t path[MAX_PATH];
-  GetTempFileNameW(folder, L"vrl", 0, path);
-  HANDLE file = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-  DWORD written;
-  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-  CloseHandle(file);
-  return path;
-}
 
 TEST_F(WindowTest, ReplayOpensOnThePageTheTranscriptEndsOn) {
   struct Case {
@@ -513,13 +554,12 @@ TEST_F(WindowTest, ReplayOpensOnThePageTheTranscriptEndsOn) {
       {"done in another case", "@step compile\n@step Done\n", Installing, 7, 7},
       {"empty", "", Installing, 0, -1},
   };
-  SetEnvironmentVariableW(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
+  ScopedVariable local(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
   for (const Case& c : cases) {
     ResetState();
     test_now = 1000000;
     MakeWindow(880, 740);
-    std::wstring path = WriteTranscript(c.bytes);
-    SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", path.c_str());
+    ScopedVariable replay(L"VORLEN_SETUP_REPLAY", WriteTranscript(L"window_test_replay", c.bytes));
     Replay();
     EXPECT_EQ(page, c.expected) << c.name;
     int done = 0;
@@ -529,17 +569,15 @@ TEST_F(WindowTest, ReplayOpensOnThePageTheTranscriptEndsOn) {
     EXPECT_EQ(child, nullptr);
     EXPECT_EQ(started, 1000000u - 420000u) << c.name;
     EXPECT_EQ(install_dir, L"C:\\Users\\me\\AppData\\Local\\vorlen") << c.name;
-    DeleteFileW(path.c_str());
     DestroyWindow(window);
   }
-  SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", nullptr);
 }
 
 TEST_F(WindowTest, ReplayVariableOf259CharactersIsUsedAnd260Ignored) {
-  std::wstring real = WriteTranscript("@step done\n");
-  MakeWindow(880, 740);
+  std::wstring real = WriteTranscript(L"window_test_long", "@step done\n");
   for (size_t length : {259u, 260u}) {
     ResetState();
+    MakeWindow(880, 740);
     // ".\" segments and a doubled separator lengthen the path without changing the file.
     std::wstring path = real;
     size_t slash = path.find_last_of(L'\\');
@@ -547,25 +585,26 @@ TEST_F(WindowTest, ReplayVariableOf259CharactersIsUsedAnd260Ignored) {
     if (path.size() < length) path.insert(slash, L"\\");
     ASSERT_EQ(path.size(), length);
     ASSERT_NE(GetFileAttributesW(path.c_str()), INVALID_FILE_ATTRIBUTES) << "path must name the file";
-    SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", path.c_str());
+    ScopedVariable replay(L"VORLEN_SETUP_REPLAY", path);
     Replay();
     EXPECT_EQ(page, length == 259 ? Finished : Choices) << length;
+    DestroyWindow(window);
   }
-  SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", nullptr);
-  DeleteFileW(real.c_str());
 }
 
 TEST_F(WindowTest, ReplayDecodesHighBytesLikeLiveOutput) {
   MakeWindow(880, 740);
-  std::string bytes = "[Vorlen] caf\x82\n";  // e-acute in the OEM code page 437
-  std::wstring path = WriteTranscript(bytes);
-  SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", path.c_str());
+  // "cafe" with an e-acute, in this system's OEM code page, as a script's output would carry it.
+  char acute = 0;
+  BOOL lossy = FALSE;
+  ASSERT_EQ(WideCharToMultiByte(CP_OEMCP, 0, L"\u00e9", 1, &acute, 1, nullptr, &lossy), 1);
+  ASSERT_FALSE(lossy);
+  ASSERT_LT(acute, 0) << "the sample must have a byte above 127";
+  ScopedVariable replay(L"VORLEN_SETUP_REPLAY",
+                        WriteTranscript(L"window_test_oem", std::string("[Vorlen] caf") + acute + "\n"));
   Replay();
-  std::string carry;
-  EXPECT_EQ(doing, L"caf" + Decode(carry, "\x82", 1, GetOEMCP(), true));
-  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] " + doing + L"\r\n");
-  SetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", nullptr);
-  DeleteFileW(path.c_str());
+  EXPECT_EQ(doing, L"caf\u00e9");
+  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] caf\u00e9\r\n");
 }
 
 }  // namespace
