@@ -33,11 +33,15 @@ $ProgressPreference = 'SilentlyContinue'
 # - PATH, for winget and icacls, and for the program that opens the runner when the game
 #   is started (xdg-open on Linux);
 # - TEMP, LOCALAPPDATA, USERNAME, PROCESSOR_ARCHITECTURE and PROCESSOR_ARCHITEW6432;
-# - a PowerShell profile that stands in for Invoke-WebRequest, Add-Type and New-Object
-#   (the Windows Forms dialogs and WScript.Shell).
-# So keep calling those commands by their plain names, make dialogs and COM objects with
-# New-Object, compare a dialog's result with the text 'OK' (the doubles have no Forms
-# types), and test the processor variables for the 64-bit check.
+# - a PowerShell profile that stands in for Add-Type and New-Object (the Windows Forms
+#   dialogs, WScript.Shell and the WebClient that downloads).
+# So keep calling those commands by their plain names, make dialogs, COM objects and the
+# WebClient with New-Object, compare a dialog's result with the text 'OK' (the doubles have
+# no Forms types), and test the processor variables for the 64-bit check.
+#
+# Every path is used literally, also where Windows PowerShell 5.1 reads "[" and "]" as
+# wildcards (a profile folder such as "C:\Users\[clan] Sam" holds them): -LiteralPath where a
+# cmdlet has it, .NET calls (given Full paths) where it has not.
 
 $env:PYTHONUNBUFFERED = '1'
 
@@ -45,27 +49,93 @@ function Say([string]$Message) {
     Write-Host "[Vorlen] $Message" -ForegroundColor Cyan
 }
 
+# What the script downloads to the temporary folder; Quit removes it.
+$setup = ''
+$download = ''
+
+# Removes the downloads; with -KeepSource the source folder stays, for a look at a failed build.
+# A file still in use stays; the next download clears old source folders.
+function Tidy([switch]$KeepSource) {
+    try { if ($setup) { [IO.File]::Delete($setup) } } catch { }
+    try {
+        if ($download -and -not $KeepSource -and [IO.Directory]::Exists($download)) { [IO.Directory]::Delete($download, $true) }
+    } catch { }
+}
+
+# Every end of the script comes through here.
+function Quit([int]$Code, [switch]$KeepSource) {
+    Tidy -KeepSource:$KeepSource
+    exit $Code
+}
+
+# An error's message on one line, without the wrapper that a catch block sees around a .NET
+# exception ('Exception calling "DownloadFile" with "2" argument(s): ...').
+function Reason($Record) {
+    $e = $Record.Exception
+    while ($e -is [System.Management.Automation.MethodInvocationException] -and $e.InnerException) { $e = $e.InnerException }
+    ($e.Message -replace '\s*[\r\n]+\s*', ' ').Trim()
+}
+
+# Any error that nothing else handles ends the script with one line that the installer shows
+# as the reason, rather than PowerShell's own error record of several lines.
+trap {
+    Say "error: $(Reason $_)"
+    Quit 1
+}
+
+# A path as a full path of the file system, for .NET calls: taken as it is (no wildcards) and
+# made absolute from PowerShell's own current folder, not the process's.
+function Full([string]$Path) {
+    $ExecutionContext.SessionState.Path.GetUnresolvedProviderPathFromPSPath($Path)
+}
+
 function Step([string]$Key) {
     Write-Host "@step $Key"
 }
 
-# Runs a program and passes its output through as plain lines. Windows PowerShell turns each
-# line that a program writes to its error output into an error record when its own output is
-# a pipe (as under the installer), and under "Stop" the first such line would end the script;
-# joined to the normal output here, those lines stay the program's own text. A program that
-# cannot be started at all still ends the script.
+# One argument as Windows programs split a command line: in double quotes when it holds
+# spaces or quotes, backslashes doubled where they come before a quote.
+function Quote([string]$Text) {
+    if ($Text -and $Text -notmatch '[\s"]') { return $Text }
+    '"' + ($Text -replace '(\\*)"', '$1$1\"' -replace '(\\+)$', '$1$1') + '"'
+}
+
+# Runs a program, waits for it and sets $LASTEXITCODE. The program writes into the script's
+# own output (the installer's pipe, or the console), so its lines, error output included,
+# stay its own text and in order; with -Quiet its output is read and dropped. Started through
+# .NET rather than "&", which in Windows PowerShell reads "[" and "]" in the program's path as
+# wildcards and passes an argument ending in "\" on as an escaped quote.
 function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet) {
-    $ErrorActionPreference = 'Continue'
+    $start = New-Object System.Diagnostics.ProcessStartInfo
+    $start.FileName = if ($Program -match '[\\/]') { Full $Program } else { $Program }
+    $start.Arguments = @($Arguments | ForEach-Object { Quote $_ }) -join ' '
+    $start.WorkingDirectory = $PWD.ProviderPath
+    $start.UseShellExecute = $false
+    $start.RedirectStandardOutput = [bool]$Quiet
+    $start.RedirectStandardError = [bool]$Quiet
     try {
-        if ($Quiet) {
-            & $Program @Arguments 2>&1 | Out-Null
-        } else {
-            & $Program @Arguments 2>&1 | ForEach-Object {
-                if ($_ -is [System.Management.Automation.ErrorRecord]) { [string]$_.TargetObject } else { $_ }
-            }
-        }
+        $process = [System.Diagnostics.Process]::Start($start)
     } catch {
-        throw
+        throw "could not start ${Program}: $(Reason $_)"
+    }
+    if ($Quiet) {
+        $null = $process.StandardOutput.ReadToEndAsync()
+        $null = $process.StandardError.ReadToEndAsync()
+    }
+    $process.WaitForExit()
+    $global:LASTEXITCODE = $process.ExitCode
+}
+
+# Windows PowerShell's Invoke-WebRequest reads "[" and "]" in -OutFile as wildcards.
+function Download([string]$Uri, [string]$File) {
+    $client = New-Object System.Net.WebClient
+    $client.Headers.Add('User-Agent', 'Vorlen installer')
+    try {
+        $client.DownloadFile($Uri, $File)
+    } catch {
+        throw "could not download ${Uri}: $(Reason $_)"
+    } finally {
+        $client.Dispose()
     }
 }
 
@@ -95,7 +165,7 @@ function Is-Install([string]$Folder) {
 # architecture in PROCESSOR_ARCHITEW6432.
 if ($env:PROCESSOR_ARCHITECTURE -eq 'x86' -and -not $env:PROCESSOR_ARCHITEW6432) {
     Say 'a 64-bit Windows is required'
-    exit 1
+    Quit 1
 }
 
 # Windows PowerShell on older Windows 10 builds offers only TLS 1.0 and 1.1 unless told
@@ -109,27 +179,54 @@ $bash = "$Msys\usr\bin\bash.exe"
 if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
     Say "installing MSYS2 (build environment) into $Msys"
     # winget's exit code says little (it fails when MSYS2 is already listed, for one);
-    # what counts is whether bash.exe is there afterwards.
+    # what counts is whether bash.exe is there afterwards. A broken App Execution Alias is
+    # found but does not start; the installer below is the way then.
     if (Get-Command winget -ErrorAction SilentlyContinue) {
-        Run winget @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
-            '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys)
+        try {
+            Run winget @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
+                '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys)
+        } catch {
+            Say "$(Reason $_); downloading the MSYS2 installer instead"
+        }
     }
     if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
-        $setup = "$env:TEMP\msys2-installer.exe"
-        Invoke-WebRequest -Uri 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe' -OutFile $setup -UseBasicParsing
-        # Piping the output away also makes PowerShell wait for the installer to finish.
+        $setup = Full "$env:TEMP\msys2-installer.exe"
+        Download 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe' $setup
         Run $setup @('in', '--confirm-command', '--accept-messages', '--root', ($Msys -replace '\\', '/')) -Quiet
-        Remove-Item -LiteralPath $setup -Force -ErrorAction SilentlyContinue
+        Tidy
     }
     if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
         Say 'MSYS2 could not be installed; install it from https://www.msys2.org and run this again'
-        exit 1
+        Quit 1
     }
+}
+# An MSYS2 installation that was stopped half-way has bash.exe but not yet pacman. Neither
+# winget nor the MSYS2 installer installs into a folder that is not empty.
+if (-not (Test-Path -LiteralPath "$Msys\usr\bin\pacman.exe" -PathType Leaf)) {
+    Say "MSYS2 in $Msys is incomplete, its installation was stopped; delete that folder and run this again"
+    Quit 1
 }
 
 # 3. Packages. The first full update may replace MSYS2's core and stop early; the second
 # finishes it. Neither run's exit code says whether the packages below can be installed.
 Step 'packages'
+# A stopped run ends pacman at once, maybe inside a transaction, and its lock would then
+# refuse every later run. The lock is left to a pacman of this MSYS2 that still runs, and to
+# one whose path cannot be read (a 32-bit PowerShell cannot read a 64-bit process's).
+$lock = "$Msys\var\lib\pacman\db.lck"
+if (Test-Path -LiteralPath $lock -PathType Leaf) {
+    $root = (Full $Msys).TrimEnd('\', '/') + [IO.Path]::DirectorySeparatorChar
+    $holders = @(Get-Process -Name 'pacman*' -ErrorAction SilentlyContinue | Where-Object {
+            -not $_.Path -or ([IO.Path]::GetFileName($_.Path) -eq 'pacman.exe' -and
+                $_.Path.StartsWith($root, [StringComparison]::OrdinalIgnoreCase))
+        })
+    if ($holders.Count) {
+        Say "pacman is running in $Msys; let it finish, then run this again"
+        Quit 1
+    }
+    Say 'removing the package lock that a stopped run left behind'
+    Remove-Item -LiteralPath $lock -Force
+}
 Say 'updating MSYS2 and installing the build tools (this takes a while the first time)'
 Run $bash @('-lc', 'pacman -Syu --noconfirm')
 Run $bash @('-lc', 'pacman -Syu --noconfirm')
@@ -141,14 +238,23 @@ Msys ('pacman -S --needed --noconfirm ' + (($packages | ForEach-Object { "mingw-
 # installer, the script lies in a temporary folder of its own, so it always downloads.
 Step 'source'
 $source = $PSScriptRoot
-$download = ''
 if (-not (Test-Path -LiteralPath "$source\tools\build_game.py" -PathType Leaf)) {
     Say "downloading $Repo"
-    $download = "$env:TEMP\vorlen-$([guid]::NewGuid())"
-    New-Item -ItemType Directory -Path $download | Out-Null
-    $zip = "$download\src.zip"
-    Invoke-WebRequest -Uri "https://codeload.github.com/$Repo/zip/refs/heads/main" -OutFile $zip -UseBasicParsing
-    Expand-Archive -LiteralPath $zip -DestinationPath $download
+    # A stopped run could not remove its download, and a failed build keeps its own: only the
+    # newest stays. The installer's own "vorlen-setup" folder is not one of them.
+    $temp = Full $env:TEMP
+    foreach ($old in [IO.Directory]::GetDirectories($temp, 'vorlen-*')) {
+        if ([IO.Path]::GetFileName($old) -match '^vorlen-[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}$') {
+            try { [IO.Directory]::Delete($old, $true) } catch { }
+        }
+    }
+    $download = Full "$temp\vorlen-$([guid]::NewGuid())"
+    $null = [IO.Directory]::CreateDirectory($download)
+    $zip = Full "$download\src.zip"
+    Download "https://codeload.github.com/$Repo/zip/refs/heads/main" $zip
+    # Expand-Archive reads its -DestinationPath as wildcards in Windows PowerShell.
+    Add-Type -AssemblyName System.IO.Compression.FileSystem
+    [IO.Compression.ZipFile]::ExtractToDirectory($zip, $download)
     $source = (Get-ChildItem -LiteralPath $download -Directory | Select-Object -First 1).FullName
 }
 
@@ -161,11 +267,11 @@ if ($Nup -and -not (Test-Path -LiteralPath $Nup -PathType Leaf)) {
 if (-not $Nup) { $Nup = Pick-Game }
 if (-not $Nup) {
     Say 'no game file selected'
-    exit 1
+    Quit 1
 }
 if (-not (Test-Path -LiteralPath $Nup -PathType Leaf)) {
     Say "no such file: $Nup"
-    exit 1
+    Quit 1
 }
 
 # 6. Install folder. Installing again (to add DLSS, or to repair) updates the default
@@ -189,9 +295,22 @@ if (-not $data) {
         $data = $default
     }
 }
-# Relative to PowerShell's own current folder, which a console session may have moved away
-# from the process's; nothing in the path is read as a wildcard.
-$data = $ExecutionContext.SessionState.Path.GetUnresolvedProviderPathFromPSPath($data)
+# A drive's root is refused: the build would fill it, and the permissions below would open
+# the whole drive to every user. A bare "D:" names the root here, not PowerShell's current
+# folder on that drive. A closing separator, as in "D:\My Games\" typed by hand, is dropped,
+# so that the folder has one name in every path and message made from it.
+$given = $data
+$isRoot = $data -match '^[A-Za-z]:[\\/]*$'
+if (-not $isRoot) {
+    $data = Full $data
+    $trimmed = $data.TrimEnd('\', '/')
+    $isRoot = $trimmed -eq ([IO.Path]::GetPathRoot($data)).TrimEnd('\', '/')
+    $data = $trimmed
+}
+if ($isRoot) {
+    Say "cannot install into the root of a drive ($given); choose a folder on it"
+    Quit 1
+}
 Say "installing into $data"
 
 # 7. Build.
@@ -205,26 +324,35 @@ Run $python $launch
 if ($LASTEXITCODE -ne 0) {
     # The downloaded source stays in the temporary folder for a look at what went wrong.
     Say 'the build failed; see the messages above'
-    exit 1
+    Quit 1 -KeepSource
 }
-if ($download) { Remove-Item -LiteralPath $download -Recurse -Force -ErrorAction SilentlyContinue }
+Tidy
 
 # 8. Runner, shortcuts and permissions.
 Step 'shortcuts'
 $runner = "$data\vorlen.cmd"
-# cmd.exe reads a batch file in the OEM code page, and the install folder usually lies in the
-# user's profile, whose name may hold letters beyond ASCII ("C:\Users\Jurgen" with an umlaut):
-# written as ASCII they would become "?" and the runner could not find the game.
-Set-Content -LiteralPath $runner -Encoding Oem -Value @(
+# cmd.exe expands "%...%" in a batch file, so a "%" of a path ("D:\100% Games") is written "%%".
+$cmdClang64 = $clang64.Replace('%', '%%')
+$cmdMsys = $Msys.Replace('%', '%%')
+$cmdData = $data.Replace('%', '%%')
+$cmdPython = $python.Replace('%', '%%')
+$lines = @(
     '@echo off'
     'rem vorlen: checks for updates, then starts the game.'
-    "set `"PATH=$clang64;$Msys\usr\bin;%PATH%`""
+    "set `"PATH=$cmdClang64;$cmdMsys\usr\bin;%PATH%`""
     'set MSYSTEM=CLANG64'
-    "set `"VORLEN_PORT_HOME=$data`""
-    "cd /d `"$data`""
-    "`"$python`" `"$data\source\installer\launcher.py`" run %*"
+    "set `"VORLEN_PORT_HOME=$cmdData`""
+    "cd /d `"$cmdData`""
+    "`"$cmdPython`" `"$cmdData\source\installer\launcher.py`" run %*"
     'if errorlevel 1 pause'
 )
+# cmd.exe reads a batch file in the console's code page, the OEM code page in a new console
+# window and in the hidden one that the installer gives PowerShell. The install folder
+# usually lies in the user's profile, whose name may hold letters beyond ASCII
+# ("C:\Users\Jurgen" with an umlaut), which ASCII would turn into "?". The bytes are written
+# here because Windows PowerShell's "-Encoding Oem" puts a byte-order mark in front when that
+# code page is 65001 (UTF-8), and cmd.exe would read it as part of "@echo off".
+[IO.File]::WriteAllBytes((Full $runner), [Console]::OutputEncoding.GetBytes(($lines -join "`r`n") + "`r`n"))
 
 $shell = New-Object -ComObject WScript.Shell
 foreach ($folder in @([Environment]::GetFolderPath('Programs'), [Environment]::GetFolderPath('Desktop'))) {
@@ -261,4 +389,4 @@ if ($byHand) {
 }
 # Said outright: for a script that just ends, PowerShell versions differ on whether the
 # exit code follows the success of the last command, and icacls may have failed above.
-exit 0
+Quit 0

@@ -92,6 +92,19 @@ Describe 'the 5.1 check itself' {
         @{ What = '[Environment]::ProcessPath'; Code = '[Environment]::ProcessPath' }
         @{ What = '.Split with a separator string'; Code = '"a, b".Split(", ")' }
         @{ What = 'a parse error'; Code = 'function f( {' }
+        # Paths that 5.1 reads as wildcards, and files that it writes with a byte-order mark.
+        @{ What = 'Test-Path -Path with a path'; Code = 'Test-Path -Path $p -PathType Leaf' }
+        @{ What = 'a path by position after a switch'; Code = 'Remove-Item -Recurse "$env:TEMP\x"' }
+        @{ What = 'a path by position to an alias'; Code = 'rm $p' }
+        @{ What = 'a constant path with square brackets'; Code = 'Get-Content ''C:\[a]\b.txt''' }
+        @{ What = 'New-Item -Path'; Code = 'New-Item -ItemType Directory -Path $d' }
+        @{ What = 'Invoke-WebRequest -OutFile'; Code = 'Invoke-WebRequest -Uri $u -OutFile "$env:TEMP\x.exe" -UseBasicParsing' }
+        @{ What = 'Expand-Archive -DestinationPath'; Code = 'Expand-Archive -LiteralPath $zip -DestinationPath $dir' }
+        @{ What = 'Start-Process -FilePath by position'; Code = 'Start-Process $setup -Wait' }
+        @{ What = '& on a path'; Code = '& $setup /S' }
+        @{ What = '& on a path in a string'; Code = '& "$Msys\usr\bin\bash.exe" -lc x' }
+        @{ What = 'Set-Content -Encoding Oem'; Code = 'Set-Content -LiteralPath $f -Value $v -Encoding Oem' }
+        @{ What = 'Out-File -Encoding UTF8'; Code = '$t | Out-File -LiteralPath $f -Encoding utf8' }
     ) {
         param($What, $Code)
         @(Test-Ps51Text -Text $Code) | Should -Not -BeNullOrEmpty -Because "$What must be found in: $Code"
@@ -101,7 +114,7 @@ Describe 'the 5.1 check itself' {
     It 'accepts <What>' -TestCases @(
         @{ What = 'a question mark and && inside strings'; Code = 'Write-Host "Start? [Y/n] && go ?? ?. ?[x]"' }
         @{ What = '-and / -or'; Code = 'if ($a -and $b -or $c) { 1 }' }
-        @{ What = '-Encoding ASCII and -Encoding Oem'; Code = "Set-Content x y -Encoding ASCII`nSet-Content x y -Encoding Oem" }
+        @{ What = '-Encoding ASCII, and Oem for reading'; Code = "Set-Content x y -Encoding ASCII`nGet-Content x -Encoding Oem" }
         @{ What = 'Join-Path with two paths'; Code = 'Join-Path $a "b\c"' }
         @{ What = 'Join-Path -Resolve'; Code = 'Join-Path -Path $a -ChildPath b -Resolve' }
         @{ What = 'ForEach-Object -Process'; Code = '1..3 | ForEach-Object -Process { $_ }' }
@@ -109,7 +122,10 @@ Describe 'the 5.1 check itself' {
         @{ What = 'indexing and members'; Code = '$a[0].Length; $h["k"]; [IO.Path]::GetTempPath()' }
         @{ What = '.Split with one character'; Code = '"a,b".Split(",")' }
         @{ What = 'escapes 5.1 knows'; Code = '"a`tb`n`"c`$d"' }
-        @{ What = 'Invoke-WebRequest as 5.1 has it'; Code = 'Invoke-WebRequest -Uri $u -OutFile $f -UseBasicParsing' }
+        @{ What = 'Invoke-WebRequest as 5.1 has it'; Code = 'Invoke-WebRequest -Uri $u -UseBasicParsing' }
+        @{ What = '-LiteralPath'; Code = 'Test-Path -LiteralPath $p; Remove-Item -LiteralPath $p -Recurse -Force; Get-ChildItem -LiteralPath $d -Directory' }
+        @{ What = 'constant paths and patterns'; Code = 'Test-Path C:\x; Get-ChildItem -Path *.txt -Filter $f' }
+        @{ What = '& on a script block or a program by name'; Code = '& { 1 }; & git status' }
         @{ What = 'a variable named like an automatic one of 7'; Code = '$IsWindowsUser = 1' }
     ) {
         param($What, $Code)

@@ -4,8 +4,10 @@ BeforeAll {
     . (Join-Path $PSScriptRoot 'Harness.ps1')
 
     # The eight lines of vorlen.cmd for an MSYS2 root and an install folder, as the script
-    # composes them (Windows paths joined with "\").
+    # composes them (Windows paths joined with "\"; each "%" of a path doubled for cmd.exe).
     function Get-RunnerLines([string]$Msys, [string]$Dir) {
+        $Msys = $Msys.Replace('%', '%%')
+        $Dir = $Dir.Replace('%', '%%')
         @(
             '@echo off'
             'rem vorlen: checks for updates, then starts the game.'
@@ -17,14 +19,14 @@ BeforeAll {
             'if errorlevel 1 pause'
         )
     }
-    # Set-Content ends every line with the platform's line end: CR LF on Windows, LF here.
+    # A batch file's lines end with CR LF.
     function Get-RunnerText([string]$Msys, [string]$Dir) {
-        ((Get-RunnerLines $Msys $Dir) -join [Environment]::NewLine) + [Environment]::NewLine
+        ((Get-RunnerLines $Msys $Dir) -join "`r`n") + "`r`n"
     }
-    # On Windows the runner is written in the OEM code page; PowerShell's OEM encoding on
-    # Linux is UTF-8.
+    # On Windows the runner is written in the OEM code page; the console's here is UTF-8. A
+    # byte-order mark would stay in the text, as "\uFEFF".
     function Read-Runner([string]$Dir) {
-        [IO.File]::ReadAllText((Join-Path $Dir 'vorlen.cmd'), [Text.UTF8Encoding]::new($false, $true))
+        [Text.UTF8Encoding]::new($false, $true).GetString([IO.File]::ReadAllBytes((Join-Path $Dir 'vorlen.cmd')))
     }
     $script:Installed = '[Vorlen] installed. Start the game from the Start menu or the desktop shortcut.'
     $script:Question = 'Start the game now? [Y/n]'
@@ -81,9 +83,13 @@ Describe 'an installation into a folder with spaces and square brackets' {
 }
 
 Describe 'the runner' {
-    It 'keeps letters beyond ASCII in the folder name (a profile folder such as C:\Users\Jürgen)' {
+    It 'works with <Case> in the folder name' -TestCases @(
+        @{ Case = 'letters beyond ASCII (a profile folder such as C:\Users\Jürgen)'; Name = "J$([char]0xFC)rgen" }
+        @{ Case = 'a "%", which cmd.exe would expand'; Name = '100% Games' }
+    ) {
+        param($Name)
         $box = New-Sandbox -Checkout
-        $dir = Join-Path $box.Root "J$([char]0xFC)rgen/Vorlen"
+        $dir = Join-Path $box.Root "$Name/Vorlen"
         $run = Invoke-Setup $box (Get-StandardArguments $box $dir)
         Assert-Exit $run 0
         Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys $dir)
@@ -104,11 +110,18 @@ Describe 'the runner' {
         (Get-Calls $again 'shortcut').Count | Should -Be 4
     }
 
-    It 'a shortcut that cannot be saved ends the script with an error, not "installed"' {
+    It 'a <What> that cannot be written ends the script with one error line and exit code 1, not "installed"' -TestCases @(
+        @{ What = 'shortcut'; Said = 'Unable to save shortcut "{programs}\Vorlen.lnk".' }
+        @{ What = 'runner'; Said = "Access to the path '{dir}/vorlen.cmd' is denied." }
+    ) {
+        param($What, $Said)
         $box = New-Sandbox -Checkout
-        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_SHORTCUT_FAIL = '1' }
-        $run.ExitCode | Should -Not -Be 0
-        Get-FlatOutput $run | Should -Match 'Unable to save shortcut'
+        $dir = Join-Path $box.Root 'Games/Vorlen'
+        # A folder where the runner goes: no file can be written in its place.
+        if ($What -eq 'runner') { $null = New-Item -ItemType Directory -Force -Path (Join-Path $dir 'vorlen.cmd') }
+        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment @{ VORLEN_TEST_SHORTCUT_FAIL = "$([int]($What -eq 'shortcut'))" }
+        Assert-Exit $run 1
+        $run.Lines[-1] | Should -BeExactly ('[Vorlen] error: ' + $Said.Replace('{programs}', [Environment]::GetFolderPath('Programs')).Replace('{dir}', $dir))
         $run.Output | Should -Not -Match 'installed\. Start the game'
     }
 }

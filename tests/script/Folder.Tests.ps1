@@ -19,20 +19,37 @@ BeforeAll {
 }
 
 Describe '-Dir given' {
+    # Typed: what follows the folder's name on the command line.
     It 'installs into <Case> without asking' -TestCases @(
-        @{ Case = 'an absolute folder with spaces and square brackets'; Dir = 'Games [PC]/Vorlen Game'; Absolute = $true }
-        @{ Case = 'a relative folder, made absolute from the current folder'; Dir = 'rel dir/Vorlen'; Absolute = $false }
+        @{ Case = 'an absolute folder with spaces and square brackets'; Dir = 'Games [PC]/Vorlen Game'; Absolute = $true; Typed = '' }
+        @{ Case = 'a relative folder, made absolute from the current folder'; Dir = 'rel dir/Vorlen'; Absolute = $false; Typed = '' }
+        @{ Case = 'a folder typed with a closing backslash, without it'; Dir = 'My Games'; Absolute = $true; Typed = '\' }
+        @{ Case = 'a relative folder typed with closing separators, without them'; Dir = 'My Games'; Absolute = $false; Typed = '/\' }
     ) {
-        param($Dir, $Absolute)
+        param($Dir, $Absolute, $Typed)
         $box = New-Sandbox -Checkout
         $expected = Join-Path $box.Root $Dir
-        $given = if ($Absolute) { $expected } else { $Dir }
+        $given = $(if ($Absolute) { $expected } else { $Dir }) + $Typed
         $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $given, '-Msys', $box.Msys)
         Assert-Exit $run 0
         Get-FolderLines $run | Should -Be @("[Vorlen] installing into $expected")
         Get-LauncherDir $run | Should -BeExactly $expected
         Test-Path -LiteralPath (Join-Path $expected 'vorlen.cmd') | Should -BeTrue
         Get-Calls $run 'folder-dialog' | Should -BeNullOrEmpty
+    }
+
+    It 'refuses the root of a drive, <Dir>: says so, exit code 1, nothing built and no permissions set' -TestCases @(
+        @{ Dir = 'C:\' }
+        @{ Dir = 'D:' }
+        @{ Dir = '/' }    # the root here, as "\" is on Windows
+    ) {
+        param($Dir)
+        $box = New-Sandbox -Checkout
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $Dir, '-Msys', $box.Msys)
+        Assert-Exit $run 1
+        $run.Lines[-1] | Should -BeExactly "[Vorlen] cannot install into the root of a drive ($Dir); choose a folder on it"
+        Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
+        Get-Calls $run 'icacls' | Should -BeNullOrEmpty
     }
 
     It 'is used even when the default folder holds an installation' {

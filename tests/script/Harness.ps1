@@ -1,7 +1,8 @@
 # Runs script/install.ps1 for real, in a fresh PowerShell process, inside a sandbox folder
 # where only the outside world is replaced: MSYS2's bash.exe and CLANG64's python.exe (in
-# the -Msys root), winget, icacls and the desktop opener (on PATH), the network, the Windows
-# Forms dialogs and WScript.Shell (through the PowerShell profile in doubles/profile.ps1).
+# the -Msys root), winget, icacls and the desktop opener (on PATH), the network (the
+# WebClient), the Windows Forms dialogs and WScript.Shell (through the PowerShell profile in
+# doubles/profile.ps1).
 # Dot-sourced by every *.Tests.ps1 file.
 
 $script:Here = $PSScriptRoot
@@ -37,10 +38,12 @@ with:
   setup/install.ps1     the script, where the installer would put it (no source tree beside it);
                         with -Checkout it is vorlen [src]/install.ps1 in a source checkout
                         instead, which spares the download (for tests about other stages)
-  msys64/usr/bin/bash.exe   unless -NoMsys
+  msys64/usr/bin/bash.exe, pacman.exe   unless -NoMsys
   bin/                  icacls, xdg-open, and winget with -Winget
   web/                  the source archive (with -Archive) and the MSYS2 installer (-Installer)
-  appdata/ temp/ home/Desktop/ state/   LOCALAPPDATA, TEMP, HOME, the doubles' counters
+  appdata/ temp/ home/Desktop/ state/   LOCALAPPDATA, TEMP, HOME, the doubles' counters;
+                        with -Account NAME the first three lie in users/NAME/, as in a
+                        Windows profile (an account such as "[clan] Sam")
   games/                the game file $box.Nup ("... [v131072] ....nup")
 #>
 function New-Sandbox {
@@ -50,11 +53,17 @@ function New-Sandbox {
         [switch]$Installer,
         [switch]$Archive,
         [switch]$Checkout,
-        [string]$Repo = 'vorlen-port/vorlen'
+        [string]$Repo = 'vorlen-port/vorlen',
+        [string]$Account
     )
     $root = Join-Path $TestDrive ('box ' + [guid]::NewGuid().ToString('N').Substring(0, 8))
-    foreach ($sub in 'setup', 'bin', 'web', 'appdata', 'temp', 'tmp', 'home/Desktop', 'config/powershell', 'state', 'games') {
-        $null = New-Item -ItemType Directory -Force -Path (Join-Path $root $sub)
+    $user = if ($Account) { Join-Path $root "users/$Account" } else { $root }
+    # .NET takes an account name's square brackets as they are.
+    foreach ($sub in 'setup', 'bin', 'web', 'tmp', 'config/powershell', 'state', 'games') {
+        $null = [IO.Directory]::CreateDirectory((Join-Path $root $sub))
+    }
+    foreach ($sub in 'appdata', 'temp', 'home/Desktop') {
+        $null = [IO.Directory]::CreateDirectory((Join-Path $user $sub))
     }
     $scriptPath = Join-Path $root 'setup/install.ps1'
     if ($Checkout) {
@@ -65,7 +74,10 @@ function New-Sandbox {
     }
     Copy-Item -LiteralPath $InstallScript -Destination $scriptPath
     Copy-Item -LiteralPath (Join-Path $Doubles 'profile.ps1') -Destination (Join-Path $root 'config/powershell/Microsoft.PowerShell_profile.ps1')
-    if (-not $NoMsys) { Copy-Double 'bash.exe' (Join-Path $root 'msys64/usr/bin/bash.exe') }
+    if (-not $NoMsys) {
+        Copy-Double 'bash.exe' (Join-Path $root 'msys64/usr/bin/bash.exe')
+        [IO.File]::WriteAllBytes((Join-Path $root 'msys64/usr/bin/pacman.exe'), [byte[]]@())
+    }
     Copy-Double 'icacls' (Join-Path $root 'bin/icacls')
     Copy-Double 'xdg-open' (Join-Path $root 'bin/xdg-open')
     if ($Winget) { Copy-Double 'winget' (Join-Path $root 'bin/winget') }
@@ -77,9 +89,9 @@ function New-Sandbox {
         Root    = $root
         Script  = $scriptPath
         Msys    = Join-Path $root 'msys64'
-        AppData = Join-Path $root 'appdata'
-        Temp    = Join-Path $root 'temp'
-        Home    = Join-Path $root 'home'
+        AppData = Join-Path $user 'appdata'
+        Temp    = Join-Path $user 'temp'
+        Home    = Join-Path $user 'home'
         Log     = Join-Path $root 'log.txt'
         Nup     = $nup
     }
@@ -195,12 +207,6 @@ function Get-Calls($Run, [string]$Name) { @($Run.Calls | Where-Object Name -eq $
 
 # The marker lines in the order written ("msys", "packages", ...).
 function Get-Steps($Run) { @($Run.Lines | Where-Object { $_ -like '@step *' } | ForEach-Object { $_.Substring(6) }) }
-
-# The output with PowerShell's own error messages unwrapped: PowerShell 7 breaks them into
-# lines of the console's width, each continued after a "|" frame.
-function Get-FlatOutput($Run) {
-    ($Run.Output -replace '\r?\n[ \t]*\|[ \t]*', ' ')
-}
 
 # Fails with the whole output when the run did not end as expected, so a failure shows why.
 function Assert-Exit($Run, [int]$Code) {

@@ -91,10 +91,58 @@ Describe 'pacman update runs' {
     It 'a failed package installation ends the script with "MSYS2 command failed: " and the command' {
         $box = New-Sandbox -Checkout
         $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1' }
-        $run.ExitCode | Should -Not -Be 0
-        Get-FlatOutput $run | Should -Match ([regex]::Escape("MSYS2 command failed: $PackageCommand"))
+        Assert-Exit $run 1
+        $run.Lines[-1] | Should -BeExactly "[Vorlen] error: MSYS2 command failed: $PackageCommand"
         Get-Steps $run | Should -Be @('msys', 'packages')
         Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
+    }
+}
+
+Describe 'MSYS2 as a stopped run leaves it' {
+    # Holder: the pacman.exe that runs while the script starts (a copy of sleep), if any.
+    It 'a pacman lock <Case>' -TestCases @(
+        @{ Case = 'that no pacman holds is removed, and the packages are installed'; Holder = $null; Removed = $true }
+        @{ Case = 'held by a pacman of another MSYS2 is removed'; Holder = 'other msys/usr/bin/pacman.exe'; Removed = $true }
+        @{ Case = 'held by a pacman of this MSYS2 stays: exit code 1'; Holder = 'msys64/usr/bin/pacman.exe'; Removed = $false }
+    ) {
+        param($Holder, $Removed)
+        $box = New-Sandbox -Checkout
+        $lock = Join-Path $box.Msys 'var/lib/pacman/db.lck'
+        $null = New-Item -ItemType Directory -Force -Path (Split-Path -Parent $lock)
+        [IO.File]::WriteAllBytes($lock, [byte[]]@())
+        $process = $null
+        if ($Holder) {
+            $program = Join-Path $box.Root $Holder
+            $null = New-Item -ItemType Directory -Force -Path (Split-Path -Parent $program)
+            Copy-Item -LiteralPath (Get-Command sleep -CommandType Application)[0].Source -Destination $program -Force
+            $process = [Diagnostics.Process]::Start($program, '60')
+        }
+        try {
+            $run = Invoke-Setup $box (Get-StandardArguments $box)
+        } finally {
+            if ($process) { $process.Kill(); $process.WaitForExit() }
+        }
+        if ($Removed) {
+            Assert-Exit $run 0
+            $run.Lines | Should -Contain '[Vorlen] removing the package lock that a stopped run left behind'
+            (Get-Calls $run 'bash.exe').Count | Should -Be 3
+            Test-Path -LiteralPath $lock | Should -BeFalse
+        } else {
+            Assert-Exit $run 1
+            $run.Lines[-1] | Should -BeExactly "[Vorlen] pacman is running in $($box.Msys); let it finish, then run this again"
+            Get-Calls $run 'bash.exe' | Should -BeNullOrEmpty
+            Test-Path -LiteralPath $lock | Should -BeTrue
+        }
+    }
+
+    It 'an MSYS2 whose installation stopped half-way (bash.exe, no pacman.exe) is reported, exit code 1' {
+        $box = New-Sandbox -Checkout
+        Remove-Item -LiteralPath (Join-Path $box.Msys 'usr/bin/pacman.exe')
+        $run = Invoke-Setup $box (Get-StandardArguments $box)
+        Assert-Exit $run 1
+        $run.Lines[-1] | Should -BeExactly "[Vorlen] MSYS2 in $($box.Msys) is incomplete, its installation was stopped; delete that folder and run this again"
+        Get-Steps $run | Should -Be @('msys')
+        Get-Calls $run 'bash.exe' | Should -BeNullOrEmpty
     }
 }
 
@@ -123,15 +171,17 @@ Describe 'MSYS2 missing' {
         (Get-Calls $run 'winget').Count | Should -Be 1
         $download = Get-Calls $run 'download'
         $download[0].Args[0] | Should -BeExactly 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe'
-        $download[0].Args[1] | Should -BeExactly "$($box.Temp)\msys2-installer.exe"
+        $download[0].Args[1] | Should -BeExactly (Join-Path $box.Temp 'msys2-installer.exe')
         $installer = Get-Calls $run 'msys2-installer.exe'
         $installer.Count | Should -Be 1
         $installer[0].Args | Should -Be @('in', '--confirm-command', '--accept-messages', '--root', "$($box.Root)/msys64")
     }
 
-    Context 'without winget' {
+    # The profile's folder has square brackets in its name, which Windows PowerShell 5.1 reads
+    # as wildcards where a path is not taken literally.
+    Context 'without winget, for the account "[clan] Sam"' {
         BeforeAll {
-            $script:Box = New-Sandbox -NoMsys -Installer -Checkout
+            $script:Box = New-Sandbox -NoMsys -Installer -Checkout -Account '[clan] Sam'
             $script:Run = Invoke-Setup $Box (Get-StandardArguments $Box) -Environment @{ VORLEN_TEST_INSTALLER_INSTALLS = '1' }
             Assert-Exit $Run 0
         }
@@ -140,8 +190,7 @@ Describe 'MSYS2 missing' {
             Get-Calls $Run 'winget' | Should -BeNullOrEmpty
             $download = Get-Calls $Run 'download'
             $download[0].Args[0] | Should -BeExactly 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe'
-            $download[0].Args[1] | Should -BeExactly "$($Box.Temp)\msys2-installer.exe"
-            $download[0].Args[2] | Should -Be 'UseBasicParsing=True'
+            $download[0].Args[1] | Should -BeExactly (Join-Path $Box.Temp 'msys2-installer.exe')
             (Get-Calls $Run 'msys2-installer.exe')[0].Args | Should -Be @('in', '--confirm-command', '--accept-messages', '--root', $Box.Msys)
             $Run.Lines | Should -Contain '@step packages'
         }
@@ -161,13 +210,38 @@ Describe 'MSYS2 missing' {
         Test-Path -LiteralPath (Join-Path $box.Temp 'msys2-installer.exe') | Should -BeFalse
     }
 
-    It 'the installer download failing ends the script with a non-zero exit code' {
-        $box = New-Sandbox -NoMsys -Checkout    # nothing served at the installer's address
-        $run = Invoke-Setup $box (Get-StandardArguments $box)
-        $run.ExitCode | Should -Not -Be 0
-        Get-FlatOutput $run | Should -Match '404'
+    It 'winget that is found but cannot be started: the downloaded installer sets it up' {
+        $box = New-Sandbox -NoMsys -Installer -Checkout
+        # As a broken App Execution Alias: on PATH, but nothing runs.
+        $winget = Join-Path $box.Root 'bin/winget'
+        Set-Content -LiteralPath $winget -Value '#!/no/such/interpreter'
+        [IO.File]::SetUnixFileMode($winget, [IO.UnixFileMode]'UserRead, UserWrite, UserExecute')
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_INSTALLER_INSTALLS = '1' }
+        Assert-Exit $run 0
+        @($run.Lines | Where-Object { $_ -like '`[Vorlen`] could not start winget: *; downloading the MSYS2 installer instead' }).Count | Should -Be 1
+        (Get-Calls $run 'msys2-installer.exe').Count | Should -Be 1
+        $run.Lines | Should -Contain '@step packages'
+    }
+
+    # Said: how the last line goes on after "[Vorlen] error: ".
+    It 'the installer <Case>: one error line, exit code 1, the installer removed' -TestCases @(
+        @{ Case = 'not found at its address'; Environment = @{}; Served = $false
+            Said = 'could not download https://repo.msys2.org/distrib/msys2-x86_64-latest.exe: The remote server returned an error: (404) Not Found.' }
+        @{ Case = 'download breaking off half-way'; Environment = @{ VORLEN_TEST_DOWNLOAD_CUT = '1' }; Served = $true
+            Said = 'could not download https://repo.msys2.org/distrib/msys2-x86_64-latest.exe: Unable to read data from the transport connection: ' }
+        @{ Case = 'that cannot be started'; Environment = @{}; Served = $true; NotRunnable = $true
+            Said = 'could not start {setup}: ' }
+    ) {
+        param($Environment, $Served, $NotRunnable, $Said)
+        $box = New-Sandbox -NoMsys -Installer:$Served -Checkout
+        if ($NotRunnable) { [IO.File]::SetUnixFileMode((Join-Path $box.Root "web/$InstallerUrlKey"), [IO.UnixFileMode]'UserRead, UserWrite') }
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment $Environment
+        Assert-Exit $run 1
+        $setup = Join-Path $box.Temp 'msys2-installer.exe'
+        $run.Lines[-1].StartsWith('[Vorlen] error: ' + $Said.Replace('{setup}', $setup)) | Should -BeTrue -Because $run.Lines[-1]
         Get-Steps $run | Should -Be @('msys')
         Get-Calls $run 'msys2-installer.exe' | Should -BeNullOrEmpty
         Get-Calls $run 'bash.exe' | Should -BeNullOrEmpty
+        Test-Path -LiteralPath $setup | Should -BeFalse
     }
 }

@@ -1,7 +1,8 @@
 # Finds what Windows PowerShell 5.1 (the powershell.exe that the installer starts) cannot run
 # in a script that PowerShell 7 parses: newer syntax, newer parameters and parameter values,
 # commands and automatic variables that 5.1 does not have, and .NET members that .NET
-# Framework 4.x lacks. The tests run under PowerShell 7 on Linux, so without this a script
+# Framework 4.x lacks; and what 5.1 runs differently: paths read as wildcards, and files
+# written with a byte-order mark. The tests run under PowerShell 7 on Linux, so without this a script
 # could pass every test here and fail on the first line on Windows.
 
 # Commands that 5.1 does not have at all.
@@ -52,13 +53,45 @@ $script:MissingParameters = @{
 $script:Encodings51 = @('Unknown', 'String', 'Unicode', 'BigEndianUnicode', 'UTF8', 'UTF7', 'UTF32',
     'Ascii', 'Default', 'Oem', 'BigEndianUTF32', 'Byte')
 
+# Parameters that 5.1 reads as wildcard patterns, "[" and "]" included (7 takes -OutFile and
+# "&" literally). The first one is also the command's first positional argument, unless
+# WildcardPositions gives another number of leading positional arguments that go to them.
+$script:WildcardPaths = @{
+    'Test-Path' = 'Path'; 'Get-Item' = 'Path'; 'Remove-Item' = 'Path'; 'Get-ChildItem' = 'Path'
+    'Get-Content' = 'Path'; 'Set-Content' = 'Path'; 'Add-Content' = 'Path'; 'Clear-Content' = 'Path'
+    'Copy-Item' = 'Path'; 'Move-Item' = 'Path'; 'Rename-Item' = 'Path'; 'Invoke-Item' = 'Path'
+    'Get-ItemProperty' = 'Path'; 'Set-ItemProperty' = 'Path'; 'Resolve-Path' = 'Path'; 'Convert-Path' = 'Path'
+    'Set-Location' = 'Path'; 'Push-Location' = 'Path'; 'Get-FileHash' = 'Path'; 'Unblock-File' = 'Path'
+    'Import-Csv' = 'Path'; 'Export-Csv' = 'Path'; 'Import-Clixml' = 'Path'; 'Export-Clixml' = 'Path'
+    'Get-Acl' = 'Path'; 'Set-Acl' = 'Path'; 'Start-Transcript' = 'Path'; 'New-Item' = 'Path'
+    'Out-File' = 'FilePath'; 'Tee-Object' = 'FilePath'
+    'Expand-Archive' = 'Path', 'DestinationPath'; 'Compress-Archive' = 'Path', 'DestinationPath'
+    'Invoke-WebRequest' = 'OutFile', 'InFile'; 'Invoke-RestMethod' = 'OutFile', 'InFile'
+    'Start-Process' = 'FilePath', 'WorkingDirectory', 'RedirectStandardInput', 'RedirectStandardOutput', 'RedirectStandardError'
+}
+$script:WildcardPositions = @{ 'Expand-Archive' = 2; 'Compress-Archive' = 2; 'Invoke-WebRequest' = 0; 'Invoke-RestMethod' = 0 }
+# Of those, the ones with no -LiteralPath to take instead.
+$script:NoLiteralPath = @('New-Item', 'Start-Process', 'Invoke-WebRequest', 'Invoke-RestMethod')
+# Switches of those commands: no value follows them, so a path after one is positional.
+$script:Switches = @('Force', 'Recurse', 'Directory', 'File', 'Hidden', 'ReadOnly', 'System', 'NoNewline', 'PassThru', 'UseBasicParsing', 'Wait', 'NoNewWindow', 'Confirm', 'WhatIf', 'IsValid',
+    'Append', 'NoClobber', 'Container', 'Relative', 'Raw', 'Resolve', 'Update', 'DisableKeepAlive',
+    'LoadUserProfile', 'UseNewEnvironment', 'NoTypeInformation')
+# 5.1 writes UTF8, and Oem when the OEM code page is 65001, with a byte-order mark; 7 does not.
+$script:MarkedEncodings = @('UTF8', 'Oem')
+$script:WritingCommands = @('Set-Content', 'Add-Content', 'Out-File', 'Export-Csv', 'Export-Clixml')
+
 $script:Aliases = @{
     '%' = 'ForEach-Object'; 'foreach' = 'ForEach-Object'; '?' = 'Where-Object'; 'where' = 'Where-Object'
     'gc' = 'Get-Content'; 'cat' = 'Get-Content'; 'type' = 'Get-Content'; 'sc' = 'Set-Content'
     'ac' = 'Add-Content'; 'iwr' = 'Invoke-WebRequest'; 'irm' = 'Invoke-RestMethod'; 'sort' = 'Sort-Object'
     'select' = 'Select-Object'; 'sls' = 'Select-String'; 'ls' = 'Get-ChildItem'; 'dir' = 'Get-ChildItem'
     'gci' = 'Get-ChildItem'; 'ipmo' = 'Import-Module'; 'start' = 'Start-Process'; 'saps' = 'Start-Process'
-    'measure' = 'Measure-Object'
+    'measure' = 'Measure-Object'; 'gi' = 'Get-Item'; 'ni' = 'New-Item'; 'rm' = 'Remove-Item'
+    'del' = 'Remove-Item'; 'ri' = 'Remove-Item'; 'erase' = 'Remove-Item'; 'rd' = 'Remove-Item'
+    'rmdir' = 'Remove-Item'; 'cp' = 'Copy-Item'; 'copy' = 'Copy-Item'; 'cpi' = 'Copy-Item'
+    'mv' = 'Move-Item'; 'move' = 'Move-Item'; 'mi' = 'Move-Item'; 'cd' = 'Set-Location'
+    'chdir' = 'Set-Location'; 'sl' = 'Set-Location'; 'pushd' = 'Push-Location'; 'rvpa' = 'Resolve-Path'
+    'ii' = 'Invoke-Item'
 }
 
 # Automatic variables that 5.1 does not set (reading them there gives $null, silently).
@@ -76,12 +109,28 @@ $script:MissingStaticMembers = @(
     'HashCode::Combine'
 )
 
+# A constant without "[" or "]" means the same as a pattern and as a path; anything else
+# (a variable, an expandable string) may hold a path with them.
+function Test-WildcardSafe($Value) {
+    $Value -is [System.Management.Automation.Language.StringConstantExpressionAst] -and $Value.Value -notmatch '[\[\]]'
+}
+
 function Get-CommandParameterProblems([System.Management.Automation.Language.CommandAst]$Command) {
+    $where = "line $($Command.Extent.StartLineNumber)"
+    $first = $Command.CommandElements[0]
+    if ($Command.InvocationOperator -eq 'Ampersand' -and -not (Test-WildcardSafe $first) -and
+        $first -isnot [System.Management.Automation.Language.ScriptBlockExpressionAst]) {
+        "${where}: & reads `"[`" and `"]`" in a program's path as wildcards in Windows PowerShell 5.1; start it with System.Diagnostics.Process"
+    }
     $name = $Command.GetCommandName()
     if (-not $name) { return }
     if ($Aliases.ContainsKey($name)) { $name = $Aliases[$name] }
-    $where = "line $($Command.Extent.StartLineNumber)"
     if ($MissingCommands -contains $name) { "${where}: $name does not exist in Windows PowerShell 5.1" }
+    $wildcards = @($WildcardPaths[$name] | Where-Object { $_ })
+    $positions = if ($WildcardPositions.ContainsKey($name)) { $WildcardPositions[$name] } elseif ($wildcards.Count) { 1 } else { 0 }
+    # -LiteralPath stands in for the first of them only (Expand-Archive has none for -DestinationPath).
+    $instead = if ($wildcards.Count -and $NoLiteralPath -notcontains $name) { "use -LiteralPath" } else { '' }
+    $dotnet = 'use a .NET call, which takes paths as they are'
 
     $elements = $Command.CommandElements
     $positional = 0
@@ -89,27 +138,38 @@ function Get-CommandParameterProblems([System.Management.Automation.Language.Com
         $e = $elements[$i]
         if ($e -is [System.Management.Automation.Language.CommandParameterAst]) {
             $p = $e.ParameterName
+            # PowerShell takes any unambiguous beginning of a parameter's name.
+            $named = { param($full) $full.StartsWith($p, [StringComparison]::OrdinalIgnoreCase) }
             foreach ($missing in @($MissingParameters[$name])) {
-                # PowerShell takes any unambiguous beginning of a parameter's name.
-                if ($missing -and $missing.StartsWith($p, [StringComparison]::OrdinalIgnoreCase)) {
+                if ($missing -and (& $named $missing)) {
                     "${where}: $name -$p (-$missing) does not exist in Windows PowerShell 5.1"
                 }
             }
-            if ('Encoding'.StartsWith($p, [StringComparison]::OrdinalIgnoreCase) -and $p.Length -ge 2) {
-                $value = $e.Argument
-                if (-not $value -and $i + 1 -lt $elements.Count) { $value = $elements[++$i] }
+            $value = $e.Argument
+            if (-not $value -and -not @($Switches | Where-Object { & $named $_ }) -and $i + 1 -lt $elements.Count -and
+                $elements[$i + 1] -isnot [System.Management.Automation.Language.CommandParameterAst]) {
+                $value = $elements[++$i]
+            }
+            if ((& $named 'Encoding') -and $p.Length -ge 2) {
                 if ($value -isnot [System.Management.Automation.Language.StringConstantExpressionAst]) {
                     "${where}: $name -Encoding takes a value that cannot be checked here; write one of $($Encodings51 -join ', ')"
                 } elseif ($Encodings51 -notcontains $value.Value) {
                     "${where}: $name -Encoding $($value.Value) does not exist in Windows PowerShell 5.1"
+                } elseif ($WritingCommands -contains $name -and $MarkedEncodings -contains $value.Value) {
+                    "${where}: $name -Encoding $($value.Value) writes a byte-order mark in Windows PowerShell 5.1 (Oem: when the OEM code page is 65001); write the bytes with [IO.File]::WriteAllBytes"
                 }
-            } elseif (-not $e.Argument -and $i + 1 -lt $elements.Count -and
-                $elements[$i + 1] -isnot [System.Management.Automation.Language.CommandParameterAst]) {
-                # Skips the parameter's value, unless the parameter is a switch; the commands
-                # checked for positional arguments below have no switch with a value after it.
-                if (-not ($name -eq 'Join-Path' -and 'Resolve'.StartsWith($p, [StringComparison]::OrdinalIgnoreCase))) { $i++ }
+            }
+            foreach ($w in $wildcards) {
+                if ((& $named $w) -and -not (Test-WildcardSafe $value)) {
+                    $hint = if ($instead -and $w -eq $wildcards[0]) { $instead } else { $dotnet }
+                    "${where}: $name -$w reads `"[`" and `"]`" in a path as wildcards in Windows PowerShell 5.1; $hint"
+                }
             }
         } else {
+            if ($positional -lt $positions -and -not (Test-WildcardSafe $e)) {
+                $hint = if ($instead -and $positional -eq 0) { $instead } else { $dotnet }
+                "${where}: $name -$($wildcards[$positional]) (by position) reads `"[`" and `"]`" in a path as wildcards in Windows PowerShell 5.1; $hint"
+            }
             $positional++
         }
     }

@@ -1,12 +1,12 @@
 # PowerShell profile for the install script's test runs: it stands in for what PowerShell on
-# Linux lacks or must not reach (the network, Windows Forms, COM). The script calls
-# Invoke-WebRequest, Add-Type and New-Object by their plain names, and functions come before
-# cmdlets when a name is looked up, so these take their place while the script text stays as
-# it is. Every call is appended to $env:VORLEN_TEST_LOG in the stand-in programs' format.
+# Linux lacks or must not reach (the network, Windows Forms, COM). The script calls Add-Type
+# and New-Object by their plain names, and functions come before cmdlets when a name is
+# looked up, so these take their place while the script text stays as it is. Every call is appended to $env:VORLEN_TEST_LOG in the stand-in programs' format.
 #
 # Set by the test for one run:
 #   VORLEN_TEST_WEB          folder of downloadable files, each named after its URL's host and
 #                            path with "/" as "_"; any other URL fails as a 404 would
+#   VORLEN_TEST_DOWNLOAD_CUT "1" makes every download break off half-way, leaving half a file
 #   VORLEN_TEST_OPEN_FILE    "ok:<path>" confirms the file dialog with that path; else cancelled
 #   VORLEN_TEST_FOLDER       "ok:<path>" confirms the folder dialog with that path (which may
 #                            be empty); else cancelled
@@ -23,26 +23,8 @@ function global:Write-TestRecord([string]$Name, [string[]]$Fields) {
     [IO.File]::AppendAllText($env:VORLEN_TEST_LOG, "$line`n")
 }
 
-function global:Invoke-WebRequest {
-    [CmdletBinding()]
-    param(
-        [Parameter(Mandatory = $true)][string]$Uri,
-        [Parameter(Mandatory = $true)][string]$OutFile,
-        [switch]$UseBasicParsing
-    )
-    Write-TestRecord 'download' @($Uri, $OutFile, "UseBasicParsing=$($UseBasicParsing.IsPresent)")
-    $parsed = [uri]$Uri
-    $file = Join-Path $env:VORLEN_TEST_WEB (($parsed.Host + $parsed.AbsolutePath) -replace '/', '_')
-    if ($parsed.Scheme -ne 'https' -or -not (Test-Path -LiteralPath $file -PathType Leaf)) {
-        throw "Response status code does not indicate success: 404 (Not Found)."
-    }
-    # A copy keeps the stand-in installer's execute permission.
-    Copy-Item -LiteralPath $file -Destination $OutFile -Force
-}
-
-# Plain functions rather than advanced ones: modules that the script uses (Expand-Archive's,
-# for one) call Add-Type and New-Object too, and everything but the doubled calls goes on to
-# the real cmdlet with its arguments untouched.
+# Plain functions rather than advanced ones: everything but the doubled calls (the script's
+# Add-Type of the ZIP classes, for one) goes on to the real cmdlet with its arguments untouched.
 function global:Add-Type {
     if ($args.Count -eq 2 -and "$($args[0])" -eq '-AssemblyName' -and "$($args[1])" -eq 'System.Windows.Forms') {
         Write-TestRecord 'add-type' @('System.Windows.Forms')
@@ -82,6 +64,27 @@ function global:New-Object {
     }
     $typeName = if ($args.Count -eq 1) { "$($args[0])" } elseif ($args.Count -eq 2 -and "$($args[0])" -eq '-TypeName') { "$($args[1])" }
     switch ($typeName) {
+        'System.Net.WebClient' {
+            $client = [pscustomobject]@{ Headers = [Net.WebHeaderCollection]::new() }
+            $client | Add-Member ScriptMethod DownloadFile {
+                param([string]$Address, [string]$FileName)
+                Write-TestRecord 'download' @($Address, $FileName)
+                $parsed = [uri]$Address
+                $file = Join-Path $env:VORLEN_TEST_WEB (($parsed.Host + $parsed.AbsolutePath) -replace '/', '_')
+                if ($parsed.Scheme -ne 'https' -or -not (Test-Path -LiteralPath $file -PathType Leaf)) {
+                    throw 'The remote server returned an error: (404) Not Found.'
+                }
+                # A copy keeps the stand-in installer's execute permission.
+                Copy-Item -LiteralPath $file -Destination $FileName -Force
+                if ($env:VORLEN_TEST_DOWNLOAD_CUT -eq '1') {
+                    $bytes = [IO.File]::ReadAllBytes($FileName)
+                    [IO.File]::WriteAllBytes($FileName, $bytes[0..($bytes.Length / 2)])
+                    throw 'Unable to read data from the transport connection: An existing connection was forcibly closed by the remote host.'
+                }
+            }
+            $client | Add-Member ScriptMethod Dispose { }
+            return $client
+        }
         'System.Windows.Forms.OpenFileDialog' {
             $dialog = [pscustomobject]@{ Title = ''; Filter = ''; FileName = '' }
             $dialog | Add-Member ScriptMethod ShowDialog {

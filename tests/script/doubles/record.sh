@@ -28,9 +28,11 @@ after() {
 	done
 }
 
-# Puts the stand-in bash.exe where an MSYS2 installation has it.
+# Puts the stand-in bash.exe where an MSYS2 installation has it, and a pacman.exe that only
+# needs to be there (the script runs pacman through bash).
 install_msys() {
 	mkdir -p "$1/usr/bin"
 	cp "$VORLEN_TEST_DOUBLES/bash.exe" "$1/usr/bin/bash.exe"
 	chmod 755 "$1/usr/bin/bash.exe"
+	: >"$1/usr/bin/pacman.exe"
 }
