@@ -81,9 +81,9 @@ Result Flood(int count, uint32_t seed, bool show_log) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == kOutputMessage) {
-        for (const wchar_t* c = reinterpret_cast<const wchar_t*>(message.lParam); *c; ++c) {
-          received.Add(*c);
-          lines += *c == L'\n';
+        for (wchar_t c : *reinterpret_cast<const std::wstring*>(message.lParam)) {
+          received.Add(c);
+          lines += c == L'\n';
         }
       }
       if (message.message == WM_QUIT) continue;
@@ -125,11 +125,8 @@ int wmain() {
   printf("flood_bench: built without the script double (tests disabled); nothing measured\n");
   return 0;
 #else
-  // The double stands in for powershell.exe: its folder goes first on the search path.
-  wchar_t path[32768];
-  GetEnvironmentVariableW(L"PATH", path, 32768);
-  std::wstring search = std::wstring(VORLEN_DOUBLE_DIR) + L";" + path;
-  SetEnvironmentVariableW(L"PATH", search.c_str());
+  // The double stands in for Windows PowerShell.
+  powershell_path = [] { return std::wstring(VORLEN_DOUBLE_DIR) + L"\\powershell.exe"; };
 
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);

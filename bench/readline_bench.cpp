@@ -80,9 +80,7 @@ void Flood(const char* name, const std::vector<std::wstring>& lines, bool shown)
   for (const std::wstring& line : lines) {
     block += line + L"\n";
     if (block.size() < 4096) continue;
-    wchar_t* text = new wchar_t[block.size() + 1];
-    wmemcpy(text, block.c_str(), block.size() + 1);
-    PostMessageW(window, kOutputMessage, 0, reinterpret_cast<LPARAM>(text));
+    PostMessageW(window, kOutputMessage, 0, reinterpret_cast<LPARAM>(new std::wstring(block)));
     block.clear();
   }
   double slowest = 0;

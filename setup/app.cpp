@@ -18,6 +18,7 @@ void SetInitialState() {
   space_note.clear();
   found_games.clear();
   page = Choices;
+  shown_at = 0;
   details = false;
   nup_ok = false;
   space_ok = false;
@@ -28,6 +29,7 @@ void SetInitialState() {
   job = nullptr;
   script_wait = nullptr;
   log_step_posted = false;
+  asking_stop = false;
   log_shown = 0;
   log_drop = 0;
   log_tail.clear();
@@ -37,7 +39,11 @@ void SetInitialState() {
   instance_mutex = nullptr;
   tick_source = GetTickCount;
   post_message = PostMessageW;
+  assign_to_job = AssignProcessToJobObject;
+  create_thread = CreateThread;
+  powershell_path = SystemPowerShell;
   disk_free_space = GetDiskFreeSpaceExW;
+  file_attributes = GetFileAttributesExW;
   show_taskbar = ShellTaskbar;
   execution_state = SetThreadExecutionState;
 }
@@ -80,28 +86,28 @@ void MakeDpiAware() {
   }
 }
 
+// DLLs loaded while running come from the system folder only, never from the folder the
+// installer was started from (a Downloads folder, where anything may lie beside it).
+HMODULE SystemLibrary(const wchar_t* name) { return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
+
+// The first thing the program does: from now on every DLL that is loaded by name, also by the
+// system's own DLLs (uxtheme for the common controls, for one), is searched for in the system
+// folder only. Looked up at run time: Windows 7 without its 2011 update lacks the call.
+void SearchSystemFolderOnly() {
+  using SetDirectories = BOOL(WINAPI*)(DWORD);
+  auto set_directories = reinterpret_cast<SetDirectories>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
+  if (set_directories) set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+}
+
 void DarkenTitleBar() {
-  HMODULE dwm = LoadLibraryW(L"dwmapi.dll");
+  HMODULE dwm = SystemLibrary(L"dwmapi.dll");
   if (!dwm) return;
   using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, const void*, DWORD);
   auto set_attribute =
       reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
   BOOL dark = TRUE;
   if (set_attribute) set_attribute(window, 20, &dark, sizeof dark);  // DWMWA_USE_IMMERSIVE_DARK_MODE
-}
-
-// Feeds recorded output through the interpreter as live output goes, then opens on the page a
-// run would have ended on. Text after the last line feed is not a complete line and is left.
-// Returns whether the transcript ended with "@step done".
-bool ReplayText(const std::wstring& text) {
-  bool done = false;
-  size_t from = 0;
-  for (size_t end; (end = text.find(L'\n', from)) != std::wstring::npos; from = end + 1) {
-    std::wstring line = text.substr(from, end - from);
-    done = line.compare(0, 10, L"@step done") == 0;
-    ReadLine(line);
-  }
-  return done;
 }
 
 void Replay() {
@@ -116,14 +122,15 @@ void Replay() {
   DWORD read = 0;
   if (bytes.empty() || !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
   CloseHandle(file);
-  // Bytes above 127 are decoded as live output is, from the OEM code page.
+  // Fed through the interpreter as live output goes, bytes above 127 decoded as live output is,
+  // from the OEM code page. Text after the last line feed is not a complete line and is left.
   std::string carry;
-  bool done = ReplayText(Decode(carry, bytes.data(), read, GetOEMCP(), true));
+  pending_line = Decode(carry, bytes.data(), read, GetOEMCP(), true);
+  bool done = StartsWith(ReadPendingLines(), L"@step done");
+  pending_line.clear();
   FlushLog();
   if (done) Begin(L"done");
-  page = done ? Finished : Installing;
-  Layout();
-  InvalidateRect(window, nullptr, TRUE);
+  Show(done ? Finished : Installing);
 }
 
 // Registers the main window's class and creates the window, 880 by 740 at 96 DPI inside; its
@@ -171,6 +178,7 @@ int Start(HINSTANCE instance, int show) {
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {
+    if (StrayClick(message)) continue;
     if (IsDialogMessageW(window, &message)) continue;
     TranslateMessage(&message);
     DispatchMessageW(&message);

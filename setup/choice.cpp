@@ -111,6 +111,62 @@ struct Verdict {
   std::wstring note;
 };
 
+// How a path is asked about; tests put a slow drive or share in their place.
+BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
+BOOL(WINAPI* file_attributes)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+
+// The longest the window waits for one drive to answer. Check runs on every keystroke in the
+// fields, and a share on a server that does not answer can keep a call waiting for the
+// system's network timeout, tens of seconds.
+constexpr DWORD kDriveWait = 1500;
+
+// One question about a path (its drive's free space, or its attributes), shared by the window
+// thread and the thread that asks: whichever lets go last frees it, so a question that came
+// too late answers into nothing, and nobody reads it.
+struct PathQuestion {
+  std::wstring path;
+  bool space;
+  ULARGE_INTEGER free = {};
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  BOOL answered = FALSE;
+  LONG holders = 2;
+};
+
+void Answer(PathQuestion& question) {
+  question.answered = question.space
+                          ? disk_free_space(question.path.c_str(), &question.free, nullptr, nullptr)
+                          : file_attributes(question.path.c_str(), GetFileExInfoStandard, &question.data);
+}
+
+void LetGo(PathQuestion* question) {
+  if (InterlockedDecrement(&question->holders) == 0) delete question;
+}
+
+DWORD WINAPI AskOnThread(void* data) {
+  PathQuestion* question = static_cast<PathQuestion*>(data);
+  Answer(*question);
+  LetGo(question);
+  return 0;
+}
+
+// The question as answered within kDriveWait; nothing when the drive kept the window waiting.
+std::optional<PathQuestion> Ask(const std::wstring& path, bool space) {
+  PathQuestion* question = new PathQuestion{path, space};
+  HANDLE thread = CreateThread(nullptr, 0, AskOnThread, question, 0, nullptr);
+  if (!thread) {  // no thread to be had: ask here, however long it takes
+    Answer(*question);
+    PathQuestion answer = *question;
+    delete question;
+    return answer;
+  }
+  bool in_time = WaitForSingleObject(thread, kDriveWait) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  std::optional<PathQuestion> answer;
+  if (in_time) answer = *question;  // the thread is done with it
+  LetGo(question);
+  return answer;
+}
+
 // The game-file field judged by a fresh look at the file it names. The size is a first
 // judgement only; the dump itself is read and checked during the installation.
 Verdict GameVerdict(const std::wstring& text, size_t found) {
@@ -119,66 +175,24 @@ Verdict GameVerdict(const std::wstring& text, size_t found) {
     return {false, std::to_wstring(found) +
                        L" game files were found on this PC: press Browse to choose which one to build."};
   }
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(text.c_str(), GetFileExInfoStandard, &data) ||
-      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return {false, L"There is no such file."};
-  }
+  std::optional<PathQuestion> file = Ask(text, false);
+  if (!file) return {false, L"The drive of that file does not answer: copy the file to this PC."};
+  const WIN32_FILE_ATTRIBUTE_DATA& data = file->data;
+  if (!file->answered || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {false, L"There is no such file."};
   unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   std::wstring name = NameOf(text);
   if (size < kSmallestGame) return {false, name + L" is too small to be the game (" + SizeText(size) + L")."};
   return {true, name + L"  (" + SizeText(size) + L"). It is checked exactly when the installation starts."};
 }
 
-// How a drive is asked for its free bytes; tests put a slow drive in its place.
-BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
-
-// The longest the window waits for one drive to answer. Check runs on every keystroke in the
-// folder field, and a share on a server that does not answer can keep the call waiting for
-// the system's network timeout, tens of seconds.
-constexpr DWORD kDriveWait = 1500;
-
-// One question to a drive, shared by the window thread and the thread that asks: whichever
-// lets go last frees it, so a question that came too late answers into nothing.
-struct DriveQuestion {
-  std::wstring path;
-  ULARGE_INTEGER free = {};
-  BOOL answered = FALSE;
-  LONG holders = 2;
-};
-
-void LetGo(DriveQuestion* question) {
-  if (InterlockedDecrement(&question->holders) == 0) delete question;
-}
-
-DWORD WINAPI AskDrive(void* data) {
-  DriveQuestion* question = static_cast<DriveQuestion*>(data);
-  question->answered = disk_free_space(question->path.c_str(), &question->free, nullptr, nullptr);
-  LetGo(question);
-  return 0;
-}
-
 // Free bytes for the caller on the drive of a folder that need not exist yet, asked of the
-// nearest level of its path that the system can answer for. Nothing when no level answers (a drive
-// that does not exist, a relative name) or a drive keeps the window waiting too long.
+// nearest level of its path that the system can answer for. Nothing when no level answers (a
+// drive that does not exist) or a drive keeps the window waiting too long.
 std::optional<unsigned long long> FreeSpace(std::wstring probe) {
   while (!probe.empty()) {
-    DriveQuestion* question = new DriveQuestion{probe};
-    HANDLE thread = CreateThread(nullptr, 0, AskDrive, question, 0, nullptr);
-    if (!thread) {  // no thread to be had: ask here, however long it takes
-      delete question;
-      ULARGE_INTEGER free;
-      if (disk_free_space(probe.c_str(), &free, nullptr, nullptr)) return free.QuadPart;
-      probe = ProbeParent(probe);
-      continue;
-    }
-    bool in_time = WaitForSingleObject(thread, kDriveWait) == WAIT_OBJECT_0;
-    CloseHandle(thread);
-    bool answered = in_time && question->answered;
-    unsigned long long free = question->free.QuadPart;
-    LetGo(question);
-    if (!in_time) return std::nullopt;
-    if (answered) return free;
+    std::optional<PathQuestion> answer = Ask(probe, true);
+    if (!answer) return std::nullopt;
+    if (answer->answered) return answer->free.QuadPart;
     probe = ProbeParent(probe);
   }
   return std::nullopt;
@@ -186,7 +200,51 @@ std::optional<unsigned long long> FreeSpace(std::wstring probe) {
 
 // Whether the folder holds an earlier build ("build", a folder or a file).
 bool HoldsBuild(const std::wstring& folder) {
-  return GetFileAttributesW((folder + L"\\build").c_str()) != INVALID_FILE_ATTRIBUTES;
+  std::optional<PathQuestion> entry = Ask(folder + L"\\build", false);
+  return entry && entry->answered;
+}
+
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+  while (!path.empty() && IsSeparator(path.back())) path.pop_back();
+  return path;
+}
+
+// A whole drive: "C:", "C:\", "D:/", "\\server\share", "\\server\share\" (and a server alone).
+bool IsDriveRoot(const std::wstring& path) {
+  std::wstring bare = WithoutTrailingSeparators(path);
+  if (bare.size() == 2 && bare[1] == L':' && iswalpha(bare[0])) return true;
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+  size_t server_end = bare.find_first_of(L"/\\", 2);
+  return server_end == std::wstring::npos || bare.find_first_of(L"/\\", server_end + 1) == std::wstring::npos;
+}
+
+// A path that names the same folder whatever the current folder: "X:\..." or "\\server\share\...".
+bool IsAbsolute(const std::wstring& path) {
+  if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && IsSeparator(path[2])) return true;
+  return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
+}
+
+// Why a folder cannot take the installation, or nothing when it can. A drive's root would have
+// the build spread over it and the whole drive opened to every user; a relative name would be
+// read from the script's temporary folder; a file cannot hold the game.
+std::optional<Verdict> FolderRefusal(const std::wstring& folder) {
+  std::wstring full;
+  if (IsAbsolute(folder)) {
+    wchar_t buffer[MAX_PATH];
+    DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, buffer, nullptr);
+    full = length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : folder;
+  }
+  if (IsDriveRoot(folder) || (!full.empty() && IsDriveRoot(full))) {
+    std::wstring drive = WithoutTrailingSeparators(IsDriveRoot(folder) ? folder : full);
+    return Verdict{false, L"Choose a folder on the drive, not the whole drive: for example " + drive +
+                              L"\\Games\\Vorlen."};
+  }
+  if (full.empty()) return Verdict{false, L"Type the whole path of the folder, for example " + DefaultDir() + L"."};
+  std::optional<PathQuestion> entry = Ask(folder, false);
+  if (entry && entry->answered && !(entry->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return Verdict{false, L"That is a file, not a folder: choose another name."};
+  }
+  return std::nullopt;
 }
 
 // The room decision and its note. A drive that cannot be asked does not hold the installation
@@ -205,9 +263,13 @@ void Check() {
 
   std::wstring folder = Text(dir_edit);
   if (folder.empty()) folder = DefaultDir();
-  std::optional<unsigned long long> free = FreeSpace(folder);
-  bool built = free && *free < kBuildRoom && HoldsBuild(folder);
-  Verdict space = SpaceVerdict(free, built);
+  std::optional<Verdict> refused = FolderRefusal(folder);
+  Verdict space = refused ? *refused : Verdict{};
+  if (!refused) {
+    std::optional<unsigned long long> free = FreeSpace(folder);
+    bool built = free && *free < kBuildRoom && HoldsBuild(folder);
+    space = SpaceVerdict(free, built);
+  }
   space_ok = space.ok;
   space_note = space.note;
 

@@ -2,5 +2,6 @@
 #include "module.h"
 
 int WINAPI wWinMain(HINSTANCE instance, HINSTANCE, PWSTR, int show) {
+  SearchSystemFolderOnly();
   return Start(instance, show);
 }

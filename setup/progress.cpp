@@ -165,6 +165,9 @@ void ReadMessage(const std::wstring& line) {
 
 // One complete line of output (no line feed; a carriage return may end it).
 void ReadLine(std::wstring line) {
+  // A NUL (UTF-16 output read as bytes, a binary file printed by mistake) would end the text
+  // where the log control is handed it; it shows as nothing.
+  line.erase(std::remove(line.begin(), line.end(), L'\0'), line.end());
   while (!line.empty() && (line.back() == L' ' || line.back() == L'\r')) line.pop_back();
   if (line.empty()) return;
   if (StartsWith(line, L"@step ")) {

@@ -8,12 +8,31 @@ void RunProgressed();
 void RunEnded(bool succeeded);
 extern EXECUTION_STATE(WINAPI* execution_state)(EXECUTION_STATE);
 
-HANDLE job;            // every process of the running installation; null when none runs
+HANDLE job;            // every process of the running installation; null when none runs or
+                       // when the system gave none (the script alone is ended then)
 HANDLE script_wait;    // ends the installation's leftovers when the script's process ends
 bool log_step_posted;  // a kLogMessage waits in the queue
+bool asking_stop;      // the stop question is open
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
 BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM);
+
+// Calls that tests make fail, to see the installer cope: putting PowerShell into the job, and
+// starting the reader thread.
+BOOL(WINAPI* assign_to_job)(HANDLE, HANDLE);
+HANDLE(WINAPI* create_thread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD);
+
+// Windows PowerShell by its full path in the system folder. Started by its bare name it would be
+// searched for in the installer's own folder first, where any download may lie beside it.
+std::wstring SystemPowerShell() {
+  wchar_t system[MAX_PATH];
+  UINT length = GetSystemDirectoryW(system, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(system, length) + L"\\WindowsPowerShell\\v1.0\\powershell.exe";
+}
+
+// Where PowerShell is started from; tests point it at their stand-in.
+std::wstring (*powershell_path)();
 
 // One argument quoted so that CommandLineToArgvW (and PowerShell, which splits its command line
 // the same way) gives back exactly `text`: backslashes before a double quote, and those at the
@@ -85,11 +104,12 @@ bool Deliver(UINT message, WPARAM wparam, LPARAM lparam) {
   return true;
 }
 
+// The block travels as a string with its length, so that a NUL in the output (a tool writing
+// UTF-16, a binary file printed by mistake) cannot cut off the text behind it.
 void DeliverText(const std::wstring& text) {
   if (text.empty()) return;
-  wchar_t* block = new wchar_t[text.size() + 1];
-  wmemcpy(block, text.c_str(), text.size() + 1);
-  if (!Deliver(kOutputMessage, 0, reinterpret_cast<LPARAM>(block))) delete[] block;
+  std::wstring* block = new std::wstring(text);
+  if (!Deliver(kOutputMessage, 0, reinterpret_cast<LPARAM>(block))) delete block;
 }
 
 DWORD WINAPI Reader(void* pipe) {
@@ -114,10 +134,13 @@ void Fail(const wchar_t* message) {
   MessageBoxW(window, message, L"Vorlen", MB_ICONERROR);
 }
 
+// "vorlen-setup" in the temporary folder; empty when the system cannot say where that is or
+// its path does not fit, never a bare name that would land in the current folder.
 std::wstring SetupFolder() {
-  wchar_t temp[260];
-  DWORD length = GetTempPathW(260, temp);
-  return std::wstring(temp, length < 260 ? length : 0) + L"vorlen-setup";
+  wchar_t temp[MAX_PATH];
+  DWORD length = GetTempPathW(MAX_PATH, temp);
+  if (length == 0 || length >= MAX_PATH) return std::wstring();
+  return std::wstring(temp, length) + L"vorlen-setup";
 }
 
 bool WriteScript(const std::wstring& path) {
@@ -137,40 +160,67 @@ bool WriteScript(const std::wstring& path) {
 VOID CALLBACK EndLeftovers(void* installation, BOOLEAN) { TerminateJobObject(installation, 1); }
 
 // Starts PowerShell suspended inside a job that ends every process of the installation at
-// once: stopping it must not leave pacman, Python or the compilers running hidden.
+// once: stopping it must not leave pacman, Python or the compilers running hidden. Where no job
+// can be had (an outer job that allows no breakaway), the script runs without one and a stop
+// ends the script itself. Only the pipe's write end is inherited, not whatever else of the
+// installer's happens to be inheritable.
 bool StartScript(std::wstring command, const std::wstring& folder, HANDLE write_end) {
-  STARTUPINFOW startup = {};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdOutput = write_end;
-  startup.hStdError = write_end;
-  startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
+  std::wstring program = powershell_path();
+  if (program.empty()) return false;
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<char> attributes(size);
+  auto* list = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(attributes.data());
+  if (!InitializeProcThreadAttributeList(list, 1, 0, &size)) return false;
+  bool listed = UpdateProcThreadAttribute(list, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, &write_end, sizeof write_end,
+                                          nullptr, nullptr) != FALSE;
+  STARTUPINFOEXW startup = {};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdOutput = write_end;
+  startup.StartupInfo.hStdError = write_end;
+  startup.lpAttributeList = list;
   PROCESS_INFORMATION process = {};
-  if (!CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
-                      folder.c_str(), &startup, &process)) {
-    return false;
-  }
+  bool started = listed && CreateProcessW(program.c_str(), &command[0], nullptr, nullptr, TRUE,
+                                          CREATE_NO_WINDOW | CREATE_SUSPENDED | EXTENDED_STARTUPINFO_PRESENT,
+                                          nullptr, folder.c_str(), &startup.StartupInfo, &process);
+  DeleteProcThreadAttributeList(list);
+  if (!started) return false;
   job = CreateJobObjectW(nullptr, nullptr);
   JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
   // Closing the last handle (also when the installer itself ends) ends the whole installation.
   limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
-  SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits);
-  AssignProcessToJobObject(job, process.hProcess);
+  if (job && !(SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits) &&
+               assign_to_job(job, process.hProcess))) {
+    CloseHandle(job);
+    job = nullptr;
+  }
   ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   child = process.hProcess;
-  RegisterWaitForSingleObject(&script_wait, child, EndLeftovers, job, INFINITE, WT_EXECUTEONLYONCE);
+  if (job) RegisterWaitForSingleObject(&script_wait, child, EndLeftovers, job, INFINITE, WT_EXECUTEONLYONCE);
   return true;
+}
+
+// Lets go of the script's process and job once its run is over or could not begin.
+void ForgetScript() {
+  if (script_wait) UnregisterWaitEx(script_wait, INVALID_HANDLE_VALUE);  // its call, if any, is over
+  script_wait = nullptr;
+  CloseHandle(child);
+  child = nullptr;
+  if (job) CloseHandle(job);  // ends whatever the script left running
+  job = nullptr;
 }
 
 void Install() {
   std::wstring nup = Text(nup_edit);
-  install_dir = Text(dir_edit);
-  if (install_dir.empty()) install_dir = DefaultDir();
+  std::wstring dir = Text(dir_edit);
+  if (dir.empty()) dir = DefaultDir();
+  if (FolderRefusal(dir)) return;  // Install is disabled then; nothing else may start it either
   std::wstring folder = SetupFolder();
-  CreateDirectoryW(folder.c_str(), nullptr);
+  if (!folder.empty()) CreateDirectoryW(folder.c_str(), nullptr);
   std::wstring script = folder + L"\\install.ps1";
-  if (!WriteScript(script)) return Fail(L"Cannot write the setup script to the temporary folder.");
+  if (folder.empty() || !WriteScript(script)) return Fail(L"Cannot write the setup script to the temporary folder.");
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr;
@@ -178,33 +228,42 @@ void Install() {
   if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return Fail(L"Cannot start PowerShell.");
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   bool dlss = SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED;
-  if (!StartScript(CommandLine(script, nup, install_dir, dlss), folder, write_end)) {
+  bool running = StartScript(CommandLine(script, nup, dir, dlss), folder, write_end);
+  CloseHandle(write_end);
+  HANDLE reader = running ? create_thread(nullptr, 0, Reader, read_end, 0, nullptr) : nullptr;
+  if (!reader) {
+    // Without its reader the run would sit on the installing page for ever: end it unseen.
+    if (running) {
+      TerminateProcess(child, 1);
+      WaitForSingleObject(child, 5000);
+      ForgetScript();
+    }
     CloseHandle(read_end);
-    CloseHandle(write_end);
     return Fail(L"Cannot start PowerShell.");
   }
-  CloseHandle(write_end);
+  CloseHandle(reader);
 
+  install_dir = dir;
   ResetProgress();
   pending_line.clear();
   ClearLog();
   started = Now();
   SetTimer(window, kProgressTimer, 500, nullptr);
   RunStarted();
-  page = Installing;
-  Layout();
-  InvalidateRect(window, nullptr, TRUE);
-  HANDLE thread = CreateThread(nullptr, 0, Reader, read_end, 0, nullptr);
-  if (thread) CloseHandle(thread);
+  Show(Installing);
 }
 
-// Hands every complete line of `pending_line` to the interpreter, in order.
-void ReadPendingLines() {
+// Hands every complete line of `pending_line` to the interpreter, in order, and leaves what
+// follows the last line feed waiting. Returns the last line handed over.
+std::wstring ReadPendingLines() {
+  std::wstring last;
   size_t from = 0;
   for (size_t end; (end = pending_line.find(L'\n', from)) != std::wstring::npos; from = end + 1) {
-    ReadLine(pending_line.substr(from, end - from));
+    last = pending_line.substr(from, end - from);
+    ReadLine(last);
   }
   pending_line.erase(0, from);
+  return last;
 }
 
 // The log catches up in bounded steps, each its own message behind the output already queued,
@@ -222,9 +281,9 @@ LRESULT OnLogStep() {
 }
 
 LRESULT OnOutput(LPARAM lparam) {
-  wchar_t* block = reinterpret_cast<wchar_t*>(lparam);
-  pending_line += block;
-  delete[] block;
+  std::wstring* block = reinterpret_cast<std::wstring*>(lparam);
+  pending_line += *block;
+  delete block;
   ReadPendingLines();
   ScheduleLogStep();
   return 0;
@@ -237,23 +296,15 @@ LRESULT OnEnd(WPARAM exit_code) {
   }
   ScheduleLogStep();
   KillTimer(window, kProgressTimer);
-  if (script_wait) UnregisterWaitEx(script_wait, INVALID_HANDLE_VALUE);  // its call, if any, is over
-  script_wait = nullptr;
-  CloseHandle(child);
-  child = nullptr;
-  CloseHandle(job);  // ends whatever the script left running
-  job = nullptr;
+  ForgetScript();
   RunEnded(exit_code == 0);
   if (exit_code != 0) {
     if (current >= 0) steps[current].state = Failed;
-    page = Stopped;
-    details = true;
+    Show(Stopped);
   } else {
     Begin(L"done");
-    page = Finished;
+    Show(Finished);
   }
-  Layout();
-  InvalidateRect(window, nullptr, TRUE);
   FlashWindow(window, TRUE);
   return 0;
 }
@@ -263,14 +314,22 @@ LRESULT OnClose() {
     DestroyWindow(window);
     return 0;
   }
+  if (asking_stop) return 0;  // a second close while the question is open asks nothing more
+  // No is the default: Yes throws away the running build, so a stray Enter must not choose it.
+  asking_stop = true;
   int answer = MessageBoxW(window,
                            L"Stop the installation?\n\nWhat is built so far is kept: installing again carries "
                            L"on from there.",
-                           L"Vorlen", MB_YESNO | MB_ICONQUESTION);
+                           L"Vorlen", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+  asking_stop = false;
   if (answer != IDYES) return 0;
   // The run may have ended while the question was open.
   if (child) {
-    TerminateJobObject(job, 1);
+    if (job) {
+      TerminateJobObject(job, 1);
+    } else {
+      TerminateProcess(child, 1);
+    }
     execution_state(ES_CONTINUOUS);
   }
   DestroyWindow(window);

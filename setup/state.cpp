@@ -77,6 +77,7 @@ HWND install_button;
 HWND play_button;
 
 Page page;
+LONG shown_at;  // message time at which the page was shown
 bool details;
 HANDLE child;
 bool nup_ok;

@@ -7,6 +7,22 @@ constexpr UINT kEndMessage = WM_APP + 2;     // wParam: the script's exit code
 constexpr UINT kLogMessage = WM_APP + 3;     // the details log takes its next step
 constexpr UINT_PTR kProgressTimer = 1;
 
+// The controls' ids, which WM_COMMAND names them by.
+enum ControlId : int {
+  kNupEditId = 101,
+  kNupBrowseId = 102,
+  kDirEditId = 103,
+  kDirBrowseId = 104,
+  kLogId = 105,
+  kInstallId = 106,
+  kCloseId = 107,
+  kPlayId = 108,
+  kDetailsId = 109,
+  kBackId = 110,
+  kFolderId = 111,
+  kDlssId = 112,
+};
+
 struct ControlEntry {
   HWND* handle;
   int id;
@@ -17,18 +33,18 @@ struct ControlEntry {
 
 // Creation order is also the Tab order.
 const ControlEntry kControls[] = {
-    {&nup_edit, 101, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
-    {&nup_browse, 102, L"BUTTON", L"Browse...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&dir_edit, 103, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
-    {&dir_browse, 104, L"BUTTON", L"Change...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&dlss_check, 112, L"BUTTON", L"", WS_CHILD | WS_TABSTOP | BS_AUTOCHECKBOX},
-    {&log_edit, 105, L"EDIT", L"", WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY},
-    {&details_button, 109, L"BUTTON", L"Show details", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&folder_button, 111, L"BUTTON", L"Open the folder", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&back_button, 110, L"BUTTON", L"Back", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&close_button, 107, L"BUTTON", L"Close", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&install_button, 106, L"BUTTON", L"Install", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&play_button, 108, L"BUTTON", L"Play", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&nup_edit, kNupEditId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
+    {&nup_browse, kNupBrowseId, L"BUTTON", L"Browse...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&dir_edit, kDirEditId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
+    {&dir_browse, kDirBrowseId, L"BUTTON", L"Change...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&dlss_check, kDlssId, L"BUTTON", L"", WS_CHILD | WS_TABSTOP | BS_AUTOCHECKBOX},
+    {&log_edit, kLogId, L"EDIT", L"", WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY},
+    {&details_button, kDetailsId, L"BUTTON", L"Show details", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&folder_button, kFolderId, L"BUTTON", L"Open the folder", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&back_button, kBackId, L"BUTTON", L"Back", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&close_button, kCloseId, L"BUTTON", L"Close", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&install_button, kInstallId, L"BUTTON", L"Install", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&play_button, kPlayId, L"BUTTON", L"Play", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
 };
 
 constexpr int kControlCount = sizeof kControls / sizeof kControls[0];
@@ -85,9 +101,26 @@ void Layout() {
 
 void Show(Page to) {
   page = to;
+  shown_at = GetMessageTime();
   if (to == Stopped) details = true;
   Layout();
   InvalidateRect(window, nullptr, TRUE);
+}
+
+bool HasClass(HWND control, const wchar_t* name) {
+  wchar_t kind[64] = {};
+  GetClassNameW(control, kind, 64);
+  return _wcsicmp(kind, name) == 0;
+}
+
+// Whether the loop should drop a mouse press: one on a button of a page shown less than a
+// double-click ago. Buttons of one page stand where buttons of the next one do (Cancel inside
+// Install, Install under Back), so the second click of a double-click would otherwise press
+// a button the player never saw, such as Cancel of a build that has just begun.
+bool StrayClick(const MSG& message) {
+  if (message.message != WM_LBUTTONDOWN && message.message != WM_LBUTTONDBLCLK) return false;
+  if (!window || GetParent(message.hwnd) != window || !HasClass(message.hwnd, L"BUTTON")) return false;
+  return message.time - static_cast<DWORD>(shown_at) < GetDoubleClickTime();
 }
 
 // --- Window procedure cases --------------------------------------------------------------------
@@ -230,20 +263,22 @@ void Back() {
 LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
   int id = LOWORD(wparam);
   int code = HIWORD(wparam);
+  if (id == kNupEditId || id == kDirEditId) {
+    if (code == EN_CHANGE) Check();
+    return 0;
+  }
+  // A press is BN_CLICKED alone: owner-drawn buttons also report the second click of a
+  // double-click (BN_DOUBLECLICKED), which must not press them again.
+  if (code != BN_CLICKED) return DefWindowProcW(window, message, wparam, lparam);
   switch (id) {
-    case 101:
-    case 103:
-      if (code != EN_CHANGE) break;
-      Check();
-      return 0;
-    case 102: BrowseNup(); return 0;
-    case 104: BrowseDir(); return 0;
-    case 106: Install(); return 0;
-    case 107: SendMessageW(window, WM_CLOSE, 0, 0); return 0;
-    case 108: Play(); return 0;
-    case 109: ToggleDetails(); return 0;
-    case 110: Back(); return 0;
-    case 111: OpenFolder(); return 0;
+    case kNupBrowseId: BrowseNup(); return 0;
+    case kDirBrowseId: BrowseDir(); return 0;
+    case kInstallId: Install(); return 0;
+    case kCloseId: SendMessageW(window, WM_CLOSE, 0, 0); return 0;
+    case kPlayId: Play(); return 0;
+    case kDetailsId: ToggleDetails(); return 0;
+    case kBackId: Back(); return 0;
+    case kFolderId: OpenFolder(); return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }

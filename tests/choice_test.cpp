@@ -286,71 +286,115 @@ TEST_F(ChoiceTest, GameFileNotes) {
 TEST_F(ChoiceTest, FreeSpaceFromTheNearestExistingLevel) {
   MakeFile(root + L"\\exact.nup", 1073741824ull);
   std::wstring missing = MissingDrive();
+  // Folders that cannot take the installation, whatever room their drive has.
+  const std::wstring whole_drive = L"Choose a folder on the drive, not the whole drive: for example ";
+  const std::wstring relative = L"Type the whole path of the folder, for example " + root + L"\\vorlen.";
+  enum Judged { Room, NoAnswer, Refused };
   struct Case {
     std::wstring folder;
     std::optional<std::wstring> local;
-    bool answered;
+    Judged judged;
+    std::wstring refusal;
   } cases[] = {
-      {root + L"\\new\\deeper\\Vorlen", std::nullopt, true},
-      {Slashed(root) + L"/new/Vorlen/", std::nullopt, true},
-      {L"\"" + root + L"\\new\" ", std::nullopt, true},
-      {missing + L"\\Games\\Vorlen", std::nullopt, false},
-      {missing + L"\\", std::nullopt, false},
-      {L"relative\\Vorlen", std::nullopt, false},
-      {L"\\\\vorlen-no-such-host.invalid\\share\\Vorlen", std::nullopt, false},
-      {L"\\\\127.0.0.1\\vorlen-no-share\\Vorlen", std::nullopt, false},
+      {root + L"\\new\\deeper\\Vorlen", std::nullopt, Room, L""},
+      {Slashed(root) + L"/new/Vorlen/", std::nullopt, Room, L""},
+      {L"\"" + root + L"\\new\" ", std::nullopt, Room, L""},
+      {missing + L"\\Games\\Vorlen", std::nullopt, NoAnswer, L""},
+      {L"\\\\vorlen-no-such-host.invalid\\share\\Vorlen", std::nullopt, NoAnswer, L""},
+      {L"\\\\127.0.0.1\\vorlen-no-share\\Vorlen", std::nullopt, NoAnswer, L""},
       // An empty field is judged as the default folder.
-      {L"", root, true},
-      {L" \"\" ", root, true},
-      {L"", missing + L"\\Local", false},
+      {L"", root, Room, L""},
+      {L" \"\" ", root, Room, L""},
+      {L"", missing + L"\\Local", NoAnswer, L""},
+      // A drive's root would have the build spread over the drive and the drive opened to all.
+      {L"C:\\", root, Refused, whole_drive + L"C:\\Games\\Vorlen."},
+      {L"C:", root, Refused, whole_drive + L"C:\\Games\\Vorlen."},
+      {L"D:/", root, Refused, whole_drive + L"D:\\Games\\Vorlen."},
+      {missing + L"\\\\", root, Refused, whole_drive + missing + L"\\Games\\Vorlen."},
+      {L"C:\\Games\\..", root, Refused, whole_drive + L"C:\\Games\\Vorlen."},
+      {L"\\\\server\\share\\", root, Refused, whole_drive + L"\\\\server\\share\\Games\\Vorlen."},
+      // A relative name would be read from the script's temporary folder.
+      {L"relative\\Vorlen", root, Refused, relative},
+      {L"Games", root, Refused, relative},
+      {L"\\Games", root, Refused, relative},
+      {L"C:Games", root, Refused, relative},
+      {root + L"\\exact.nup", root, Refused, L"That is a file, not a folder: choose another name."},
   };
   for (const Case& c : cases) {
     SetVariable(L"LOCALAPPDATA", c.local);
     ULARGE_INTEGER before, after;
     ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &before, nullptr, nullptr));
-    CheckWith(root + L"\\exact.nup", c.folder, true);
+    CheckWith(root + L"\\exact.nup", c.folder, c.judged != Refused);
     ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &after, nullptr, nullptr));
     ASSERT_TRUE(nup_ok);
-    if (!c.answered) {
-      EXPECT_EQ(space_note, L"") << c.folder;
-      EXPECT_TRUE(space_ok) << c.folder;
+    if (c.judged == Refused) {
+      EXPECT_EQ(space_note, c.refusal) << Narrow(c.folder);
+      EXPECT_FALSE(space_ok) << Narrow(c.folder);
+    } else if (c.judged == NoAnswer) {
+      EXPECT_EQ(space_note, L"") << Narrow(c.folder);
+      EXPECT_TRUE(space_ok) << Narrow(c.folder);
     } else {
       // The figure is the drive's own, read just before and just after.
       Verdict early = SpaceVerdict(before.QuadPart, false);
       Verdict late = SpaceVerdict(after.QuadPart, false);
-      EXPECT_FALSE(space_note.empty()) << c.folder;
-      EXPECT_TRUE(space_note == early.note || space_note == late.note) << c.folder << ": " << space_note;
-      EXPECT_EQ(space_ok, early.ok) << c.folder;
+      EXPECT_TRUE(space_note == early.note || space_note == late.note) << Narrow(c.folder + L": " + space_note);
+      EXPECT_EQ(space_ok, early.ok) << Narrow(c.folder);
     }
-    EXPECT_EQ(IsWindowEnabled(install_button) != FALSE, space_ok) << c.folder;
+    EXPECT_EQ(IsWindowEnabled(install_button) != FALSE, space_ok) << Narrow(c.folder);
   }
 }
 
-// A share whose server does not answer keeps the drive question waiting; the window does not
-// wait with it, and the folder is judged as one whose drive could not be asked.
-HANDLE slow_drive_release;
+// A share whose server does not answer keeps every question about its paths waiting; the
+// window does not wait with them. Each late answer, should it be waited for, would be a
+// different verdict: a roomy drive, a large game file, an earlier build.
+HANDLE slow_share_release;
+bool SlowPath(LPCWSTR path) {
+  if (wcsncmp(path, L"\\\\slow", 6) != 0) return false;
+  WaitForSingleObject(slow_share_release, 20000);
+  return true;
+}
 BOOL WINAPI SlowDrive(LPCWSTR path, PULARGE_INTEGER free, PULARGE_INTEGER total, PULARGE_INTEGER total_free) {
-  if (wcsncmp(path, L"\\\\slow", 6) == 0) {
-    WaitForSingleObject(slow_drive_release, INFINITE);
-    if (free) free->QuadPart = 1;  // too late to matter, and too little to pass
+  if (wcsncmp(path, L"\\\\small", 7) == 0) {
+    free->QuadPart = kGiB;  // answers at once: too little room, unless an earlier build is there
     return TRUE;
   }
-  return GetDiskFreeSpaceExW(path, free, total, total_free);
+  if (!SlowPath(path)) return GetDiskFreeSpaceExW(path, free, total, total_free);
+  free->QuadPart = 100 * kGiB;
+  return TRUE;
+}
+BOOL WINAPI SlowAttributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+  // The small share's entries lie behind the slow server too.
+  if (wcsncmp(path, L"\\\\small", 7) == 0) path = L"\\\\slow";
+  if (!SlowPath(path)) return GetFileAttributesExW(path, level, data);
+  WIN32_FILE_ATTRIBUTE_DATA* found = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
+  *found = {};
+  found->nFileSizeHigh = 2;  // a file of 8 GB
+  return TRUE;
 }
 
 TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
   MakeFile(root + L"\\exact.nup", 1073741824ull);
-  slow_drive_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  Scoped<decltype(disk_free_space)> slow(disk_free_space, SlowDrive);
+  slow_share_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Scoped<decltype(disk_free_space)> slow_space(disk_free_space, SlowDrive);
+  Scoped<decltype(file_attributes)> slow_files(file_attributes, SlowAttributes);
+  // Free space: judged as a drive that could not be asked.
   CheckWith(root + L"\\exact.nup", L"\\\\slow\\share\\Vorlen", true);
   EXPECT_EQ(space_note, L"");
   EXPECT_TRUE(space_ok);
   EXPECT_TRUE(IsWindowEnabled(install_button));
-  // The late answer lands in a question nobody waits for any more; a fast drive still answers.
-  SetEvent(slow_drive_release);
+  // The game file: not taken for a game.
+  CheckWith(L"\\\\slow\\share\\game.nup", root, false);
+  EXPECT_FALSE(nup_ok);
+  EXPECT_EQ(nup_note, L"The drive of that file does not answer: copy the file to this PC.");
+  // An earlier build that cannot be looked for is not counted.
+  CheckWith(root + L"\\exact.nup", L"\\\\small\\share\\Vorlen", false);
+  EXPECT_FALSE(space_ok);
+  EXPECT_EQ(space_note, L"Only 1.0 GB free: about 16 GB are needed while building.");
+  // The late answers land in questions nobody waits for any more; a fast drive still answers.
+  SetEvent(slow_share_release);
   CheckWith(root + L"\\exact.nup", root + L"\\Vorlen", true);
   EXPECT_FALSE(space_note.empty());
-  CloseHandle(slow_drive_release);
+  CloseHandle(slow_share_release);
 }
 
 TEST_F(ChoiceTest, AnEarlierBuildIsAnyEntryNamedBuild) {

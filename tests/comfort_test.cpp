@@ -34,6 +34,7 @@ struct ComfortTest : StateTest {
     awake_calls.clear();
     show_taskbar = RecordTaskbar;
     execution_state = RecordAwake;
+    powershell_path = PowerShellDouble;
     folder = FreshFolder(TempPath(L"vorlen-comfort"));
     signals.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
     plan.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
@@ -50,7 +51,7 @@ struct ComfortTest : StateTest {
   void StartRun(int code) {
     WriteBytes(folder + L"\\plan.txt", "write @step msys\\n@step compile\\n[60/120] Building CXX object a.cpp.obj\\n\n"
                         "wait go\nexit " + std::to_string(code) + "\n");
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(106, BN_CLICKED), reinterpret_cast<LPARAM>(install_button));
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(kInstallId, BN_CLICKED), reinterpret_cast<LPARAM>(install_button));
     ASSERT_NE(child, nullptr) << "the stand-in did not start";
   }
   void Finish() {

@@ -77,6 +77,8 @@ struct Record {
   DWORD grandchild = 0;
   std::wstring cwd;
   std::wstring command;
+  std::wstring self;   // the program that ran
+  std::wstring probe;  // "1" when the test's inheritable probe handle reached it
   std::vector<std::wstring> arguments;
 };
 
@@ -97,6 +99,8 @@ Record ReadRecord(const std::wstring& path) {
     if (name == L"cwd") record.cwd = value;
     if (name == L"cmd") record.command = value;
     if (name == L"arg") record.arguments.push_back(value);
+    if (name == L"self") record.self = value;
+    if (name == L"probe") record.probe = value;
   }
   return record;
 }
@@ -163,6 +167,7 @@ struct RunTest : ::testing::Test {
     ResetState();
     tick_source = GetTickCount;
     post_message = CountingPost;
+    powershell_path = PowerShellDouble;
     MakeWindow();
   }
 
@@ -207,7 +212,7 @@ struct RunTest : ::testing::Test {
 
   // Install, and the checks that hold right after every start.
   void Install() {
-    Press(106);
+    Press(kInstallId);
     ASSERT_NE(child, nullptr) << "the script did not start";
     ++runs;
     EXPECT_EQ(page, Installing);
@@ -257,7 +262,7 @@ TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
     std::string script(kInstallScript, kInstallScriptSize);
     EXPECT_TRUE(ReadBytes(SetupFolder() + L"\\install.ps1") == script) << "install.ps1 differs from the script";
     EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == script) << "the script given by -File differs";
-    Press(110);  // not on this page, but the command works anywhere: back to a fresh start
+    Press(kBackId);  // not on this page, but the command works anywhere: back to a fresh start
   }
 }
 
@@ -308,11 +313,11 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   EXPECT_EQ(doing, L"Starting...");
   EXPECT_EQ(WindowText(log_edit), L"");
   // The log is shown and hidden on request while the run goes on.
-  Press(109);
+  Press(kDetailsId);
   EXPECT_TRUE(details);
   EXPECT_TRUE(Shown(log_edit));
   EXPECT_EQ(TextOf(details_button), L"Hide details");
-  Press(109);
+  Press(kDetailsId);
   EXPECT_FALSE(Shown(log_edit));
   EXPECT_EQ(TextOf(details_button), L"Show details");
   Signal("a");
@@ -370,6 +375,12 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
        "[3/9] Building CXX object z_en.cpp.obj\n[build] error: z_en.cpp: boom\n",
        "2", 7, L"z_en.cpp: boom"},
       {"crash during runtime", "@step runtime\n[Vorlen] building", "0xC0000005", 8, L""},
+      // A NUL in one 4 KB piece of output loses nothing of what follows it.
+      {"NUL in the second line",
+       "@step msys\n[Vorlen] installing MSYS2 (bui" + std::string(1, '\0') + "ld tools)\n@step packages\n@step source\n"
+       "@step tools\n@step check\n@step translate\n@step compile\n[build] error: out of memory\n" +
+           std::string(3800, '.') + "\n",
+       "1", 7, L"out of memory"},
   };
   for (const FailedRunCase& c : cases) {
     SCOPED_TRACE(c.name);
@@ -390,7 +401,7 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     EXPECT_FALSE(WindowText(log_edit).empty());
 
     // Back keeps the choices for the next attempt.
-    Press(110);
+    Press(kBackId);
     EXPECT_EQ(page, Choices);
     EXPECT_EQ(TextOf(nup_edit), kGame);
     EXPECT_EQ(TextOf(dir_edit), L"D:\\Games\\Vorlen");
@@ -417,7 +428,7 @@ TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   ASSERT_EQ(doing, L"error: first");
   ASSERT_EQ(WindowText(log_edit), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
   DWORD first_pid = Recorded().pid;
-  Press(110);
+  Press(kBackId);
 
   Use(Plan().Do("wait go").Do("record").Write("@step source\n[Vorlen] second run\n").Do("exit 0"));
   Install();
@@ -473,12 +484,22 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
     std::wstring expected_line = round == 1 ? L"while asked once" : L"while asked twice";
     bool arrived = false;
     // While the question is open, the script writes more and the window takes it in.
+    bool second_close_answered = false;
     Answerer answerer(window, IDNO, [&] {
       Signal(signal.c_str());
       arrived = WaitFor([&] { return TextOf(log).find(expected_line) != std::wstring::npos; });
+      // Closing again while the question is open asks nothing more: a second question would
+      // keep this close waiting until it was answered.
+      DWORD_PTR result = 0;
+      second_close_answered = SendMessageTimeoutW(window, WM_CLOSE, 0, 0, SMTO_NORMAL, 5000, &result) != 0;
+      // A second question, if there is one, is answered too, so that the test can go on.
+      for (int tries = 0; !second_close_answered && tries < 2; ++tries) {
+        HWND extra = FindBox(window);
+        if (extra) SendMessageTimeoutW(GetDlgItem(extra, IDNO), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result);
+      }
     });
     if (c.by_cancel) {
-      Press(107);
+      Press(kCloseId);
     } else {
       SendMessageW(window, WM_CLOSE, 0, 0);
     }
@@ -487,6 +508,8 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
     EXPECT_EQ(box.caption, L"Vorlen");
     EXPECT_EQ(box.text, kStopQuestion);
     EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_QUESTION));
+    EXPECT_EQ(box.default_id, IDNO) << "Enter must not throw the build away";
+    EXPECT_TRUE(second_close_answered) << "a second close opened a second question";
     EXPECT_TRUE(arrived) << "output stopped arriving while the question was open";
     ASSERT_TRUE(IsWindow(window));
     EXPECT_EQ(page, Installing);
@@ -524,35 +547,51 @@ TEST_F(RunTest, RunEndsWithTheScriptWhateverItLeftRunning) {
       EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "the leftover still runs";
       CloseHandle(grandchild);
     }
-    Press(110);
+    Press(kBackId);
   }
 }
 
+BOOL WINAPI NoJobToBeHad(HANDLE, HANDLE) {
+  SetLastError(ERROR_ACCESS_DENIED);  // as inside an outer job that allows no breakaway
+  return FALSE;
+}
+
 TEST_F(RunTest, StopQuestionAnsweredYesEndsTheScriptAndWhatItStarted) {
-  for (const CloseCase& c : kCloseCases) {
+  struct Case {
+    const char* name;
+    bool by_cancel;
+    bool job;  // whether the script could be put into a job
+  } cases[] = {{"Cancel button", true, true}, {"title bar", false, true}, {"without a job", true, false}};
+  for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
     if (!IsWindow(window)) {
-      // The first case closed its window; the second needs a fresh one, as a new start would.
+      // The case before closed its window; this one needs a fresh one, as a new start would.
       EXPECT_TRUE(WaitFor([this] { return end_posts >= runs; }, 20000));
       ForgetRun();
       Fresh();
     }
+    if (!c.job) assign_to_job = NoJobToBeHad;
     DeleteFileW((folder + L"\\record.txt").c_str());
-    Use(Plan().Do("grandchild").Do("record").Write("@step msys\n[Vorlen] working\n").Do("wait never"));
+    // Without a job only the script itself can be ended, so it starts nothing of its own here.
+    Use(Plan().Do(c.job ? "grandchild" : "").Do("record").Write("@step msys\n[Vorlen] working\n").Do("wait never"));
     Type(nup_edit, kGame);
     Install();
+    EXPECT_EQ(job != nullptr, c.job);
     ASSERT_TRUE(PumpUntil([this] { return Recorded().found && doing == L"working"; }));
     Record record = Recorded();
     HANDLE script = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record.pid);
-    HANDLE grandchild = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record.grandchild);
     ASSERT_NE(script, nullptr);
-    ASSERT_NE(grandchild, nullptr);
     EXPECT_TRUE(StillRunning(script));
-    EXPECT_TRUE(StillRunning(grandchild));
+    HANDLE grandchild = nullptr;
+    if (c.job) {
+      grandchild = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, record.grandchild);
+      ASSERT_NE(grandchild, nullptr);
+      EXPECT_TRUE(StillRunning(grandchild));
+    }
 
     Answerer answerer(window, IDYES);
     if (c.by_cancel) {
-      Press(107);
+      Press(kCloseId);
     } else {
       SendMessageW(window, WM_CLOSE, 0, 0);
     }
@@ -563,12 +602,14 @@ TEST_F(RunTest, StopQuestionAnsweredYesEndsTheScriptAndWhatItStarted) {
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(page, Installing);
     EXPECT_EQ(WaitForSingleObject(script, 10000), WAIT_OBJECT_0) << "the script still runs";
-    EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "what the script started still runs";
     DWORD code = 0;
     GetExitCodeProcess(script, &code);
     EXPECT_EQ(code, 1u);
     CloseHandle(script);
-    CloseHandle(grandchild);
+    if (grandchild) {
+      EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "what the script started still runs";
+      CloseHandle(grandchild);
+    }
   }
 }
 
@@ -651,7 +692,7 @@ TEST_F(RunTest, PlayThatCannotStartTheRunnerSaysSoAndStays) {
   install_dir = root + L"\\moved away";
   Show(Finished);
   Answerer answerer(window, IDOK);
-  Press(108);
+  Press(kPlayId);
   SeenBox box = answerer.Stop();
   ASSERT_TRUE(box.seen) << "no message";
   EXPECT_EQ(box.caption, L"Vorlen");
@@ -675,45 +716,194 @@ TEST_F(RunTest, PlayStartsTheRunnerAndCloses) {
     install_dir = dir;
     Show(Finished);
     Answerer guard(window, IDOK);
-    Press(108);
+    Press(kPlayId);
     EXPECT_FALSE(guard.Stop().seen) << "a message instead of the game";
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(WaitFor([&] { return Exists(marker); }, 20000)) << "the runner did not run";
   }
 }
 
-// --- The script cannot be written -------------------------------------------------------------
+// --- Starts that cannot happen ---------------------------------------------------------------
 
 TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
-  std::wstring temp = root + L"\\blocked";
-  CreateDirectoryW(temp.c_str(), nullptr);
-  CreateDirectoryW((temp + L"\\vorlen-setup").c_str(), nullptr);
+  std::wstring blocked = root + L"\\blocked";
+  CreateDirectoryW(blocked.c_str(), nullptr);
+  CreateDirectoryW((blocked + L"\\vorlen-setup").c_str(), nullptr);
   // A folder where the script file should go: it cannot be created.
-  CreateDirectoryW((temp + L"\\vorlen-setup\\install.ps1").c_str(), nullptr);
-  ScopedVariable tmp(L"TMP", temp);
-  ScopedVariable temp_variable(L"TEMP", temp);
+  CreateDirectoryW((blocked + L"\\vorlen-setup\\install.ps1").c_str(), nullptr);
+  // A temporary folder whose path does not fit: never "vorlen-setup" in the current folder.
+  std::wstring too_long = root + L"\\" + std::wstring(260, L't');
+  wchar_t current[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, current);
+  std::wstring stray = std::wstring(current) + L"\\vorlen-setup";
+  RemoveTree(stray);
   Use(Plan().Do("record").Do("exit 0"));
+  for (const std::wstring& temp : {blocked, too_long}) {
+    SCOPED_TRACE(temp.size());
+    ScopedVariable tmp(L"TMP", temp);
+    ScopedVariable temp_variable(L"TEMP", temp);
+    Type(nup_edit, kGame);
+    Answerer answerer(window, IDOK);
+    Press(kInstallId);
+    SeenBox box = answerer.Stop();
+    ASSERT_TRUE(box.seen);
+    EXPECT_EQ(box.caption, L"Vorlen");
+    EXPECT_EQ(box.text, L"Cannot write the setup script to the temporary folder.");
+    EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
+    EXPECT_EQ(child, nullptr);
+    EXPECT_EQ(page, Choices);
+    EXPECT_FALSE(Recorded().found);
+    EXPECT_FALSE(Exists(stray)) << "the script went into the current folder";
+  }
+}
+
+HANDLE reader_less_script = nullptr;  // the script the failing thread start was asked to read
+
+HANDLE WINAPI NoThreadToBeHad(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD, LPDWORD) {
+  DuplicateHandle(GetCurrentProcess(), child, GetCurrentProcess(), &reader_less_script, SYNCHRONIZE, FALSE, 0);
+  SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return nullptr;
+}
+
+// Without a thread to read its output, a started script is ended and nothing changes.
+TEST_F(RunTest, ReaderThatCannotStartEndsTheScriptAndSaysSo) {
+  Use(Plan().Do("wait never"));
   Type(nup_edit, kGame);
+  Scoped<decltype(create_thread)> failing(create_thread, NoThreadToBeHad);
   Answerer answerer(window, IDOK);
-  Press(106);
+  Press(kInstallId);
   SeenBox box = answerer.Stop();
   ASSERT_TRUE(box.seen);
-  EXPECT_EQ(box.caption, L"Vorlen");
-  EXPECT_EQ(box.text, L"Cannot write the setup script to the temporary folder.");
-  EXPECT_EQ(box.icon, LoadIconW(nullptr, IDI_ERROR));
-  EXPECT_EQ(child, nullptr);
+  EXPECT_EQ(box.text, L"Cannot start PowerShell.");
   EXPECT_EQ(page, Choices);
-  EXPECT_FALSE(Recorded().found);
+  EXPECT_EQ(child, nullptr);
+  EXPECT_EQ(job, nullptr);
+  EXPECT_TRUE(install_dir.empty());
+  ASSERT_NE(reader_less_script, nullptr);
+  EXPECT_EQ(WaitForSingleObject(reader_less_script, 10000), WAIT_OBJECT_0) << "the script still runs";
+  CloseHandle(reader_less_script);
+}
+
+// The script gets the pipe's write end and nothing else of the installer's.
+TEST_F(RunTest, OnlyThePipeReachesTheScript) {
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE probe = CreateEventW(&inherit, TRUE, FALSE, nullptr);
+  ScopedVariable probe_variable(L"VORLEN_DOUBLE_PROBE", std::to_wstring(reinterpret_cast<UINT_PTR>(probe)));
+  Use(Plan().Do("record").Do("exit 0"));
+  // The probe can tell: a child started to inherit everything reports the handle.
+  std::wstring command = L"\"" + here + L"\\powershell.exe\"";
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr, nullptr,
+                             &startup, &process));
+  WaitForSingleObject(process.hProcess, 20000);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  EXPECT_EQ(Recorded().probe, L"1");
+  DeleteFileW((folder + L"\\record.txt").c_str());
+
+  Type(nup_edit, kGame);
+  Install();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_EQ(Recorded().probe, L"0") << "an inheritable handle of the installer reached the script";
+  EXPECT_EQ(page, Finished);
+  CloseHandle(probe);
+}
+
+// --- Clicks -----------------------------------------------------------------------------------
+
+// A press of the left button on `button` as the mouse makes it: down and up, or the second
+// click of a double-click.
+void Click(HWND button, bool second_of_double = false) {
+  PostMessageW(button, second_of_double ? WM_LBUTTONDBLCLK : WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(5, 5));
+  PostMessageW(button, WM_LBUTTONUP, 0, MAKELPARAM(5, 5));
+}
+
+bool DoubleClickTimePassed() { return static_cast<LONG>(GetTickCount()) - shown_at > static_cast<LONG>(GetDoubleClickTime()); }
+
+// The second click of a double-click lands on the button of the next page that stands where
+// the first one was (Cancel inside Install, Install under Back): it presses nothing.
+TEST_F(RunTest, DoubleClickNeverPressesAButtonOfTheNextPage) {
+  Use(Plan().Write("@step msys\n").Do("wait go").Write("[build] error: stopped\n").Do("exit 1"));
+  Type(nup_edit, kGame);
+  {
+    Answerer guard(window, IDNO);
+    // The second click goes to another window than the first, so it comes as a plain press.
+    Click(install_button);
+    Click(close_button);  // Cancel, shown by the first click
+    // Posted together, all four are handled in the turn of the loop that starts the run.
+    ASSERT_TRUE(PumpUntil([] { return child != nullptr; }));
+    ++runs;
+    EXPECT_FALSE(guard.Stop().seen) << "the stop question opened";
+    EXPECT_EQ(page, Installing);
+  }
+  // A click of its own, once the page has stood for a double-click's time, does press Cancel.
+  ASSERT_TRUE(PumpUntil([] { return child && DoubleClickTimePassed(); }));
+  {
+    Answerer no(window, IDNO);
+    Click(close_button);
+    EXPECT_TRUE(PumpUntil([&] { return no.Done(); }));
+    EXPECT_TRUE(no.Stop().seen) << "a click of its own did not press Cancel";
+  }
+  Signal("go");
+  ASSERT_TRUE(RunEnds());
+  ASSERT_EQ(page, Stopped);
+  ASSERT_TRUE(PumpUntil(DoubleClickTimePassed));
+  Click(back_button);
+  Click(install_button);  // Install, shown by Back
+  ASSERT_TRUE(PumpUntil([] { return page == Choices; }));
+  EXPECT_EQ(child, nullptr) << "a run started";
+}
+
+// A double-click on a button is one press: "Show details" shows the details.
+TEST_F(RunTest, DoubleClickOnAButtonIsOnePress) {
+  Use(Plan().Write("@step msys\n").Do("wait go").Do("exit 0"));
+  Type(nup_edit, kGame);
+  Install();
+  ASSERT_TRUE(PumpUntil([] { return DoubleClickTimePassed(); }));
+  bool before = details;
+  Click(details_button);
+  Click(details_button, true);
+  EXPECT_TRUE(PumpUntil([&] { return details != before; }, 2000)) << "the second click took the first back";
+  Signal("go");
+  ASSERT_TRUE(RunEnds());
 }
 
 // --- The built installer, as the user runs it -------------------------------------------------
 
-std::wstring CopyInstaller(const std::wstring& folder, bool with_double) {
+// A copy of the built installer in `folder`, as a download lands in a Downloads folder. With
+// `planted`, a PowerShell and two DLLs that record being used lie beside it.
+std::wstring CopyInstaller(const std::wstring& folder, bool planted) {
   CreateDirectoryW(folder.c_str(), nullptr);
   CopyFileW(VORLEN_BINARY_DIR L"\\vorlen-setup.exe", (folder + L"\\vorlen-setup.exe").c_str(), FALSE);
-  if (with_double) CopyFileW((here + L"\\powershell.exe").c_str(), (folder + L"\\powershell.exe").c_str(), FALSE);
+  if (planted) {
+    CopyFileW((here + L"\\powershell.exe").c_str(), (folder + L"\\powershell.exe").c_str(), FALSE);
+    for (const wchar_t* name : {L"\\dwmapi.dll", L"\\uxtheme.dll"}) {
+      CopyFileW((here + L"\\dwmapi.dll").c_str(), (folder + name).c_str(), FALSE);
+    }
+  }
   return folder;
 }
+
+// Windows PowerShell's place in the system folder of this build's private Wine prefix, holding
+// the stand-in (or nothing) for one test; what was there is put back afterwards.
+class SystemPowerShellDouble {
+ public:
+  explicit SystemPowerShellDouble(bool present) : path_(SystemPowerShell()), saved_(root + L"\\system-powershell") {
+    MoveFileExW(path_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING);
+    if (present) CopyFileW((here + L"\\powershell.exe").c_str(), path_.c_str(), FALSE);
+  }
+  ~SystemPowerShellDouble() {
+    DeleteFileW(path_.c_str());
+    MoveFileExW(saved_.c_str(), path_.c_str(), MOVEFILE_REPLACE_EXISTING);
+  }
+  const std::wstring& path() const { return path_; }
+
+ private:
+  std::wstring path_;
+  std::wstring saved_;
+};
 
 struct BuiltInstaller : RunTest {
   void SetUp() override {
@@ -723,39 +913,47 @@ struct BuiltInstaller : RunTest {
   }
 };
 
+// Neither the PowerShell nor the DLLs planted beside the installer are used; the run goes
+// through the one in the system folder.
 TEST_F(BuiltInstaller, FullRunThenPlay) {
+  SystemPowerShellDouble system_powershell(true);
   std::wstring copy = CopyInstaller(folder + L"\\app", true);
-  ASSERT_TRUE(Exists(copy + L"\\powershell.exe"));
+  ASSERT_TRUE(Exists(copy + L"\\powershell.exe") && Exists(copy + L"\\dwmapi.dll"));
   std::wstring dir = folder + L"\\Games\\Vorlen\\";
   std::string transcript;
   for (const char* key : flood::kKeys) transcript += std::string("@step ") + key + "\n[Vorlen] working on " + key + "\n";
   Use(Plan().Do("record").Write(transcript).Do("runner").Write("@step done\n").Do("exit 0"));
   Installer installer;
   ASSERT_TRUE(installer.Start(copy)) << "the installer's window did not appear";
-  installer.Type(101, kGame);
-  installer.Type(103, dir);
-  SendMessageW(installer.Control(112), BM_SETCHECK, BST_CHECKED, 0);
-  installer.Press(106);
-  ASSERT_TRUE(WaitFor([&] { return installer.Shows(108) || installer.Shows(110); })) << "the run did not end";
-  ASSERT_TRUE(installer.Shows(108)) << "the stopped page instead of the finished one";
+  installer.Type(kNupEditId, kGame);
+  installer.Type(kDirEditId, dir);
+  SendMessageW(installer.Control(kDlssId), BM_SETCHECK, BST_CHECKED, 0);
+  installer.Press(kInstallId);
+  ASSERT_TRUE(WaitFor([&] { return installer.Shows(kPlayId) || installer.Shows(kBackId); })) << "the run did not end";
+  ASSERT_TRUE(installer.Shows(kPlayId)) << "the stopped page instead of the finished one";
 
   Record record = Recorded();
   ASSERT_TRUE(record.found);
+  EXPECT_EQ(_wcsicmp(record.self.c_str(), system_powershell.path().c_str()), 0) << Narrow(record.self);
   EXPECT_EQ(record.arguments, ExpectedArguments(kGame, dir, true));
   EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == std::string(kInstallScript, kInstallScriptSize));
+  for (const wchar_t* name : {L"\\dwmapi.dll.loaded", L"\\uxtheme.dll.loaded"}) {
+    EXPECT_FALSE(Exists(copy + name)) << Narrow(name) << ": a DLL planted beside the installer was loaded";
+  }
 
-  installer.Press(108);
+  installer.Press(kPlayId);
   EXPECT_TRUE(installer.EndsWith(0)) << "Play did not close";
   EXPECT_TRUE(WaitFor([&] { return Exists(dir + L"played.txt"); }, 20000)) << "the runner did not run";
 }
 
 TEST_F(BuiltInstaller, EndingTheInstallerEndsTheRun) {
-  std::wstring copy = CopyInstaller(folder + L"\\app", true);
+  SystemPowerShellDouble system_powershell(true);
+  std::wstring copy = CopyInstaller(folder + L"\\app", false);
   Use(Plan().Do("grandchild").Do("record").Write("@step msys\n").Do("wait never"));
   Installer installer;
   ASSERT_TRUE(installer.Start(copy));
-  installer.Type(101, kGame);
-  installer.Press(106);
+  installer.Type(kNupEditId, kGame);
+  installer.Press(kInstallId);
   ASSERT_TRUE(WaitFor([this] { return Recorded().found; }));
   Record record = Recorded();
   HANDLE script = OpenProcess(SYNCHRONIZE, FALSE, record.pid);
@@ -772,23 +970,21 @@ TEST_F(BuiltInstaller, EndingTheInstallerEndsTheRun) {
 }
 
 TEST_F(BuiltInstaller, PowerShellThatCannotStartIsReported) {
-  std::wstring copy = CopyInstaller(folder + L"\\alone", false);
-  // Wine brings a powershell.exe of its own on the search path; without it none is found.
+  // None in the system folder: the one beside the installer is not taken instead.
+  SystemPowerShellDouble system_powershell(false);
+  std::wstring copy = CopyInstaller(folder + L"\\alone", true);
   Installer installer;
-  {
-    ScopedVariable path(L"PATH", L"C:\\windows\\system32;C:\\windows");
-    ASSERT_TRUE(installer.Start(copy));
-  }
-  installer.Type(101, kGame);
+  ASSERT_TRUE(installer.Start(copy));
+  installer.Type(kNupEditId, kGame);
   Answerer answerer(installer.window, IDOK);
-  installer.Press(106);
+  installer.Press(kInstallId);
   SeenBox box = answerer.Stop(30000);
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, L"Vorlen");
   EXPECT_EQ(box.text, L"Cannot start PowerShell.");
   EXPECT_TRUE(WaitFor([&] { return !FindBox(installer.window); }));
-  EXPECT_TRUE(installer.Shows(106)) << "the page changed";
-  EXPECT_TRUE(installer.Shows(101));
+  EXPECT_TRUE(installer.Shows(kInstallId)) << "the page changed";
+  EXPECT_TRUE(installer.Shows(kNupEditId));
 }
 
 }  // namespace

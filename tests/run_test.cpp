@@ -256,9 +256,9 @@ TEST_F(ReaderTest, FullQueueDelaysTextButLosesNone) {
     for (int taken = 0; taken < 25 && PeekMessageW(&message, target, WM_APP + 1, WM_APP + 2, PM_REMOVE); ++taken) {
       --queued;
       if (message.message == WM_APP + 1) {
-        wchar_t* block = reinterpret_cast<wchar_t*>(message.lParam);
-        received += block;
-        delete[] block;
+        std::wstring* block = reinterpret_cast<std::wstring*>(message.lParam);
+        received += *block;
+        delete block;
         text_after_end = text_after_end || end_messages > 0;
       } else {
         ++end_messages;
@@ -312,6 +312,8 @@ const JoinCase kJoinCases[] = {
     {"line feed alone", {L"x", L"\n", L"\n"}, L"x\r\n", L""},
     {"carriage return split from its line feed", {L"x\r", L"\ny"}, L"x\r\n", L"y"},
     {"many small blocks", {L"o", L"n", L"e\nt", L"w", L"o\nthr", L"ee"}, L"one\r\ntwo\r\n", L"three"},
+    // A NUL shows as nothing, and neither it nor the text behind it in the block is lost.
+    {"NUL inside a line", {std::wstring(L"[build] a\0b\nnext\n\0\nlast", 23)}, L"[build] ab\r\nnext\r\n", L"last"},
 };
 
 TEST_F(StateTest, OutputBlocksBecomeLinesInOrder) {
@@ -319,9 +321,7 @@ TEST_F(StateTest, OutputBlocksBecomeLinesInOrder) {
     ResetState();
     log_edit = MakeLogControl();
     for (const std::wstring& text : c.blocks) {
-      wchar_t* block = new wchar_t[text.size() + 1];
-      wmemcpy(block, text.c_str(), text.size() + 1);
-      OnOutput(reinterpret_cast<LPARAM>(block));
+      OnOutput(reinterpret_cast<LPARAM>(new std::wstring(text)));
     }
     FlushLog();
     EXPECT_EQ(WindowText(log_edit), c.logged) << c.name;

@@ -149,6 +149,14 @@ std::wstring FreshFolder(const std::wstring& path) {
   return path;
 }
 
+// The stand-in for Windows PowerShell, built beside the test programs.
+std::wstring PowerShellDouble() {
+  wchar_t self[MAX_PATH];
+  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  std::wstring folder(self, length);
+  return folder.substr(0, folder.find_last_of(L"\\/")) + L"\\powershell.exe";
+}
+
 // A recorded run of the script as the replay reads it, in build/artifacts for people to see.
 std::wstring WriteTranscript(const std::wstring& name, const std::string& bytes) {
   std::wstring folder = VORLEN_BINARY_DIR L"\\artifacts";
@@ -175,12 +183,6 @@ HWND FindTopWindow(Condition wanted) {
       },
       reinterpret_cast<LPARAM>(&search));
   return search.found;
-}
-
-bool HasClass(HWND candidate, const wchar_t* name) {
-  wchar_t kind[64] = {};
-  GetClassNameW(candidate, kind, 64);
-  return _wcsicmp(kind, name) == 0;
 }
 
 // The installer window that process `id` shows.
@@ -215,6 +217,7 @@ bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == WM_QUIT) continue;  // a closed window's; the next test makes another
+      if (StrayClick(message)) continue;
       if (message.message == WM_TIMER && message.hwnd == window && message.wParam == kProgressTimer) {
         ++progress_ticks;
       }
@@ -377,6 +380,7 @@ struct SeenBox {
   std::wstring caption;
   std::wstring text;
   HICON icon = nullptr;
+  int default_id = 0;  // the button Enter presses
 };
 
 HWND FindBox(HWND owner) {
@@ -406,6 +410,11 @@ class Answerer {
           seen_.caption = TextOf(box);
           seen_.text = TextOf(GetDlgItem(box, 0xFFFF));
           seen_.icon = BoxIcon(box);
+          for (HWND item = GetWindow(box, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
+            if (HasClass(item, L"Button") && (GetWindowLongW(item, GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON) {
+              seen_.default_id = GetDlgCtrlID(item);
+            }
+          }
           seen_.seen = true;
           if (while_open) while_open();
           DWORD_PTR result = 0;
@@ -413,6 +422,9 @@ class Answerer {
           done_ = true;
         }) {}
   ~Answerer() { Stop(); }
+
+  // Whether it has pressed its button.
+  bool Done() const { return done_; }
 
   // Joins the thread, after waiting up to `limit_ms` for a box that another process shows;
   // a box that never came counts as not seen.

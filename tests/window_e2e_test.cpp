@@ -3,6 +3,8 @@
 // The screen is this program's alone while it runs (the screen lock of tests/CMakeLists.txt).
 #include "support.h"
 
+#include <set>
+
 namespace {
 
 struct Scenario {
@@ -80,5 +82,63 @@ INSTANTIATE_TEST_SUITE_P(Transcripts, ReplayedWindow, ::testing::ValuesIn(kScena
                              if (iswalnum(*p)) name += static_cast<char>(*p);
                            return name;
                          });
+
+// --- What the program loads -------------------------------------------------------------------
+
+// The DLLs a program names in its import table (and in its table of delayed imports), in lower
+// case, read from its file.
+std::vector<std::string> ImportedDlls(const std::string& image) {
+  std::vector<std::string> names;
+  auto at = [&](size_t offset, size_t size) -> const char* {
+    return offset + size <= image.size() ? image.data() + offset : nullptr;
+  };
+  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(at(0, sizeof(IMAGE_DOS_HEADER)));
+  if (!dos || dos->e_magic != IMAGE_DOS_SIGNATURE) return names;
+  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS64*>(at(dos->e_lfanew, sizeof(IMAGE_NT_HEADERS64)));
+  if (!nt || nt->Signature != IMAGE_NT_SIGNATURE) return names;
+  size_t first_section = dos->e_lfanew + offsetof(IMAGE_NT_HEADERS64, OptionalHeader) + nt->FileHeader.SizeOfOptionalHeader;
+  auto offset_of = [&](DWORD rva) -> size_t {
+    for (WORD i = 0; i < nt->FileHeader.NumberOfSections; ++i) {
+      const auto* section = reinterpret_cast<const IMAGE_SECTION_HEADER*>(
+          at(first_section + i * sizeof(IMAGE_SECTION_HEADER), sizeof(IMAGE_SECTION_HEADER)));
+      if (!section) break;
+      DWORD size = std::max(section->SizeOfRawData, section->Misc.VirtualSize);
+      if (rva >= section->VirtualAddress && rva < section->VirtualAddress + size) {
+        return rva - section->VirtualAddress + section->PointerToRawData;
+      }
+    }
+    return image.size();
+  };
+  auto name_at = [&](DWORD rva) {
+    std::string name;
+    for (size_t i = offset_of(rva); i < image.size() && image[i]; ++i) name += static_cast<char>(tolower(image[i]));
+    return name;
+  };
+  const IMAGE_DATA_DIRECTORY& imports = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+  for (size_t d = offset_of(imports.VirtualAddress);; d += sizeof(IMAGE_IMPORT_DESCRIPTOR)) {
+    const auto* entry = reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(at(d, sizeof(IMAGE_IMPORT_DESCRIPTOR)));
+    if (!entry || !entry->Name) break;
+    names.push_back(name_at(entry->Name));
+  }
+  const IMAGE_DATA_DIRECTORY& delayed = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_DELAY_IMPORT];
+  for (size_t d = delayed.Size ? offset_of(delayed.VirtualAddress) : image.size();; d += 32) {
+    const char* entry = at(d, 32);  // a delayed-import descriptor: its DLL's name at byte 4
+    DWORD name = entry ? *reinterpret_cast<const DWORD*>(entry + 4) : 0;
+    if (!name) break;
+    names.push_back(name_at(name));
+  }
+  return names;
+}
+
+// Only DLLs that Windows loads from its own folder whatever lies beside the program (its known
+// DLLs, and the common controls that the manifest names): nothing can be planted for them.
+TEST(BuiltProgram, ImportsOnlyDllsThatCannotBePlanted) {
+  const std::set<std::string> known = {"kernel32.dll", "user32.dll",  "gdi32.dll",    "advapi32.dll",
+                                       "comdlg32.dll", "ole32.dll",   "oleaut32.dll", "shell32.dll",
+                                       "shlwapi.dll",  "msvcrt.dll",  "comctl32.dll"};
+  std::vector<std::string> imported = ImportedDlls(ReadBytes(VORLEN_BINARY_DIR L"\\vorlen-setup.exe"));
+  EXPECT_GE(imported.size(), 3u) << "the import table was not read";
+  for (const std::string& name : imported) EXPECT_TRUE(known.count(name)) << name << " could be planted";
+}
 
 }  // namespace

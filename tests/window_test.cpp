@@ -222,7 +222,7 @@ TEST_F(WindowTest, CaptionsAndLogFollowPageDetailsAndHeight) {
   EXPECT_EQ(Caption(close_button), L"Cancel");
   EXPECT_EQ(Caption(details_button), L"Hide details");
   EXPECT_TRUE(GetWindowLongW(log_edit, GWL_STYLE) & WS_VISIBLE);
-  SendMessageW(window, WM_COMMAND, MAKEWPARAM(109, BN_CLICKED), reinterpret_cast<LPARAM>(details_button));
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(kDetailsId, BN_CLICKED), reinterpret_cast<LPARAM>(details_button));
   EXPECT_FALSE(details);
   EXPECT_EQ(Caption(details_button), L"Show details");
   EXPECT_FALSE(GetWindowLongW(log_edit, GWL_STYLE) & WS_VISIBLE);
@@ -397,15 +397,20 @@ struct ButtonPicture {
   COLORREF ink;  // the caption's colour: its pixel farthest from the background
 };
 
-ButtonPicture DrawButton(HWND button, UINT state) {
-  Canvas p(150, 42);
+// The window's drawing of `button` in `state` into a picture of 150 by 42 pixels.
+void SendDrawItem(HWND button, UINT state, const Canvas& into) {
   DRAWITEMSTRUCT item = {};
   item.CtlType = ODT_BUTTON;
   item.hwndItem = button;
-  item.hDC = p.dc;
+  item.hDC = into.dc;
   item.rcItem = {0, 0, 150, 42};
   item.itemState = state;
   EXPECT_EQ(SendMessageW(window, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item)), TRUE);
+}
+
+ButtonPicture DrawButton(HWND button, UINT state) {
+  Canvas p(150, 42);
+  SendDrawItem(button, state, p);
   ButtonPicture seen = {p.At(2, 2), p.At(2, 2)};
   int farthest = 0;
   for (int y = 10; y < 32; ++y) {
@@ -521,13 +526,7 @@ TEST_F(PaintTest, PaintingEveryPageAndButtonLeaksNothing) {
     }
     for (HWND control : {install_button, close_button}) {
       for (UINT state : {UINT{0}, UINT{ODS_SELECTED}, UINT{ODS_DISABLED}, UINT{ODS_FOCUS}}) {
-        DRAWITEMSTRUCT item = {};
-        item.CtlType = ODT_BUTTON;
-        item.hwndItem = control;
-        item.hDC = button.dc;
-        item.rcItem = {0, 0, 150, 42};
-        item.itemState = state;
-        SendMessageW(window, WM_DRAWITEM, 0, reinterpret_cast<LPARAM>(&item));
+        SendDrawItem(control, state, button);
       }
     }
   }

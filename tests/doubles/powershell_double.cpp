@@ -109,6 +109,16 @@ void Record() {
   text += L"cwd=" + std::wstring(folder) + L"\n";
   text += L"cmd=" + std::wstring(GetCommandLineW()) + L"\n";
   for (const std::wstring& argument : Arguments()) text += L"arg=" + argument + L"\n";
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  text += L"self=" + std::wstring(self) + L"\n";
+  // A handle of the test's, inheritable there: whether it reached this process too.
+  std::wstring probe = Env(L"VORLEN_DOUBLE_PROBE");
+  if (!probe.empty()) {
+    DWORD flags = 0;
+    HANDLE handle = reinterpret_cast<HANDLE>(static_cast<UINT_PTR>(wcstoull(probe.c_str(), nullptr, 10)));
+    text += std::wstring(L"probe=") + (GetHandleInformation(handle, &flags) ? L"1" : L"0") + L"\n";
+  }
   // The copy first and the record last, by rename: a test that sees the record sees it whole.
   std::wstring script = After(L"-File");
   if (!script.empty()) CopyFileW(script.c_str(), (path + L".ps1").c_str(), FALSE);
