@@ -175,6 +175,7 @@ int Start(HINSTANCE instance, int show) {
   DarkenTitleBar();
   Replay();
   ShowWindow(window, show);
+  SetFocus(PageFocus());
 
   MSG message;
   while (GetMessageW(&message, nullptr, 0, 0) > 0) {

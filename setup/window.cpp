@@ -99,11 +99,25 @@ void Layout() {
   SetWindowTextW(details_button, details ? L"Hide details" : L"Show details");
 }
 
+// The control the keyboard starts from on the current page: its main button, or "Show
+// details" while a script runs; on the choices page the game-file field while Install cannot
+// be pressed. Never a hidden or disabled control.
+HWND PageFocus() {
+  switch (page) {
+    case Choices: return IsWindowEnabled(install_button) ? install_button : nup_edit;
+    case Installing: return details_button;
+    case Finished: return play_button;
+    case Stopped: return back_button;
+  }
+  return nup_edit;
+}
+
 void Show(Page to) {
   page = to;
   shown_at = GetMessageTime();
   if (to == Stopped) details = true;
   Layout();
+  SetFocus(PageFocus());
   InvalidateRect(window, nullptr, TRUE);
 }
 
@@ -258,6 +272,18 @@ void ToggleDetails() {
 void Back() {
   Show(Choices);
   Check();
+  SetFocus(PageFocus());  // Install may have become pressable
+}
+
+// Enter, as the message loop's dialog handling reports it (IDOK): a focused button is pressed;
+// otherwise the page's main button, when it can be pressed. Never anything on the installing
+// page, where Enter must neither stop nor start a run.
+void OnEnter() {
+  HWND focus = GetFocus();
+  bool button = focus && GetParent(focus) == window && HasClass(focus, L"BUTTON") && focus != dlss_check;
+  HWND target = button ? focus : page == Installing ? nullptr : PageFocus();
+  if (!target || !HasClass(target, L"BUTTON") || !IsWindowVisible(target) || !IsWindowEnabled(target)) return;
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(target), BN_CLICKED), reinterpret_cast<LPARAM>(target));
 }
 
 LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
@@ -271,6 +297,8 @@ LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
   // double-click (BN_DOUBLECLICKED), which must not press them again.
   if (code != BN_CLICKED) return DefWindowProcW(window, message, wparam, lparam);
   switch (id) {
+    case IDOK: OnEnter(); return 0;                                   // Enter
+    case IDCANCEL: SendMessageW(window, WM_CLOSE, 0, 0); return 0;    // Esc: what Close / Cancel does
     case kNupBrowseId: BrowseNup(); return 0;
     case kDirBrowseId: BrowseDir(); return 0;
     case kInstallId: Install(); return 0;

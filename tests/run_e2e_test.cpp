@@ -628,6 +628,56 @@ TEST_F(RunTest, CloseWithoutARunClosesAtOnce) {
   }
 }
 
+// --- The keyboard -----------------------------------------------------------------------------
+
+// A key pressed and let go on the real keyboard, as the system delivers it to the focus.
+void Key(WORD key) {
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = input[1].ki.wVk = key;
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, input, sizeof(INPUT));
+}
+
+// Enter presses the page's main button (never starting or stopping a run on the installing
+// page), Esc does what Close / Cancel does, and each page change puts the focus on the page's
+// main button, or on "Show details" while a script runs.
+TEST_F(RunTest, EnterAndEscFollowThePage) {
+  ShowWindow(window, SW_SHOWNORMAL);
+  SetForegroundWindow(window);
+  ASSERT_TRUE(PumpUntil([] { return GetForegroundWindow() == window; }, 5000));
+  Use(Plan().Write("@step msys\n").Do("wait go").Write("[build] error: stopped\n").Do("exit 1"));
+  Type(nup_edit, kGame);
+  Show(Choices);
+  EXPECT_EQ(GetFocus(), nup_edit) << "Install cannot be pressed yet";
+  EnableWindow(install_button, TRUE);  // as when the game file is found
+  Show(Choices);
+  EXPECT_EQ(GetFocus(), install_button);
+  Key(VK_RETURN);
+  ASSERT_TRUE(PumpUntil([] { return child != nullptr; }, 10000)) << "Enter did not press Install";
+  ++runs;
+  EXPECT_EQ(page, Installing);
+  EXPECT_EQ(GetFocus(), details_button);
+  {
+    // Esc asks the stop question; its default answer keeps the run going.
+    Answerer no(window, IDNO);
+    Key(VK_ESCAPE);
+    ASSERT_TRUE(PumpUntil([&] { return no.Done(); }, 10000)) << "Esc asked nothing";
+    SeenBox box = no.Stop();
+    EXPECT_EQ(box.text, kStopQuestion);
+    EXPECT_EQ(box.default_id, IDNO);
+  }
+  EXPECT_NE(child, nullptr);
+  Signal("go");
+  ASSERT_TRUE(RunEnds());
+  ASSERT_EQ(page, Stopped);
+  EXPECT_EQ(GetFocus(), back_button);
+  Key(VK_RETURN);
+  ASSERT_TRUE(PumpUntil([] { return page == Choices; }, 10000)) << "Enter did not press Back";
+  Key(VK_ESCAPE);
+  EXPECT_TRUE(PumpUntil([] { return !IsWindow(window); }, 10000)) << "Esc did not close the window";
+}
+
 // --- A flood of output ------------------------------------------------------------------------
 
 // Every "@step" line makes Begin take the time once and keep it as the step's start. With a
