@@ -234,10 +234,10 @@ std::optional<Verdict> FolderRefusal(const std::wstring& folder) {
     DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, buffer, nullptr);
     full = length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : folder;
   }
-  if (IsDriveRoot(folder) || (!full.empty() && IsDriveRoot(full))) {
-    std::wstring drive = WithoutTrailingSeparators(IsDriveRoot(folder) ? folder : full);
-    return Verdict{false, L"Choose a folder on the drive, not the whole drive: for example " + drive +
-                              L"\\Games\\Vorlen."};
+  const std::wstring* root = IsDriveRoot(folder) ? &folder : !full.empty() && IsDriveRoot(full) ? &full : nullptr;
+  if (root) {
+    return Verdict{false, L"Choose a folder on the drive, not the whole drive: for example " +
+                              WithoutTrailingSeparators(*root) + L"\\Games\\Vorlen."};
   }
   if (full.empty()) return Verdict{false, L"Type the whole path of the folder, for example " + DefaultDir() + L"."};
   std::optional<PathQuestion> entry = Ask(folder, false);
