@@ -4,7 +4,7 @@ namespace {
 
 // The state before wWinMain runs (it runs from the definition below) and at every test's
 // start: every variable and every replaceable function of the module. The fonts, brushes and
-// icon are not state: start-up makes them once and they never change.
+// icon are not state: start-up makes them, and only a change of DPI makes them again.
 void SetInitialState() {
   dpi = 96;
   for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
@@ -19,6 +19,7 @@ void SetInitialState() {
   found_games.clear();
   page = Choices;
   shown_at = 0;
+  kept_focus = nullptr;
   details = false;
   nup_ok = false;
   space_ok = false;
@@ -60,7 +61,20 @@ HFONT MakeFont(const LOGFONTW& base, int height, int weight, const wchar_t* face
   return CreateFontIndirectW(&copy);
 }
 
-void MakeResources(HINSTANCE instance) {
+// A user32 function that older Windows lacks, looked up at run time.
+template <typename Function>
+Function User32(const char* name) {
+  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
+}
+
+HFONT* const kFonts[] = {&font, &bold_font, &heading_font, &title_font, &mono_font};
+
+// The fonts and the icon at the current `dpi`. A set made before is freed once the controls
+// hold the new fonts, so a change of DPI leaves nothing behind.
+void MakeScaledResources(HINSTANCE instance) {
+  HFONT old_fonts[sizeof kFonts / sizeof kFonts[0]];
+  for (size_t i = 0; i < sizeof kFonts / sizeof kFonts[0]; ++i) old_fonts[i] = *kFonts[i];
+  HICON old_icon = icon;
   NONCLIENTMETRICSW metrics = {};
   metrics.cbSize = sizeof metrics;
   SystemParametersInfoW(SPI_GETNONCLIENTMETRICS, sizeof metrics, &metrics, 0);
@@ -69,16 +83,24 @@ void MakeResources(HINSTANCE instance) {
   heading_font = MakeFont(metrics.lfMessageFont, 17, 700, nullptr);
   title_font = MakeFont(metrics.lfMessageFont, 28, 700, nullptr);
   mono_font = MakeFont(metrics.lfMessageFont, 12, 0, L"Consolas");
+  icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, Scale(64), Scale(64), LR_DEFAULTCOLOR));
+  if (nup_edit) SetControlFonts();
+  for (HFONT old : old_fonts) {
+    if (old) DeleteObject(old);
+  }
+  if (old_icon) DestroyIcon(old_icon);
+}
+
+void MakeResources(HINSTANCE instance) {
+  MakeScaledResources(instance);
+  if (bg_brush) return;  // the colours do not depend on the DPI
   bg_brush = CreateSolidBrush(kBackground);
   field_brush = CreateSolidBrush(kField);
   panel_brush = CreateSolidBrush(kPanel);
-  icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, Scale(64), Scale(64), LR_DEFAULTCOLOR));
 }
 
 void MakeDpiAware() {
-  using SetContext = BOOL(WINAPI*)(HANDLE);
-  auto set_context = reinterpret_cast<SetContext>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), "SetProcessDpiAwarenessContext")));
+  auto set_context = User32<BOOL(WINAPI*)(HANDLE)>("SetProcessDpiAwarenessContext");
   if (set_context) {
     set_context(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
   } else {
@@ -108,6 +130,42 @@ void DarkenTitleBar() {
       reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
   BOOL dark = TRUE;
   if (set_attribute) set_attribute(window, 20, &dark, sizeof dark);  // DWMWA_USE_IMMERSIVE_DARK_MODE
+}
+
+// The log's scroll bar drawn dark where Windows has a dark one (10, version 1809 on); where the
+// theme or uxtheme itself is missing, it stays as it is.
+void DarkenLog() {
+  HMODULE theme = SystemLibrary(L"uxtheme.dll");
+  if (!theme) return;
+  using SetTheme = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
+  auto set_theme = reinterpret_cast<SetTheme>(reinterpret_cast<void*>(GetProcAddress(theme, "SetWindowTheme")));
+  if (set_theme) set_theme(log_edit, L"DarkMode_Explorer", nullptr);
+}
+
+// The outer rectangle of the window for its 880 by 740 client area at `at_dpi`, with the frame
+// of that DPI where Windows can give it (10, version 1607 on).
+RECT OuterRect(int at_dpi) {
+  RECT outer = {0, 0, MulDiv(880, at_dpi, 96), MulDiv(740, at_dpi, 96)};
+  auto adjust = User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
+  if (adjust) {
+    adjust(&outer, WS_OVERLAPPEDWINDOW, FALSE, 0, static_cast<UINT>(at_dpi));
+  } else {
+    AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
+  }
+  return outer;
+}
+
+// The screen's DPI is that of the main monitor; a window that opens on another monitor takes
+// that monitor's DPI and size at once, where it stands.
+void FollowMonitorDpi() {
+  auto dpi_of = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
+  int own = dpi_of ? static_cast<int>(dpi_of(window)) : 0;
+  if (own <= 0 || own == dpi) return;
+  RECT at;
+  GetWindowRect(window, &at);
+  RECT outer = OuterRect(own);
+  OffsetRect(&outer, at.left - outer.left, at.top - outer.top);
+  FollowDpi(own, outer);
 }
 
 void Replay() {
@@ -147,8 +205,7 @@ bool OpenWindow(HINSTANCE instance, const wchar_t* class_name) {
   window_class.hbrBackground = bg_brush;
   window_class.lpszClassName = class_name;
   taskbar_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
-  RECT outer = {0, 0, Scale(880), Scale(740)};
-  AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
+  RECT outer = OuterRect(dpi);
   WNDCLASSEXW known;
   if (!GetClassInfoExW(instance, class_name, &known) && !RegisterClassExW(&window_class)) return false;
   return CreateWindowExW(0, class_name, L"Vorlen Installer", WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN, CW_USEDEFAULT,
@@ -172,7 +229,9 @@ int Start(HINSTANCE instance, int show) {
     MessageBoxW(nullptr, L"Vorlen Installer could not open its window.", L"Vorlen", MB_ICONERROR);
     return 1;
   }
+  FollowMonitorDpi();
   DarkenTitleBar();
+  DarkenLog();
   Replay();
   ShowWindow(window, show);
   SetFocus(PageFocus());

@@ -78,6 +78,7 @@ HWND play_button;
 
 Page page;
 LONG shown_at;  // message time at which the page was shown
+HWND kept_focus;  // the control that had the keyboard when the window was last deactivated
 bool details;
 HANDLE child;
 bool nup_ok;
@@ -95,6 +96,7 @@ void BrowseDir();
 std::wstring DefaultDir();
 void Install();
 void Play();
+void MakeScaledResources(HINSTANCE instance);
 
 // Where the tick count comes from. Tests point it at a clock of their own so that start,
 // elapsed and the 32-bit wrap can be checked exactly.

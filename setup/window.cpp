@@ -114,6 +114,7 @@ HWND PageFocus() {
 
 void Show(Page to) {
   page = to;
+  kept_focus = nullptr;
   shown_at = GetMessageTime();
   if (to == Stopped) details = true;
   Layout();
@@ -137,6 +138,23 @@ bool StrayClick(const MSG& message) {
   return message.time - static_cast<DWORD>(shown_at) < GetDoubleClickTime();
 }
 
+void SetControlFonts() {
+  for (const ControlEntry& entry : kControls) {
+    HFONT with = entry.handle == &log_edit ? mono_font : font;
+    SendMessageW(*entry.handle, WM_SETFONT, reinterpret_cast<WPARAM>(with), TRUE);
+  }
+}
+
+// Everything at DPI `to` (fonts, icon, layout, minimum size), in the window rectangle `outer`.
+void FollowDpi(int to, const RECT& outer) {
+  dpi = to;
+  MakeScaledResources(GetModuleHandleW(nullptr));
+  SetWindowPos(window, nullptr, outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();  // also when the rectangle kept the window's size in pixels
+  InvalidateRect(window, nullptr, TRUE);
+}
+
 // --- Window procedure cases --------------------------------------------------------------------
 
 LRESULT OnCreate(HWND created) {
@@ -145,11 +163,10 @@ LRESULT OnCreate(HWND created) {
   for (const ControlEntry& entry : kControls) {
     *entry.handle = CreateWindowExW(0, entry.window_class, entry.text, entry.style, 0, 0, 10, 10, window,
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
-    SendMessageW(*entry.handle, WM_SETFONT, reinterpret_cast<WPARAM>(font), TRUE);
   }
+  SetControlFonts();
   std::wstring cue = L"Default: " + DefaultDir();
   SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
-  SendMessageW(log_edit, WM_SETFONT, reinterpret_cast<WPARAM>(mono_font), TRUE);
   SendMessageW(log_edit, EM_LIMITTEXT, 0, 0);
   FindGames();
   Layout();
@@ -161,6 +178,28 @@ LRESULT OnSize() {
   if (!nup_edit) return 0;  // sizes sent while the window is being made, before its controls
   Layout();
   InvalidateRect(window, nullptr, TRUE);
+  return 0;
+}
+
+// Windows gives the keyboard to the window itself whenever it is activated again (after a
+// message box, after Alt+Tab), where Enter, Space and Tab reach no control. As a dialog box does,
+// the installer puts it back on the control that had it, or on the page's main button.
+LRESULT OnActivate(WPARAM wparam) {
+  if (HIWORD(wparam)) return 0;  // minimised: nothing has the keyboard
+  if (LOWORD(wparam) == WA_INACTIVE) {
+    HWND focus = GetFocus();
+    if (focus && GetParent(focus) == window) kept_focus = focus;
+    return 0;
+  }
+  bool usable = kept_focus && IsWindowVisible(kept_focus) && IsWindowEnabled(kept_focus);
+  SetFocus(usable ? kept_focus : PageFocus());
+  return 0;
+}
+
+// Moved to a monitor of another scale. The rectangle Windows suggests keeps the window where
+// the player drags it; without taking it the window would keep its size in pixels there.
+LRESULT OnDpiChanged(WPARAM wparam, LPARAM lparam) {
+  FollowDpi(HIWORD(wparam), *reinterpret_cast<const RECT*>(lparam));
   return 0;
 }
 
@@ -325,6 +364,8 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CREATE: return OnCreate(hwnd);
     case WM_SIZE: return OnSize();
     case WM_GETMINMAXINFO: return OnMinMaxInfo(lparam);
+    case WM_DPICHANGED: return OnDpiChanged(wparam, lparam);
+    case WM_ACTIVATE: return OnActivate(wparam);
     case WM_DRAWITEM: return OnDrawItem(lparam);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC: return OnControlColour(wparam, lparam);

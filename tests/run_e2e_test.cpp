@@ -668,14 +668,27 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
     EXPECT_EQ(box.default_id, IDNO);
   }
   EXPECT_NE(child, nullptr);
+  // Enter and Space press the focused "Show details", and nothing else.
+  Key(VK_RETURN);
+  EXPECT_TRUE(PumpUntil([] { return details; }, 10000)) << "Enter did not press the focused button";
+  Key(VK_SPACE);
+  EXPECT_TRUE(PumpUntil([] { return !details; }, 10000)) << "Space did not press the focused button";
+  EXPECT_NE(child, nullptr);
   Signal("go");
   ASSERT_TRUE(RunEnds());
   ASSERT_EQ(page, Stopped);
   EXPECT_EQ(GetFocus(), back_button);
   Key(VK_RETURN);
   ASSERT_TRUE(PumpUntil([] { return page == Choices; }, 10000)) << "Enter did not press Back";
-  Key(VK_ESCAPE);
-  EXPECT_TRUE(PumpUntil([] { return !IsWindow(window); }, 10000)) << "Esc did not close the window";
+  // Space ticks the focused DLSS box; Tab goes on to Close, past the hidden buttons; Enter
+  // presses the focused Close, not the page's Install.
+  SetFocus(dlss_check);
+  Key(VK_SPACE);
+  EXPECT_TRUE(PumpUntil([] { return SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED; }, 10000));
+  Key(VK_TAB);
+  EXPECT_TRUE(PumpUntil([] { return GetFocus() == close_button; }, 10000));
+  Key(VK_RETURN);
+  EXPECT_TRUE(PumpUntil([] { return !IsWindow(window); }, 10000)) << "Enter did not press the focused Close";
 }
 
 // --- A flood of output ------------------------------------------------------------------------
@@ -975,6 +988,9 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
   Use(Plan().Do("record").Write(transcript).Do("runner").Write("@step done\n").Do("exit 0"));
   Installer installer;
   ASSERT_TRUE(installer.Start(copy)) << "the installer's window did not appear";
+  GUITHREADINFO gui = {sizeof gui};
+  EXPECT_TRUE(WaitFor([&] { return GetGUIThreadInfo(installer.process.dwThreadId, &gui) && gui.hwndFocus; }));
+  EXPECT_EQ(gui.hwndFocus, installer.Control(IsWindowEnabled(installer.Control(kInstallId)) ? kInstallId : kNupEditId));
   installer.Type(kNupEditId, kGame);
   installer.Type(kDirEditId, dir);
   SendMessageW(installer.Control(kDlssId), BM_SETCHECK, BST_CHECKED, 0);
