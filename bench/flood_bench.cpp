@@ -1,7 +1,8 @@
 // A million lines of output through the real pipe, reader thread and window: how fast they go
-// through end to end, and how quickly the window answers meanwhile (a WM_NULL sent from another
-// thread with SendMessageTimeoutW, as the system does to decide whether a window hangs).
-// Prints "name: value unit" lines.
+// through end to end, and how quickly the window answers meanwhile: a WM_NULL sent from another
+// thread with SendMessageTimeoutW (as the system does to decide whether a window hangs), and a
+// key pressed with SendInput, which waits in the queue behind every posted message, from its
+// sending to the moment the message loop takes it. Prints "name: value unit" lines.
 #include "module.h"
 
 #include <algorithm>
@@ -29,8 +30,11 @@ void MakeWindow() {
   static bool made = false;
   if (!made) MakeResources(GetModuleHandleW(nullptr));
   made = true;
+  // The catch-up timer of a window before this one ended with it.
+  catch_up_set = false;
   OpenWindow(GetModuleHandleW(nullptr), L"VorlenFloodBench");
   ShowWindow(window, SW_SHOWNORMAL);
+  SetForegroundWindow(window);  // the keyboard's input goes to the foreground window's thread
 }
 
 // FNV-1a over the characters, so that the text the window received can be compared with the
@@ -48,7 +52,19 @@ struct Result {
   long long lines_delivered;
   bool text_intact;
   std::vector<double> responses;  // milliseconds
+  std::vector<double> key_waits;  // milliseconds
 };
+
+// A key that the installer does nothing with.
+constexpr WORD kProbeKey = VK_F24;
+
+void PressProbeKey() {
+  INPUT input[2] = {};
+  input[0].type = input[1].type = INPUT_KEYBOARD;
+  input[0].ki.wVk = input[1].ki.wVk = kProbeKey;
+  input[1].ki.dwFlags = KEYEVENTF_KEYUP;
+  SendInput(2, input, sizeof(INPUT));
+}
 
 Result Flood(int count, uint32_t seed, bool show_log) {
   Hash expected;
@@ -71,6 +87,18 @@ Result Flood(int count, uint32_t seed, bool show_log) {
     }
   });
 
+  // One key at a time: the next is pressed 20 ms after the loop took the last.
+  std::atomic<long long> key_sent{0};  // steady-clock ticks; 0 while none waits
+  std::vector<double> key_waits;
+  std::thread presser([&] {
+    while (running) {
+      key_sent = Clock::now().time_since_epoch().count();
+      PressProbeKey();
+      while (key_sent != 0 && running) Sleep(1);
+      Sleep(20);
+    }
+  });
+
   Hash received;
   long long lines = 0;
   Clock::time_point begin = Clock::now();
@@ -86,6 +114,10 @@ Result Flood(int count, uint32_t seed, bool show_log) {
           lines += c == L'\n';
         }
       }
+      if (message.message == WM_KEYDOWN && message.wParam == kProbeKey) {
+        long long sent = key_sent.exchange(0);
+        if (sent) key_waits.push_back(Milliseconds(Clock::now() - Clock::time_point(Clock::duration(sent))));
+      }
       if (message.message == WM_QUIT) continue;
       if (IsDialogMessageW(window, &message)) continue;
       TranslateMessage(&message);
@@ -95,24 +127,29 @@ Result Flood(int count, uint32_t seed, bool show_log) {
   double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   running = false;
   pinger.join();
+  presser.join();
   DestroyWindow(window);
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
   }
-  return {seconds, lines, received.value == expected.value && page == Finished, responses};
+  return {seconds, lines, received.value == expected.value && page == Finished, responses, key_waits};
 }
 
-void Print(const char* name, int count, const Result& result) {
-  std::vector<double> sorted = result.responses;
+void PrintWaits(const char* name, const char* what, std::vector<double> sorted) {
   std::sort(sorted.begin(), sorted.end());
   double median = sorted.empty() ? 0 : sorted[sorted.size() / 2];
   double worst = sorted.empty() ? 0 : sorted.back();
   long long over = std::count_if(sorted.begin(), sorted.end(), [](double ms) { return ms > 100; });
+  printf("%s_%s_median: %.2f ms\n", name, what, median);
+  printf("%s_%s_worst: %.2f ms\n", name, what, worst);
+  printf("%s_%ss_over_100ms: %lld of %zu samples\n", name, what, over, sorted.size());
+}
+
+void Print(const char* name, int count, const Result& result) {
   printf("%s_lines_per_second: %.0f lines/s\n", name, count / result.seconds);
   printf("%s_seconds: %.2f s\n", name, result.seconds);
-  printf("%s_response_median: %.2f ms\n", name, median);
-  printf("%s_response_worst: %.2f ms\n", name, worst);
-  printf("%s_responses_over_100ms: %lld of %zu samples\n", name, over, sorted.size());
+  PrintWaits(name, "response", result.responses);
+  PrintWaits(name, "key_wait", result.key_waits);
   printf("%s_lines_lost: %lld lines\n", name, count - result.lines_delivered);
   printf("%s_runs_with_text_changed: %d runs\n", name, result.text_intact ? 0 : 1);
   fflush(stdout);
@@ -143,6 +180,7 @@ int wmain() {
   CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
   tick_source = GetTickCount;
   printf("flood_lines: %d lines\n", count);
+  fflush(stdout);
   Print("flood_log_hidden", count, Flood(count, seed, false));
   Print("flood_log_shown", count, Flood(count, seed, true));
   DeleteFileW(plan.c_str());

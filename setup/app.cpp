@@ -29,7 +29,10 @@ void SetInitialState() {
   child = nullptr;
   job = nullptr;
   script_wait = nullptr;
-  log_step_posted = false;
+  catch_up_set = false;
+  waiting_output.clear();
+  end_waits = false;
+  end_code = 0;
   asking_stop = false;
   log_shown = 0;
   log_drop = 0;

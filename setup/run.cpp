@@ -11,7 +11,10 @@ extern EXECUTION_STATE(WINAPI* execution_state)(EXECUTION_STATE);
 HANDLE job;            // every process of the running installation; null when none runs or
                        // when the system gave none (the script alone is ended then)
 HANDLE script_wait;    // ends the installation's leftovers when the script's process ends
-bool log_step_posted;  // a kLogMessage waits in the queue
+std::deque<std::wstring> waiting_output;  // blocks of output that have come but are not read yet
+bool catch_up_set;     // the catch-up timer runs
+bool end_waits;        // the script has ended, but some of its output is still to read
+DWORD end_code;        // its exit code then
 bool asking_stop;      // the stop question is open
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
@@ -112,16 +115,27 @@ void DeliverText(const std::wstring& text) {
   if (!Deliver(kOutputMessage, 0, reinterpret_cast<LPARAM>(block))) delete block;
 }
 
+// Output that comes faster than a read at a time is handed on in batches of up to this many
+// characters. Every posted message waits in the window's queue ahead of the player's keys and
+// clicks, and in a flood a read's worth each came as fast as the window could take them.
+constexpr size_t kBatch = 65536;
+
 DWORD WINAPI Reader(void* pipe) {
   HANDLE read_end = static_cast<HANDLE>(pipe);
   char buffer[4096];
   DWORD count = 0;
   std::string carry;
+  std::wstring batch;
   UINT code_page = GetOEMCP();
   while (ReadFile(read_end, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-    DeliverText(Decode(carry, buffer, count, code_page));
+    batch += Decode(carry, buffer, count, code_page);
+    // Nothing is held back while the pipe is empty: a batch goes as soon as no more output waits.
+    DWORD more = 0;
+    if (batch.size() < kBatch && PeekNamedPipe(read_end, nullptr, 0, nullptr, &more, nullptr) && more > 0) continue;
+    DeliverText(batch);
+    batch.clear();
   }
-  DeliverText(Decode(carry, nullptr, 0, code_page, true));
+  DeliverText(batch + Decode(carry, nullptr, 0, code_page, true));
   CloseHandle(read_end);
   DWORD exit_code = 1;
   WaitForSingleObject(child, INFINITE);
@@ -246,6 +260,7 @@ void Install() {
   install_dir = dir;
   ResetProgress();
   pending_line.clear();
+  waiting_output.clear();
   ClearLog();
   started = Now();
   SetTimer(window, kProgressTimer, 500, nullptr);
@@ -266,35 +281,78 @@ std::wstring ReadPendingLines() {
   return last;
 }
 
-// The log catches up in bounded steps, each its own message behind the output already queued,
-// so the window answers between them however much the script prints.
-void ScheduleLogStep() {
-  if (log_step_posted || !LogPending()) return;
-  log_step_posted = PostMessageW(window, kLogMessage, 0, 0);
+// Whether a key or a click waits. Input waits in the queue behind every posted message, so
+// while it does, output that comes is only gathered: the messages before the input are then
+// quick to take, and the player's key is not kept waiting behind a flood of output.
+bool InputWaits() { return HIWORD(GetQueueStatus(QS_INPUT)) != 0; }
+
+// About this much output (some 6,000 lines, 10 ms of reading) is read in one turn.
+constexpr size_t kTurnCharacters = 262144;
+
+// Reads the blocks that wait, in order: a turn's share, which stops early when input comes,
+// after `at_least` blocks (so that output is read however busy the keyboard and mouse are).
+void ReadWaitingOutput(int at_least) {
+  size_t read = 0;
+  for (int blocks = 0; !waiting_output.empty() && read < kTurnCharacters && (blocks < at_least || !InputWaits());
+       ++blocks) {
+    read += waiting_output.front().size();
+    pending_line += waiting_output.front();
+    waiting_output.pop_front();
+    ReadPendingLines();
+  }
 }
 
-LRESULT OnLogStep() {
-  log_step_posted = false;
-  LogStep();
-  ScheduleLogStep();
-  return 0;
+// What is left, output to read and the log's steps, is taken on a timer. Windows hands a window
+// its timer messages only when no input, paint or posted message waits, so keys and clicks,
+// the output still queued and the page's repaints all go first. (Steps that were posted messages
+// each went before any input: while the log had text to take, a key waited as long as that took.)
+void ScheduleCatchUp() {
+  bool more = !waiting_output.empty() || LogPending();
+  if (more && !catch_up_set) catch_up_set = SetTimer(window, kCatchUpTimer, USER_TIMER_MINIMUM, nullptr) != 0;
+  if (!more && catch_up_set) {
+    KillTimer(window, kCatchUpTimer);
+    catch_up_set = false;
+  }
+}
+
+LRESULT OnEnd(WPARAM exit_code);
+
+// The log moves on only once the output is read: a step into a long shown log costs tens of
+// milliseconds, which output that keeps coming cannot spare.
+void OnCatchUpTimer() {
+  ReadWaitingOutput(1);
+  if (waiting_output.empty() && end_waits) {
+    end_waits = false;
+    OnEnd(end_code);
+    return;
+  }
+  if (waiting_output.empty()) LogStep();
+  ScheduleCatchUp();
 }
 
 LRESULT OnOutput(LPARAM lparam) {
   std::wstring* block = reinterpret_cast<std::wstring*>(lparam);
-  pending_line += *block;
+  waiting_output.push_back(std::move(*block));
   delete block;
-  ReadPendingLines();
-  ScheduleLogStep();
+  ReadWaitingOutput(0);
+  ScheduleCatchUp();
   return 0;
 }
 
+// The script's end comes after all of its output: when some is still to read, it is taken on the
+// catch-up timer first, a turn at a time, and the end after it.
 LRESULT OnEnd(WPARAM exit_code) {
+  if (!waiting_output.empty()) {
+    end_waits = true;
+    end_code = static_cast<DWORD>(exit_code);
+    ScheduleCatchUp();
+    return 0;
+  }
   if (!pending_line.empty()) {
     ReadLine(pending_line);
     pending_line.clear();
   }
-  ScheduleLogStep();
+  ScheduleCatchUp();
   KillTimer(window, kProgressTimer);
   ForgetScript();
   RunEnded(exit_code == 0);

@@ -4,8 +4,8 @@ namespace {
 
 constexpr UINT kOutputMessage = WM_APP + 1;  // lParam: a block of output text (heap, wchar_t[])
 constexpr UINT kEndMessage = WM_APP + 2;     // wParam: the script's exit code
-constexpr UINT kLogMessage = WM_APP + 3;     // the details log takes its next step
 constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT_PTR kCatchUpTimer = 2;  // waiting output is read and the details log moves on
 
 // The controls' ids, which WM_COMMAND names them by.
 enum ControlId : int {
@@ -289,8 +289,12 @@ RECT ProgressBand() {
 
 void RunProgressed();
 
-LRESULT OnTimer() {
-  if (page == Installing) {
+void OnCatchUpTimer();
+
+LRESULT OnTimer(WPARAM id) {
+  if (id == kCatchUpTimer) {
+    OnCatchUpTimer();
+  } else if (page == Installing) {
     RECT band = ProgressBand();
     InvalidateRect(window, &band, FALSE);
     if (child) RunProgressed();
@@ -353,7 +357,6 @@ LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
 LRESULT OnClose();
 LRESULT OnOutput(LPARAM lparam);
 LRESULT OnEnd(WPARAM exit_code);
-LRESULT OnLogStep();
 
 extern UINT taskbar_created;
 LRESULT OnTaskbarCreated();
@@ -374,10 +377,9 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_COMMAND: return OnCommand(message, wparam, lparam);
     case WM_CLOSE: return OnClose();
     case WM_DESTROY: PostQuitMessage(0); return 0;
-    case WM_TIMER: return OnTimer();
+    case WM_TIMER: return OnTimer(wparam);
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);
-    case kLogMessage: return OnLogStep();
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }

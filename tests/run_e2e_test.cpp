@@ -12,6 +12,13 @@
 
 namespace {
 
+// The log's text once it has caught up with the output read so far: it takes its steps on a
+// timer, behind everything else the window has to do.
+std::wstring Logged() {
+  PumpUntil([] { return !LogPending(); }, 10000);
+  return WindowText(log_edit);
+}
+
 // --- Files and folders ------------------------------------------------------------------------
 
 std::wstring root;      // everything the runs write, this program's own
@@ -311,7 +318,7 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   ASSERT_TRUE(PumpUntil([] { return pending_line == L"[Vorlen] hal"; }));
   EXPECT_EQ(current, 0);
   EXPECT_EQ(doing, L"Starting...");
-  EXPECT_EQ(WindowText(log_edit), L"");
+  EXPECT_EQ(Logged(), L"");
   // The log is shown and hidden on request while the run goes on.
   Press(kDetailsId);
   EXPECT_TRUE(details);
@@ -323,7 +330,7 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   Signal("a");
 
   ASSERT_TRUE(PumpUntil([] { return pending_line == L"@step pack"; }));
-  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n");
+  EXPECT_EQ(Logged(), L"[Vorlen] hallo\r\n");
   EXPECT_EQ(doing, L"hallo");
   EXPECT_EQ(current, 0);
   Signal("b");
@@ -332,16 +339,16 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   EXPECT_EQ(current, 1);
   EXPECT_DOUBLE_EQ(fraction, 0.4);
   EXPECT_EQ(steps[0].state, Done);
-  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n");
+  EXPECT_EQ(Logged(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n");
   EXPECT_EQ(pending_line, L"");
   Signal("c");
 
   // Bytes of the OEM code page come out as the characters they stand for.
   ASSERT_TRUE(PumpUntil([] { return current == 7 && fraction > 0; }));
   EXPECT_DOUBLE_EQ(fraction, 12.0 / 345);
-  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
+  EXPECT_EQ(Logged(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
                            L"\r\n[12/345] Building CXX object a/z_actor.cpp.obj\r\n")
-      << Narrow(WindowText(log_edit));
+      << Narrow(Logged());
   Signal("d");
 
   // The last line has no line feed: it is read when the process ends, before the page changes.
@@ -349,7 +356,7 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   EXPECT_EQ(page, Finished);
   EXPECT_EQ(doing, L"last words");
   EXPECT_EQ(pending_line, L"");
-  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
+  EXPECT_EQ(Logged(), L"[Vorlen] hallo\r\n[Vorlen] one\r\n[Vorlen] two\r\n[Vorlen] " + greeting +
                            L"\r\n[12/345] Building CXX object a/z_actor.cpp.obj\r\n[Vorlen] last words\r\n");
   for (const InstallStep& step : steps) EXPECT_EQ(step.state, Done) << Narrow(step.key);
   EXPECT_EQ(current, -1);
@@ -398,7 +405,7 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
       int expected = i == c.failed ? Failed : c.failed < 0 || i > c.failed ? Pending : Done;
       EXPECT_EQ(steps[i].state, expected) << Narrow(steps[i].key);
     }
-    EXPECT_FALSE(WindowText(log_edit).empty());
+    EXPECT_FALSE(Logged().empty());
 
     // Back keeps the choices for the next attempt.
     Press(kBackId);
@@ -426,7 +433,7 @@ TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   ASSERT_EQ(fraction, 0.5);
   ASSERT_EQ(failure, L"first");
   ASSERT_EQ(doing, L"error: first");
-  ASSERT_EQ(WindowText(log_edit), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
+  ASSERT_EQ(Logged(), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
   DWORD first_pid = Recorded().pid;
   Press(kBackId);
 
@@ -441,11 +448,11 @@ TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   EXPECT_EQ(fraction, 0);
   EXPECT_EQ(failure, L"");
   EXPECT_EQ(doing, L"Starting...");
-  EXPECT_EQ(WindowText(log_edit), L"");
+  EXPECT_EQ(Logged(), L"");
   Signal("go");
   ASSERT_TRUE(RunEnds());
   EXPECT_EQ(page, Finished);
-  EXPECT_EQ(WindowText(log_edit), L"[Vorlen] second run\r\n");
+  EXPECT_EQ(Logged(), L"[Vorlen] second run\r\n");
   EXPECT_NE(Recorded().pid, first_pid);
   EXPECT_EQ(end_posts, 2);
 }
@@ -519,7 +526,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
   Signal("go");
   ASSERT_TRUE(RunEnds());
   EXPECT_EQ(page, Finished);
-  EXPECT_NE(WindowText(log_edit).find(L"after the answers"), std::wstring::npos);
+  EXPECT_NE(Logged().find(L"after the answers"), std::wstring::npos);
 }
 
 bool StillRunning(HANDLE process) { return WaitForSingleObject(process, 0) == WAIT_TIMEOUT; }
@@ -689,6 +696,27 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
   EXPECT_TRUE(PumpUntil([] { return GetFocus() == close_button; }, 10000));
   Key(VK_RETURN);
   EXPECT_TRUE(PumpUntil([] { return !IsWindow(window); }, 10000)) << "Enter did not press the focused Close";
+}
+
+// Output that comes while a key waits is only gathered, so that the key, which waits behind
+// every posted message, is not kept there by a flood; it is read afterwards, in order, and the
+// script's end comes after it.
+TEST_F(RunTest, KeysGoBeforeOutputThatCameAfterThem) {
+  ShowWindow(window, SW_SHOWNORMAL);
+  SetForegroundWindow(window);
+  ASSERT_TRUE(PumpUntil([] { return GetForegroundWindow() == window; }, 5000));
+  Show(Installing);
+  Key(VK_F24);  // a key the installer does nothing with
+  ASSERT_TRUE(WaitFor([] { return HIWORD(GetQueueStatus(QS_KEY)) != 0; }, 5000));
+  SendMessageW(window, kOutputMessage, 0, reinterpret_cast<LPARAM>(new std::wstring(L"@step msys\n")));
+  EXPECT_EQ(current, -1) << "output was read ahead of the key";
+  SendMessageW(window, kEndMessage, 1, 0);
+  EXPECT_EQ(page, Installing) << "the end came before the output";
+  ASSERT_TRUE(PumpUntil([] { return page == Stopped; }, 10000));
+  EXPECT_EQ(HIWORD(GetQueueStatus(QS_KEY)), 0);
+  EXPECT_EQ(current, 0);
+  EXPECT_EQ(steps[0].state, Failed);
+  EXPECT_EQ(Logged(), L"");
 }
 
 // --- A flood of output ------------------------------------------------------------------------
