@@ -119,6 +119,7 @@ void Show(Page to) {
   Layout();
   SetFocus(PageFocus());
   InvalidateRect(window, nullptr, TRUE);
+  Announce();
 }
 
 bool HasClass(HWND control, const wchar_t* name) {
@@ -139,6 +140,9 @@ bool StrayClick(const MSG& message) {
 
 // --- Window procedure cases --------------------------------------------------------------------
 
+void NameControls();
+LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
+
 LRESULT OnCreate(HWND created) {
   window = created;
   HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -151,6 +155,7 @@ LRESULT OnCreate(HWND created) {
   SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
   SendMessageW(log_edit, WM_SETFONT, reinterpret_cast<WPARAM>(mono_font), TRUE);
   SendMessageW(log_edit, EM_LIMITTEXT, 0, 0);
+  NameControls();
   FindGames();
   Layout();
   Check();
@@ -255,6 +260,7 @@ LRESULT OnTimer() {
     RECT band = ProgressBand();
     InvalidateRect(window, &band, FALSE);
     if (child) RunProgressed();
+    Announce();
   }
   return 0;
 }
@@ -267,6 +273,7 @@ void ToggleDetails() {
   details = !details;
   Layout();
   InvalidateRect(window, nullptr, TRUE);
+  Announce();
 }
 
 void Back() {
@@ -337,6 +344,7 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);
     case kLogMessage: return OnLogStep();
+    case WM_GETOBJECT: return OnGetObject(wparam, lparam);
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }
