@@ -528,8 +528,13 @@ struct AccessObject final : IAccessible, IOleWindow {
 
 // The controls that the page names: the two fields, the DLSS box and the log. The buttons
 // carry their words as their text, which the standard object reads.
+HWND* const kNamedControls[] = {&nup_edit, &dir_edit, &dlss_check, &log_edit};
+
 bool NamedByPage(HWND control) {
-  return control && (control == nup_edit || control == dir_edit || control == dlss_check || control == log_edit);
+  for (HWND* named : kNamedControls) {
+    if (control && control == *named) return true;
+  }
+  return false;
 }
 
 // A new object of the page or of a named control, with one reference for the caller.
@@ -570,9 +575,7 @@ LRESULT CALLBACK NamedControlProc(HWND control, UINT message, WPARAM wparam, LPA
 // Once the controls exist: the named ones answer WM_GETOBJECT themselves, so that a screen
 // reader that asks the control (as it does when the control takes the focus) hears its name.
 void NameControls() {
-  for (HWND control : {nup_edit, dir_edit, dlss_check, log_edit}) {
-    SetWindowSubclass(control, NamedControlProc, kAccessSubclass, 0);
-  }
+  for (HWND* named : kNamedControls) SetWindowSubclass(*named, NamedControlProc, kAccessSubclass, 0);
 }
 
 // --- Announcements ---------------------------------------------------------------------------

@@ -15,7 +15,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cwchar>
-#include <initializer_list>
 #include <string>
 #include <vector>
 
