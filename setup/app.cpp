@@ -50,6 +50,12 @@ void SetInitialState() {
   file_attributes = GetFileAttributesExW;
   show_taskbar = ShellTaskbar;
   execution_state = SetThreadExecutionState;
+  create_std_object = nullptr;
+  lresult_from_object = nullptr;
+  alloc_string = nullptr;
+  access_objects = 0;
+  announced_page = -1;
+  announced.clear();
 }
 
 // Runs during static initialisation, after every variable above has been constructed.

@@ -276,6 +276,7 @@ void Check() {
   EnableWindow(install_button, nup_ok && space_ok);
   // A null handle would repaint every window on the desktop.
   if (window) InvalidateRect(window, nullptr, TRUE);
+  Announce();
 }
 
 // --- Menu, file dialog, folder chooser ------------------------------------------------------

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <commdlg.h>
+#include <oleacc.h>
 #include <shellapi.h>
 #include <shlobj.h>
 #include <shobjidl.h>
@@ -25,6 +26,7 @@
 #include "paint.cpp"
 #include "choice.cpp"
 #include "window.cpp"
+#include "access.cpp"
 #include "run.cpp"
 #include "comfort.cpp"
 #include "app.cpp"

@@ -124,6 +124,20 @@ struct Extent {
 // How a note chooses its colour.
 enum Tint { Fixed, NupNoteTint, SpaceNoteTint };
 
+// What a painted piece is to a screen reader (access.cpp reads the same pieces the paint draws).
+enum class Reading {
+  Unread,     // a fill, a mark, the icon: nothing to read
+  Said,       // a text
+  Heading,    // the heading of a page that a run opens: announced when the page opens
+  Clock,      // a text that changes every second: its changes are not announced
+  Labels,     // a section heading whose words after the number name `control`
+  Describes,  // a note that is also `control`'s description
+  Captions,   // the words beside `control`, read as the control itself
+  StepLabel,  // a step's label; the piece's state is the step's
+  StepTime,   // the time the step before it took
+  Figure,     // the percentage, read as the bar's value
+};
+
 struct PageText {
   const wchar_t* text;          // the words, or nullptr when `state_text` holds them
   const std::wstring* state_text;
@@ -134,6 +148,8 @@ struct PageText {
   Extent y;
   Extent width;
   UINT flags;
+  Reading reading = Reading::Said;
+  HWND* control = nullptr;
 };
 
 const wchar_t kSubtitle[] = L"A native PC version of the game, built on this computer from your own copy.";
@@ -146,23 +162,26 @@ const wchar_t kDlssText[] =
 
 // The choices page, top to bottom; the fields and buttons sit in the gaps (see LayoutBoxes).
 const PageText kChoicesPage[] = {
-    {L"1   Your copy of the game", nullptr, &heading_font, kAccent, Fixed, 26, {112, 0}, {500, 0}, kWrapped},
+    {L"1   Your copy of the game", nullptr, &heading_font, kAccent, Fixed, 26, {112, 0}, {500, 0}, kWrapped,
+     Reading::Labels, &nup_edit},
     {L"The Legend of Zelda: Ocarina of Time for Nintendo Switch 2, dumped as one .nup file (update v131072, "
      L"also called 1.1.1, is the tested one). It is only read on this computer: nothing from it is uploaded "
      L"or downloaded.",
      nullptr, &font, kMuted, Fixed, 26, {134, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &nup_note, &font, kMuted, NupNoteTint, 26, {206, 0}, {-52, 'W'}, kWrapped},
-    {L"2   Where to install", nullptr, &heading_font, kAccent, Fixed, 26, {246, 0}, {500, 0}, kWrapped},
+    {nullptr, &nup_note, &font, kMuted, NupNoteTint, 26, {206, 0}, {-52, 'W'}, kWrapped, Reading::Describes, &nup_edit},
+    {L"2   Where to install", nullptr, &heading_font, kAccent, Fixed, 26, {246, 0}, {500, 0}, kWrapped,
+     Reading::Labels, &dir_edit},
     {L"The game, its saves and its settings all live in this folder. Leave it empty for the default.", nullptr,
      &font, kMuted, Fixed, 26, {268, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &space_note, &font, kMuted, SpaceNoteTint, 26, {330, 0}, {-52, 'W'}, kWrapped},
+    {nullptr, &space_note, &font, kMuted, SpaceNoteTint, 26, {330, 0}, {-52, 'W'}, kWrapped, Reading::Describes,
+     &dir_edit},
     {L"3   Build tools", nullptr, &heading_font, kAccent, Fixed, 26, {370, 0}, {500, 0}, kWrapped},
     {L"MSYS2 (compilers and libraries, about 3 GB) is downloaded and set up in C:\\msys64 if it is not there "
      L"yet. No administrator rights are needed.",
      nullptr, &font, kMuted, Fixed, 26, {392, 0}, {-52, 'W'}, kWrapped},
     {L"4   Optional: NVIDIA DLSS", nullptr, &heading_font, kAccent, Fixed, 26, {450, 0}, {500, 0}, kWrapped},
     {L"Add NVIDIA DLSS, DLAA and DLSS Frame Generation (NVIDIA RTX graphics cards)", nullptr, &font, kBright,
-     Fixed, 52, {481, 0}, {-78, 'W'}, kWrapped},
+     Fixed, 52, {481, 0}, {-78, 'W'}, kWrapped, Reading::Captions, &dlss_check},
     {kDlssText, nullptr, &font, kMuted, Fixed, 26, {506, 0}, {-52, 'W'}, kWrapped},
     {L"The first installation compiles the whole game:\n15 to 60 minutes, depending on the processor.", nullptr,
      &font, kMuted, Fixed, 26, {-62, 'H'}, {420, 0}, kWrapped},
@@ -201,78 +220,140 @@ void Fill(HDC dc, int left, int top, int right, int bottom, COLORREF colour) {
   DeleteObject(brush);
 }
 
-void PaintChoices(HDC dc, int width, int height) {
+// One thing the paint draws, in layout units. A text's box starts at its x and y, is its width
+// wide and 400 units tall, as Draw makes it; a fill's is its rectangle; a mark stands at the
+// box's top, the icon in its box.
+enum PieceKind { TextPiece, FillPiece, MarkPiece, IconPiece };
+
+struct Piece {
+  PieceKind kind;
+  std::wstring text;
+  HFONT font;
+  COLORREF colour;
+  RECT box;
+  UINT flags;
+  int state;  // a mark's, or the step's of a step label
+  Reading reading;
+  HWND* control;
+};
+
+Piece TextPieceAt(std::wstring text, int x, int y, int width, COLORREF colour, HFONT with, UINT flags,
+                  Reading reading = Reading::Said, int state = 0) {
+  return {TextPiece, std::move(text), with, colour, {x, y, x + width, y + 400}, flags, state, reading, nullptr};
+}
+
+Piece FillPieceAt(int left, int top, int right, int bottom, COLORREF colour) {
+  return {FillPiece, std::wstring(), nullptr, colour, {left, top, right, bottom}, 0, 0, Reading::Unread, nullptr};
+}
+
+Piece MarkPieceAt(int y, int state) {
+  return {MarkPiece, std::wstring(), nullptr, 0, {29, y, 41, y + 16}, 0, state, Reading::Unread, nullptr};
+}
+
+void AddChoices(std::vector<Piece>& pieces, int width, int height) {
   for (const PageText& row : kChoicesPage) {
-    const std::wstring text = row.text ? std::wstring(row.text) : *row.state_text;
-    Draw(dc, text, row.x, row.y.Resolve(width, height), row.width.Resolve(width, height), NoteColour(row),
-         *row.font, row.flags);
+    Piece piece = TextPieceAt(row.text ? std::wstring(row.text) : *row.state_text, row.x,
+                              row.y.Resolve(width, height), row.width.Resolve(width, height), NoteColour(row),
+                              *row.font, row.flags, row.reading);
+    piece.control = row.control;
+    pieces.push_back(std::move(piece));
   }
 }
 
-void PaintProgress(HDC dc, int width, DWORD now) {
+void AddProgress(std::vector<Piece>& pieces, int width, DWORD now) {
   bool stopped = page == Stopped;
-  Draw(dc, stopped ? L"The installation stopped" : L"Installing", 26, 108, 500, stopped ? kRed : kBright,
-       heading_font, kWrapped);
-  Draw(dc, L"Into " + install_dir, 26, 130, width - 52, kMuted, font, kPath);
+  pieces.push_back(TextPieceAt(stopped ? L"The installation stopped" : L"Installing", 26, 108, 500,
+                               stopped ? kRed : kBright, heading_font, kWrapped, Reading::Heading));
+  pieces.push_back(TextPieceAt(L"Into " + install_dir, 26, 130, width - 52, kMuted, font, kPath));
   for (int i = 0; i < kStepCount; ++i) {
     const InstallStep& step = steps[i];
     int y = 156 + 26 * i;
-    Mark(dc, y, step.state);
-    Draw(dc, step.label, 52, y, width - 200, step.state == Pending ? kMuted : kBright,
-         step.state == Running ? bold_font : font, kWrapped);
+    pieces.push_back(MarkPieceAt(y, step.state));
+    pieces.push_back(TextPieceAt(step.label, 52, y, width - 200, step.state == Pending ? kMuted : kBright,
+                                 step.state == Running ? bold_font : font, kWrapped, Reading::StepLabel, step.state));
     if (step.state == Done && step.elapsed > 1500) {
-      Draw(dc, Duration(step.elapsed), width - 146, y, 120, kMuted, font, kRight);
+      pieces.push_back(
+          TextPieceAt(Duration(step.elapsed), width - 146, y, 120, kMuted, font, kRight, Reading::StepTime));
     }
   }
   double progress = Progress();
-  Fill(dc, 26, 424, width - 26, 440, kField);
+  pieces.push_back(FillPieceAt(26, 424, width - 26, 440, kField));
   int fill = FillWidth(width, progress);
-  if (fill > 0) Fill(dc, 26, 424, 26 + fill, 440, stopped ? kRed : kAccent);
-  Draw(dc, std::to_wstring(Percent(progress)) + L"%", 26, 446, 100, kBright, bold_font, kWrapped);
+  if (fill > 0) pieces.push_back(FillPieceAt(26, 424, 26 + fill, 440, stopped ? kRed : kAccent));
+  pieces.push_back(TextPieceAt(std::to_wstring(Percent(progress)) + L"%", 26, 446, 100, kBright, bold_font,
+                               kWrapped, Reading::Figure));
   if (!stopped) {
-    Draw(dc, TimeLine(progress, now - started), width - 426, 446, 400, kMuted, font, kRight);
-    Draw(dc, doing, 26, 468, width - 52, kMuted, font, kEllipsis);
+    pieces.push_back(TextPieceAt(TimeLine(progress, now - started), width - 426, 446, 400, kMuted, font, kRight,
+                                 Reading::Clock));
+    pieces.push_back(TextPieceAt(doing, 26, 468, width - 52, kMuted, font, kEllipsis));
   } else {
-    Draw(dc, failure.empty() ? L"See the details below for what went wrong." : failure, 26, 468, width - 52,
-         kRed, font, kEllipsis);
+    pieces.push_back(TextPieceAt(failure.empty() ? L"See the details below for what went wrong." : failure, 26,
+                                 468, width - 52, kRed, font, kEllipsis));
   }
 }
 
-void PaintFinished(HDC dc, int width, DWORD now) {
-  Mark(dc, 126, Done);
-  Draw(dc, L"Vorlen is installed", 52, 116, width - 78, kGreen, title_font, kWrapped);
-  Draw(dc,
-       L"It took " + Duration(now - started) +
-           L". Updates are checked for, and built, each time the game starts.",
-       26, 160, width - 52, kMuted, font, kWrapped);
-  Fill(dc, 26, 196, width - 26, 346, kPanel);
+void AddFinished(std::vector<Piece>& pieces, int width, DWORD now) {
+  pieces.push_back(MarkPieceAt(126, Done));
+  pieces.push_back(
+      TextPieceAt(L"Vorlen is installed", 52, 116, width - 78, kGreen, title_font, kWrapped, Reading::Heading));
+  pieces.push_back(TextPieceAt(L"It took " + Duration(now - started) +
+                                   L". Updates are checked for, and built, each time the game starts.",
+                               26, 160, width - 52, kMuted, font, kWrapped, Reading::Clock));
+  pieces.push_back(FillPieceAt(26, 196, width - 26, 346, kPanel));
   int y = 208;
   for (const PanelRow& row : kFinishedRows) {
     std::wstring value = row.value ? row.value : install_dir;
-    Draw(dc, row.label, 42, y, 110, kAccent, bold_font, kWrapped);
-    Draw(dc, value, 160, y, width - 202, kBright, font, kWrapped);
-    y += value.size() < 81 ? 34 : 52;
+    int next = y + (value.size() < 81 ? 34 : 52);
+    pieces.push_back(TextPieceAt(row.label, 42, y, 110, kAccent, bold_font, kWrapped));
+    pieces.push_back(TextPieceAt(std::move(value), 160, y, width - 202, kBright, font, kWrapped));
+    y = next;
+  }
+}
+
+// Everything the current page draws, in drawing order, for a client area of `width` by
+// `height` layout units: the paint walks it, and so does the accessible page (access.cpp), so
+// nothing is painted that a screen reader cannot read.
+std::vector<Piece> PagePieces(int width, int height, DWORD now) {
+  std::vector<Piece> pieces;
+  pieces.push_back(FillPieceAt(0, 0, width, 96, kPanel));
+  if (icon) pieces.push_back({IconPiece, std::wstring(), nullptr, 0, {26, 16, 90, 80}, 0, 0, Reading::Unread, nullptr});
+  pieces.push_back(TextPieceAt(L"Vorlen", 106, 14, 400, kAccent, title_font, kWrapped));
+  pieces.push_back(TextPieceAt(kSubtitle, 106, 58, width - 130, kMuted, font, kWrapped));
+  if (page == Finished) {
+    AddFinished(pieces, width, now);
+  } else if (page == Choices) {
+    AddChoices(pieces, width, height);
+  } else {
+    AddProgress(pieces, width, now);
+  }
+  return pieces;
+}
+
+void PaintPiece(HDC dc, const Piece& piece) {
+  const RECT& box = piece.box;
+  switch (piece.kind) {
+    case TextPiece:
+      Draw(dc, piece.text, box.left, box.top, box.right - box.left, piece.colour, piece.font, piece.flags);
+      break;
+    case FillPiece:
+      Fill(dc, box.left, box.top, box.right, box.bottom, piece.colour);
+      break;
+    case MarkPiece:
+      Mark(dc, box.top, piece.state);
+      break;
+    case IconPiece:
+      DrawIconEx(dc, Scale(box.left), Scale(box.top), icon, Scale(box.right - box.left),
+                 Scale(box.bottom - box.top), 0, nullptr, DI_NORMAL);
+      break;
   }
 }
 
 // Draws the whole client area of `size` pixels into `dc`. WM_PAINT calls it on its off-screen
 // bitmap; tests call it on theirs.
 void PaintWindow(HDC dc, SIZE size, DWORD now) {
-  int width = Unscale(size.cx);
-  int height = Unscale(size.cy);
   RECT all = {0, 0, size.cx, size.cy};
   FillRect(dc, &all, bg_brush);
-  Fill(dc, 0, 0, width, 96, kPanel);
-  if (icon) DrawIconEx(dc, Scale(26), Scale(16), icon, Scale(64), Scale(64), 0, nullptr, DI_NORMAL);
-  Draw(dc, L"Vorlen", 106, 14, 400, kAccent, title_font, kWrapped);
-  Draw(dc, kSubtitle, 106, 58, width - 130, kMuted, font, kWrapped);
-  if (page == Finished) {
-    PaintFinished(dc, width, now);
-  } else if (page == Choices) {
-    PaintChoices(dc, width, height);
-  } else {
-    PaintProgress(dc, width, now);
-  }
+  for (const Piece& piece : PagePieces(Unscale(size.cx), Unscale(size.cy), now)) PaintPiece(dc, piece);
 }
 
 }  // namespace

@@ -97,6 +97,7 @@ std::wstring DefaultDir();
 void Install();
 void Play();
 void MakeScaledResources(HINSTANCE instance);
+void Announce();
 
 // Where the tick count comes from. Tests point it at a clock of their own so that start,
 // elapsed and the 32-bit wrap can be checked exactly.

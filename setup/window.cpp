@@ -120,6 +120,7 @@ void Show(Page to) {
   Layout();
   SetFocus(PageFocus());
   InvalidateRect(window, nullptr, TRUE);
+  Announce();
 }
 
 bool HasClass(HWND control, const wchar_t* name) {
@@ -157,6 +158,9 @@ void FollowDpi(int to, const RECT& outer) {
 
 // --- Window procedure cases --------------------------------------------------------------------
 
+void NameControls();
+LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
+
 LRESULT OnCreate(HWND created) {
   window = created;
   HINSTANCE instance = GetModuleHandleW(nullptr);
@@ -168,6 +172,7 @@ LRESULT OnCreate(HWND created) {
   std::wstring cue = L"Default: " + DefaultDir();
   SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
   SendMessageW(log_edit, EM_LIMITTEXT, 0, 0);
+  NameControls();
   FindGames();
   Layout();
   Check();
@@ -298,6 +303,7 @@ LRESULT OnTimer(WPARAM id) {
     RECT band = ProgressBand();
     InvalidateRect(window, &band, FALSE);
     if (child) RunProgressed();
+    Announce();
   }
   return 0;
 }
@@ -310,6 +316,7 @@ void ToggleDetails() {
   details = !details;
   Layout();
   InvalidateRect(window, nullptr, TRUE);
+  Announce();
 }
 
 void Back() {
@@ -380,6 +387,7 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER: return OnTimer(wparam);
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);
+    case WM_GETOBJECT: return OnGetObject(wparam, lparam);
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
 }

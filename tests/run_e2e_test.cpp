@@ -1016,7 +1016,8 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
   Use(Plan().Do("record").Write(transcript).Do("runner").Write("@step done\n").Do("exit 0"));
   Installer installer;
   ASSERT_TRUE(installer.Start(copy)) << "the installer's window did not appear";
-  GUITHREADINFO gui = {sizeof gui};
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof gui;
   EXPECT_TRUE(WaitFor([&] { return GetGUIThreadInfo(installer.process.dwThreadId, &gui) && gui.hwndFocus; }));
   EXPECT_EQ(gui.hwndFocus, installer.Control(IsWindowEnabled(installer.Control(kInstallId)) ? kInstallId : kNupEditId));
   installer.Type(kNupEditId, kGame);

@@ -57,7 +57,8 @@ TEST_P(ReplayedWindow, ShowsThePageItsTranscriptEndsOn) {
     EXPECT_EQ(shot->At(853, 432), s.done_rows == 10 ? kAccent : kField) << "track end";
   }
   // Start-up leaves the keyboard on the page's main button: Play, or "Show details".
-  GUITHREADINFO gui = {sizeof gui};
+  GUITHREADINFO gui = {};
+  gui.cbSize = sizeof gui;
   EXPECT_TRUE(WaitFor([&] { return GetGUIThreadInfo(run.process.dwThreadId, &gui) && gui.hwndFocus; }));
   EXPECT_EQ(gui.hwndFocus, run.Control(s.finished_page ? kPlayId : kDetailsId));
   PostMessageW(run.window, WM_CLOSE, 0, 0);  // a replay runs nothing: it closes without a question

@@ -1,4 +1,5 @@
-// The window in this process: layout, painting on pixels, buttons, resources and replay.
+// The window in this process: layout, painting on pixels, buttons, resources, replay and what
+// a screen reader finds.
 #include "support.h"
 
 #include <map>
@@ -616,6 +617,323 @@ TEST_F(WindowTest, ReplayDecodesHighBytesLikeLiveOutput) {
   Replay();
   EXPECT_EQ(doing, L"caf\u00e9");
   EXPECT_EQ(WindowText(log_edit), L"[Vorlen] caf\u00e9\r\n");
+}
+
+}  // namespace
+
+namespace {
+
+// --- Screen readers ----------------------------------------------------------------------------
+
+BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
+  free->QuadPart = 100ull << 30;
+  return TRUE;
+}
+
+// A 20 GB file at any path that ends in ".nup"; nothing anywhere else.
+BOOL WINAPI GameFiles(LPCWSTR path, GET_FILEEX_INFO_LEVELS, LPVOID data) {
+  size_t length = wcslen(path);
+  if (length < 4 || _wcsicmp(path + length - 4, L".nup") != 0) {
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+  }
+  auto* info = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
+  *info = {};
+  info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  info->nFileSizeHigh = 5;
+  return TRUE;
+}
+
+std::wstring Take(BSTR text) {
+  std::wstring words = text ? text : L"";
+  SysFreeString(text);
+  return words;
+}
+
+IAccessible* PageObject() {
+  IAccessible* object = nullptr;
+  EXPECT_EQ(AccessibleObjectFromWindow(window, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&object)),
+            S_OK);
+  return object;
+}
+
+// One child as a screen reader says it: its kind and name, " = " its value, its description in
+// brackets, and whether it is checked or unavailable.
+std::wstring Say(IAccessible* of, VARIANT id) {
+  BSTR name = nullptr, value = nullptr, description = nullptr;
+  of->get_accName(id, &name);
+  of->get_accValue(id, &value);
+  of->get_accDescription(id, &description);
+  VARIANT role, state;
+  VariantInit(&role);
+  VariantInit(&state);
+  of->get_accRole(id, &role);
+  of->get_accState(id, &state);
+  // Wine's standard object takes an owner-drawn button for a plain client area, Windows' for a
+  // push button: either way it is a button of the page.
+  std::map<long, std::wstring> kinds = {{ROLE_SYSTEM_STATICTEXT, L"text"}, {ROLE_SYSTEM_LISTITEM, L"step"},
+                                        {ROLE_SYSTEM_PROGRESSBAR, L"bar"},  {ROLE_SYSTEM_TEXT, L"field"},
+                                        {ROLE_SYSTEM_CHECKBUTTON, L"box"},  {ROLE_SYSTEM_PUSHBUTTON, L"button"},
+                                        {ROLE_SYSTEM_CLIENT, L"button"}};
+  std::wstring said = kinds.count(role.lVal) ? kinds[role.lVal] : L"role " + std::to_wstring(role.lVal);
+  if (std::wstring words = Take(name); !words.empty()) said += L" " + words;
+  if (std::wstring words = Take(value); !words.empty()) said += L" = " + words;
+  if (std::wstring words = Take(description); !words.empty()) said += L" (" + words + L")";
+  if (state.lVal & STATE_SYSTEM_CHECKED) said += L" [checked]";
+  if (state.lVal & STATE_SYSTEM_UNAVAILABLE) said += L" [unavailable]";
+  return said;
+}
+
+// The page's children in order, as AccessibleChildren hands them to a screen reader.
+std::vector<std::wstring> ReadAloud(IAccessible* page_object) {
+  long count = 0;
+  page_object->get_accChildCount(&count);
+  std::vector<VARIANT> children(count);
+  long obtained = 0;
+  EXPECT_EQ(AccessibleChildren(page_object, 0, count, children.data(), &obtained), S_OK);
+  std::vector<std::wstring> heard;
+  for (long i = 0; i < obtained; ++i) {
+    if (children[i].vt != VT_DISPATCH) {
+      heard.push_back(Say(page_object, children[i]));
+      continue;
+    }
+    IAccessible* control = nullptr;
+    children[i].pdispVal->QueryInterface(__uuidof(IAccessible), reinterpret_cast<void**>(&control));
+    children[i].pdispVal->Release();
+    VARIANT self;
+    self.vt = VT_I4;
+    self.lVal = CHILDID_SELF;
+    heard.push_back(control ? Say(control, self) : L"<no object>");
+    // A control that takes the focus is asked for itself, by its window: it says the same.
+    HWND hwnd = nullptr;
+    if (control && WindowFromAccessibleObject(control, &hwnd) == S_OK) {
+      IAccessible* asked = nullptr;
+      AccessibleObjectFromWindow(hwnd, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&asked));
+      EXPECT_EQ(Narrow(asked ? Say(asked, self) : L"<no object>"), Narrow(heard.back())) << "asked by its window";
+      if (asked) asked->Release();
+    } else {
+      ADD_FAILURE() << "no window for " << Narrow(heard.back());
+    }
+    if (control) control->Release();
+  }
+  return heard;
+}
+
+// Every painted text is read, in reading order, with the shown controls in their places; the
+// fields are named by their headings and described by their notes, the DLSS box is named by
+// its caption, each step says its state, the bar its percentage. Every object goes away with
+// its last reference.
+TEST_F(WindowTest, ScreenReaderReadsEachPageInOrder) {
+  const std::vector<std::wstring> header = {
+      L"text Vorlen", L"text A native PC version of the game, built on this computer from your own copy."};
+  const std::wstring folder = L"C:\\Users\\me\\AppData\\Local\\vorlen";
+  const std::wstring space = L"100.0 GB free (about 16 GB are used while building).";
+  const std::wstring game = L"zelda.nup  (20.0 GB). It is checked exactly when the installation starts.";
+  auto choices = [&](const std::wstring& field, const std::wstring& note, const std::wstring& box,
+                     const std::wstring& install) {
+    return std::vector<std::wstring>{
+        L"text 1   Your copy of the game", L"text The Legend of Zelda: Ocarina of Time for Nintendo Switch 2\u2026",
+        L"field Your copy of the game" + field + L" (" + note + L")", L"button Browse...", L"text " + note,
+        L"text 2   Where to install",
+        L"text The game, its saves and its settings all live in this folder. Leave it empty for the default.",
+        L"field Where to install (" + space + L")", L"button Change...", L"text " + space, L"text 3   Build tools",
+        L"text MSYS2 (compilers and libraries, about 3 GB)\u2026", L"text 4   Optional: NVIDIA DLSS",
+        L"box Add NVIDIA DLSS, DLAA and DLSS Frame Generation (NVIDIA RTX graphics cards)" + box,
+        L"text Downloads NVIDIA's DLSS files\u2026",
+        L"text The first installation compiles the whole game:\n15 to 60 minutes, depending on the processor.",
+        L"button Close", L"button Install" + install};
+  };
+  auto steps_then = [](const wchar_t* compile, const std::wstring& first) {
+    return std::vector<std::wstring>{L"step Set up the build environment (MSYS2) = done" + first,
+                                     L"step Download the build tools = done",
+                                     L"step Get Vorlen's source = done",
+                                     L"step Prepare the translator = done",
+                                     L"step Download NVIDIA DLSS (if chosen) = done",
+                                     L"step Read and check your game = done",
+                                     L"step Translate the game's code = done",
+                                     std::wstring(L"step Compile the game = ") + compile,
+                                     L"step Build Vorlen = not started",
+                                     L"step Create the shortcuts = not started"};
+  };
+  auto replay = [](const wchar_t* transcript) {
+    ScopedVariable named(L"VORLEN_SETUP_REPLAY", std::wstring(VORLEN_SOURCE_DIR L"\\tests\\data\\") + transcript);
+    Replay();
+  };
+  auto join = [](std::vector<std::vector<std::wstring>> parts) {
+    std::vector<std::wstring> all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+  };
+  struct Case {
+    const char* name;
+    std::function<void()> open;
+    std::vector<std::wstring> heard;
+  } cases[] = {
+      {"choices, no game file", [] {}, join({header, choices(L"", L"Choose your .nup file.", L"", L" [unavailable]")})},
+      {"choices, a game file and DLSS",
+       [] {
+         SetWindowTextW(nup_edit, L"C:\\Games\\zelda.nup");
+         SendMessageW(dlss_check, BM_SETCHECK, BST_CHECKED, 0);
+       },
+       join({header, choices(L" = C:\\Games\\zelda.nup", game, L" [checked]", L"")})},
+      {"installing, replayed", [&] { replay(L"stopped.txt"); },
+       join({header, {L"text Installing", L"text Into " + folder}, steps_then(L"running", L""),
+             {L"bar = 57%", L"text about 5 min left, 7 min so far", L"text error: the compiler ran out of memory",
+              L"button Show details", L"button Cancel"}})},
+      {"stopped",
+       [&] {
+         replay(L"stopped.txt");
+         steps[current].state = Failed;
+         steps[0].elapsed = 95000;
+         Show(Stopped);
+       },
+       join({header, {L"text The installation stopped", L"text Into " + folder}, steps_then(L"stopped", L" (2 min)"),
+             {L"bar = 30%", L"text the compiler ran out of memory",
+              L"field Details = [Vorlen] updating MSYS2 and installing the build tools\u2026", L"button Hide details",
+              L"button Back", L"button Close"}})},
+      {"finished, replayed", [&] { replay(L"finished.txt"); },
+       join({header,
+             {L"text Vorlen is installed",
+              L"text It took 7 min. Updates are checked for, and built, each time the game starts.",
+              L"text Start it", L"text from the Start menu or the desktop shortcut (Vorlen).", L"text Settings",
+              L"text F1 or Insert in the game opens them: graphics, controller, keyboard and mouse. On a "
+              L"controller, press Select and Start together.",
+              L"text Installed in", L"text " + folder, L"button Open the folder", L"button Close",
+              L"button Play"}})},
+  };
+  ScopedVariable local(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
+  ScopedVariable profile(L"USERPROFILE", FreshFolder(TempPath(L"window_test_profile")));
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ResetState();
+    test_now = 1000000;
+    Scoped<decltype(disk_free_space)> roomy(disk_free_space, RoomyDrive);
+    Scoped<decltype(file_attributes)> games(file_attributes, GameFiles);
+    MakeWindow(880, 740);
+    c.open();
+    IAccessible* page_object = PageObject();
+    ASSERT_NE(page_object, nullptr);
+    EXPECT_GE(access_objects, 1);
+    std::vector<std::wstring> heard = ReadAloud(page_object);
+    EXPECT_EQ(heard.size(), c.heard.size());
+    for (size_t i = 0; i < heard.size() && i < c.heard.size(); ++i) {
+      const std::wstring& wanted = c.heard[i];
+      // A long text is given by its start, up to an ellipsis.
+      bool start = !wanted.empty() && wanted.back() == L'\u2026';
+      std::wstring seen = start ? heard[i].substr(0, wanted.size() - 1) + L"\u2026" : heard[i];
+      EXPECT_EQ(Narrow(seen), Narrow(wanted)) << "child " << i + 1;
+    }
+    // The title stands where it is painted, and a point on it finds it.
+    long left = 0, top = 0, width = 0, height = 0;
+    VARIANT title;
+    title.vt = VT_I4;
+    title.lVal = 1;
+    EXPECT_EQ(page_object->accLocation(&left, &top, &width, &height, title), S_OK);
+    POINT origin = {0, 0};
+    ClientToScreen(window, &origin);
+    EXPECT_EQ(left, origin.x + 106);
+    EXPECT_EQ(top, origin.y + 14);
+    EXPECT_GT(width, 20);
+    EXPECT_GT(height, 20);
+    VARIANT hit;
+    VariantInit(&hit);
+    EXPECT_EQ(page_object->accHitTest(left + width / 2, top + height / 2, &hit), S_OK);
+    EXPECT_EQ(hit.vt, VT_I4);
+    EXPECT_EQ(hit.lVal, 1);
+    page_object->Release();
+    EXPECT_EQ(access_objects, 0);
+    DestroyWindow(window);
+  }
+}
+
+// --- What a screen reader hears ----------------------------------------------------------------
+
+struct WinEvent {
+  DWORD event;
+  HWND hwnd;
+  LONG child;
+  bool operator==(const WinEvent& other) const {
+    return event == other.event && hwnd == other.hwnd && child == other.child;
+  }
+};
+
+std::ostream& operator<<(std::ostream& out, const WinEvent& e) {
+  return out << std::hex << "event 0x" << e.event << std::dec << (e.hwnd == window ? " of the page" : " of a control")
+             << ", child " << e.child;
+}
+
+constexpr DWORD kMarker = EVENT_AIA_START + 1;  // raised by the test: everything before it has arrived
+std::vector<WinEvent> heard_events;
+bool marker_heard = false;
+
+void CALLBACK Hear(HWINEVENTHOOK, DWORD event, HWND hwnd, LONG object, LONG child, DWORD, DWORD) {
+  if (event == kMarker) {
+    marker_heard = true;
+    return;
+  }
+  bool announcement = event == EVENT_OBJECT_REORDER || event == EVENT_SYSTEM_ALERT ||
+                      event == EVENT_OBJECT_NAMECHANGE || event == EVENT_OBJECT_VALUECHANGE ||
+                      event == EVENT_OBJECT_DESCRIPTIONCHANGE;
+  // The system's own events about the controls (their text, their captions) are not the page's.
+  if (announcement && object == OBJID_CLIENT && (hwnd == window || event == EVENT_OBJECT_DESCRIPTIONCHANGE)) {
+    heard_events.push_back({event, hwnd, child});
+  }
+}
+
+// The page's events since the last call.
+std::vector<WinEvent> HeardSoFar() {
+  marker_heard = false;
+  NotifyWinEvent(kMarker, window, OBJID_CLIENT, CHILDID_SELF);
+  EXPECT_TRUE(PumpUntil([] { return marker_heard; }, 10000)) << "the marker event never came";
+  std::vector<WinEvent> heard;
+  heard.swap(heard_events);
+  return heard;
+}
+
+// A page that opens is reordered and a run's page says its heading; then, with each half-second
+// repaint, exactly the steps, bar and note that changed; the clock alone raises nothing; the
+// log shown at once; a choice's new note is announced with its field's description.
+TEST_F(WindowTest, ScreenReaderHearsWhatChangedAndNothingElse) {
+  Scoped<decltype(disk_free_space)> roomy(disk_free_space, RoomyDrive);
+  MakeWindow(880, 740);
+  struct Hook {
+    HWINEVENTHOOK handle = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, Hear, GetCurrentProcessId(), 0,
+                                           WINEVENT_OUTOFCONTEXT);
+    ~Hook() { UnhookWinEvent(handle); }
+  } hook;
+  ASSERT_NE(hook.handle, nullptr);
+  HeardSoFar();
+  using Heard = std::vector<WinEvent>;
+  auto tick = [] { SendMessageW(window, WM_TIMER, kProgressTimer, 0); };
+
+  install_dir = L"C:\\Games\\Vorlen";
+  Show(Installing);
+  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}, {EVENT_SYSTEM_ALERT, window, 3}}));
+
+  Begin(L"msys");
+  Begin(L"packages");
+  doing = L"Downloading the build tools";
+  tick();
+  // Children 5 and 6 are the first two steps, 15 the bar, 17 the note.
+  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_VALUECHANGE, window, 5},
+                                 {EVENT_OBJECT_VALUECHANGE, window, 6},
+                                 {EVENT_OBJECT_VALUECHANGE, window, 15},
+                                 {EVENT_OBJECT_NAMECHANGE, window, 17}}));
+  test_now += 2000;
+  tick();
+  EXPECT_EQ(HeardSoFar(), Heard{}) << "only the time line moved";
+  doing.clear();
+  tick();
+  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}})) << "the note went away";
+  SendMessageW(window, WM_COMMAND, MAKEWPARAM(kDetailsId, BN_CLICKED), reinterpret_cast<LPARAM>(details_button));
+  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}})) << "the log came";
+
+  Show(Choices);
+  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}}));
+  SetWindowTextW(nup_edit, L"C:\\missing.nup");
+  EXPECT_EQ(nup_note, L"There is no such file.");
+  // The field (child 5) is described by its note, which is child 7.
+  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_DESCRIPTIONCHANGE, nup_edit, 0}, {EVENT_OBJECT_NAMECHANGE, window, 7}}));
 }
 
 }  // namespace

@@ -1,0 +1,618 @@
+// The window as a screen reader finds it: Windows' accessibility interface (MSAA) for the page
+// that the window paints itself, names for the controls that have no words of their own, and
+// the events that make a screen reader speak what changed.
+//
+// The page's items are made from the pieces the paint draws (PagePieces), with the shown
+// controls put where they stand, so every painted text can be read. Objects are made afresh for
+// each WM_GETOBJECT and read the state anew on each question: one kept by a screen reader stays
+// true to the page, and one released goes away (access_objects counts those alive).
+
+namespace {
+
+HMODULE SystemLibrary(const wchar_t* name);
+
+// From oleacc.dll and oleaut32.dll, looked up on first use: oleacc is not one of the DLLs that
+// Windows always takes from its own folder, so it is not imported, where it could be planted.
+HRESULT(WINAPI* create_std_object)(HWND, LONG, REFIID, void**);
+LRESULT(WINAPI* lresult_from_object)(REFIID, WPARAM, LPUNKNOWN);
+BSTR(WINAPI* alloc_string)(const OLECHAR*);
+
+int access_objects;  // accessible objects alive
+
+// One thing a screen reader finds on the page. A control answers for itself; the others are
+// answered for by the page's object, as its children 1 to N in reading order.
+struct Item {
+  HWND control;  // null for the page's own items
+  LONG role;
+  std::wstring name;
+  std::wstring value;
+  std::wstring description;
+  Reading reading;
+  RECT box;     // layout units, as the piece's
+  HFONT font;   // for measuring the words' extent; null: the box is the extent
+  UINT flags;
+};
+
+// What the last announcement saw; `announced_page` is -1 before the first.
+int announced_page;
+std::vector<Item> announced;
+
+constexpr UINT_PTR kAccessSubclass = 0x56414343;  // the controls' WM_GETOBJECT answer
+
+template <class Function>
+bool FindCall(HMODULE module, const char* name, Function& function) {
+  function = module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+  return function != nullptr;
+}
+
+bool LoadAccess() {
+  if (create_std_object && lresult_from_object && alloc_string) return true;
+  HMODULE oleacc = SystemLibrary(L"oleacc.dll");
+  HMODULE oleaut = SystemLibrary(L"oleaut32.dll");
+  bool found = FindCall(oleacc, "CreateStdAccessibleObject", create_std_object);
+  found = FindCall(oleacc, "LresultFromObject", lresult_from_object) && found;
+  return FindCall(oleaut, "SysAllocString", alloc_string) && found;
+}
+
+// --- The page's items ------------------------------------------------------------------------
+
+const wchar_t* StateWord(int state) {
+  switch (state) {
+    case Running: return L"running";
+    case Done: return L"done";
+    case Failed: return L"stopped";
+  }
+  return L"not started";
+}
+
+// "1   Your copy of the game" names its field "Your copy of the game".
+std::wstring LabelWords(const std::wstring& heading) {
+  size_t start = heading.find_first_not_of(L"0123456789");
+  if (start != std::wstring::npos) start = heading.find_first_not_of(L' ', start);
+  return start == std::wstring::npos ? std::wstring() : heading.substr(start);
+}
+
+bool IsShown(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// A control's top edge in layout units of the client area.
+int TopOf(HWND control) {
+  RECT r;
+  GetWindowRect(control, &r);
+  MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
+  return Unscale(r.top);
+}
+
+Item PieceItem(const Piece& piece, LONG role) {
+  return {nullptr, role, piece.text, std::wstring(), std::wstring(), piece.reading, piece.box, piece.font,
+          piece.flags};
+}
+
+// A shown control, with the piece it is read before.
+struct Shown {
+  Item item;
+  size_t before;
+  bool captioned;  // read where the words beside it stand instead
+};
+
+Shown ShownControl(HWND control, const std::vector<Piece>& pieces) {
+  Shown shown = {{control, 0, std::wstring(), std::wstring(), std::wstring(), Reading::Said, RECT{}, nullptr, 0},
+                 0, false};
+  if (control == log_edit) shown.item.name = L"Details";  // the toggle's word; nothing is painted for it
+  int top = TopOf(control);
+  while (shown.before < pieces.size() &&
+         !(pieces[shown.before].kind == TextPiece && pieces[shown.before].box.top > top)) {
+    ++shown.before;
+  }
+  for (const Piece& piece : pieces) {
+    if (!piece.control || *piece.control != control) continue;
+    if (piece.reading == Reading::Labels) shown.item.name = LabelWords(piece.text);
+    if (piece.reading == Reading::Captions) shown.item.name = piece.text;
+    if (piece.reading == Reading::Describes) shown.item.description = piece.text;
+    shown.captioned |= piece.reading == Reading::Captions;
+  }
+  return shown;
+}
+
+// The current page in reading order. A shown control comes before the first text below its
+// top, controls of one row in Tab order; a control with words beside it stands where they do.
+std::vector<Item> Items() {
+  if (!window || !IsWindow(window)) return {};
+  SIZE size = ClientSize();
+  int width = Unscale(size.cx);
+  std::vector<Piece> pieces = PagePieces(width, Unscale(size.cy), Now());
+  std::vector<Shown> shown;
+  for (const ControlEntry& entry : kControls) {
+    if (IsShown(*entry.handle)) shown.push_back(ShownControl(*entry.handle, pieces));
+  }
+  std::stable_sort(shown.begin(), shown.end(), [](const Shown& a, const Shown& b) { return a.before < b.before; });
+
+  std::vector<Item> items;
+  size_t next = 0;
+  for (size_t i = 0; i <= pieces.size(); ++i) {
+    for (; next < shown.size() && shown[next].before <= i; ++next) {
+      if (!shown[next].captioned) items.push_back(shown[next].item);
+    }
+    if (i == pieces.size() || pieces[i].kind != TextPiece) continue;
+    const Piece& piece = pieces[i];
+    if (piece.reading == Reading::Captions) {
+      for (const Shown& s : shown) {
+        if (s.item.control == *piece.control) items.push_back(s.item);
+      }
+      continue;
+    }
+    if (piece.text.empty()) continue;  // draws nothing
+    switch (piece.reading) {
+      case Reading::StepLabel:
+        items.push_back(PieceItem(piece, ROLE_SYSTEM_LISTITEM));
+        items.back().value = StateWord(piece.state);
+        break;
+      case Reading::StepTime:
+        if (!items.empty()) items.back().description = piece.text;
+        break;
+      case Reading::Figure:
+        // The bar with its percentage below it, as one progress bar.
+        items.push_back({nullptr, ROLE_SYSTEM_PROGRESSBAR, std::wstring(), piece.text, std::wstring(),
+                         Reading::Figure, {26, 424, width - 26, piece.box.top + 18}, nullptr, 0});
+        break;
+      default:
+        items.push_back(PieceItem(piece, ROLE_SYSTEM_STATICTEXT));
+    }
+  }
+  return items;
+}
+
+// The page's item that a control is, for its name and description; none while it is hidden.
+bool ControlItem(HWND control, Item& found) {
+  for (Item& item : Items()) {
+    if (item.control != control) continue;
+    found = std::move(item);
+    return true;
+  }
+  return false;
+}
+
+// Where an item stands on the screen, in pixels: for words, as far as their lines reach.
+RECT ScreenBox(const Item& item) {
+  RECT box = {Scale(item.box.left), Scale(item.box.top), Scale(item.box.right), Scale(item.box.bottom)};
+  if (item.font) {
+    HDC dc = CreateCompatibleDC(nullptr);
+    HGDIOBJ old = SelectObject(dc, item.font);
+    RECT measured = box;
+    UINT flags = (item.flags & ~(DT_RIGHT | DT_PATH_ELLIPSIS | DT_END_ELLIPSIS)) | DT_CALCRECT;
+    DrawTextW(dc, item.name.data(), static_cast<int>(item.name.size()), &measured, flags);
+    SelectObject(dc, old);
+    DeleteDC(dc);
+    LONG width = std::min(measured.right - measured.left, box.right - box.left);
+    if (item.flags & DT_RIGHT) box.left = box.right - width;
+    box.right = box.left + width;
+    box.bottom = measured.bottom;
+  }
+  MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&box), 2);
+  return box;
+}
+
+// --- The accessible objects ------------------------------------------------------------------
+
+IAccessible* MakeObject(HWND of);
+
+// A control's object, as the page's child: its own answer to WM_GETOBJECT, or the standard one.
+IAccessible* ControlObject(HWND control) {
+  IAccessible* object = MakeObject(control);
+  if (!object && LoadAccess()) {
+    create_std_object(control, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&object));
+  }
+  return object;
+}
+
+HRESULT AnswerText(const std::wstring& text, BSTR* out) {
+  *out = text.empty() ? nullptr : alloc_string(text.c_str());
+  return *out ? S_OK : S_FALSE;
+}
+
+VARIANT SelfId() {
+  VARIANT self;
+  self.vt = VT_I4;
+  self.lVal = CHILDID_SELF;
+  return self;
+}
+
+enum Field { NameField, ValueField, DescriptionField };
+
+const std::wstring& FieldOf(const Item& item, Field field) {
+  return field == NameField ? item.name : field == ValueField ? item.value : item.description;
+}
+
+// The object of the page (of `window`) or of a named control. What it does not answer itself,
+// the system's standard object of the same window answers.
+struct AccessObject final : IAccessible, IOleWindow {
+  LONG refs = 1;
+  HWND hwnd;
+  IAccessible* standard;
+
+  AccessObject(HWND of, IAccessible* made) : hwnd(of), standard(made) { ++access_objects; }
+  ~AccessObject() {
+    standard->Release();
+    --access_objects;
+  }
+  AccessObject(const AccessObject&) = delete;
+  AccessObject& operator=(const AccessObject&) = delete;
+
+  bool Page() const { return hwnd == window; }
+
+  // One of the page's children 1 to N, with the page's items; false for the page itself and
+  // for anything that is not a child.
+  static bool Child(const VARIANT& id, std::vector<Item>& items) {
+    if (id.vt != VT_I4 || id.lVal == CHILDID_SELF) return false;
+    items = Items();
+    return id.lVal > 0 && static_cast<size_t>(id.lVal) <= items.size();
+  }
+  static bool IsSelf(const VARIANT& id) { return id.vt == VT_I4 && id.lVal == CHILDID_SELF; }
+
+  // A question about a control among the page's children goes to the control's own object.
+  template <class Question>
+  static HRESULT AskControl(HWND control, Question question) {
+    IAccessible* object = ControlObject(control);
+    if (!object) return E_FAIL;
+    HRESULT result = question(object, SelfId());
+    object->Release();
+    return result;
+  }
+
+  // Child `child` (1 to N) as a VARIANT: a control's object, or the child id.
+  static void ChildAnswer(const std::vector<Item>& items, long child, VARIANT* out) {
+    const Item& item = items[child - 1];
+    if (item.control) {
+      if (IAccessible* object = ControlObject(item.control)) {
+        out->vt = VT_DISPATCH;
+        out->pdispVal = object;
+        return;
+      }
+    }
+    out->vt = VT_I4;
+    out->lVal = child;
+  }
+
+  // A name, value or description: the page's item's, a named control's own, or the standard's.
+  HRESULT Words(VARIANT id, BSTR* out, Field field, HRESULT (STDMETHODCALLTYPE IAccessible::*ask)(VARIANT, BSTR*)) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    std::vector<Item> items;
+    if (Page() && Child(id, items)) {
+      const Item& item = items[id.lVal - 1];
+      if (!item.control) return AnswerText(FieldOf(item, field), out);
+      return AskControl(item.control, [&](IAccessible* object, VARIANT self) { return (object->*ask)(self, out); });
+    }
+    Item own = {};
+    if (!Page() && IsSelf(id) && field != ValueField && ControlItem(hwnd, own) && !FieldOf(own, field).empty()) {
+      return AnswerText(FieldOf(own, field), out);
+    }
+    return (standard->*ask)(id, out);
+  }
+
+  // IUnknown
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
+    if (!out) return E_POINTER;
+    if (id == IID_IUnknown || id == IID_IDispatch || id == __uuidof(IAccessible)) {
+      *out = static_cast<IAccessible*>(this);
+    } else if (id == IID_IOleWindow) {
+      *out = static_cast<IOleWindow*>(this);
+    } else {
+      *out = nullptr;
+      return E_NOINTERFACE;
+    }
+    AddRef();
+    return S_OK;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    LONG left = --refs;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  // IOleWindow, which WindowFromAccessibleObject asks first.
+  HRESULT STDMETHODCALLTYPE GetWindow(HWND* out) override {
+    if (!out) return E_POINTER;
+    *out = hwnd;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE ContextSensitiveHelp(BOOL) override { return E_NOTIMPL; }
+
+  // IDispatch: screen readers call the interface itself; there is no type information.
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return E_NOTIMPL;
+  }
+
+  // IAccessible
+  HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** out) override { return standard->get_accParent(out); }
+
+  HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {
+    if (!Page()) return standard->get_accChildCount(count);
+    if (!count) return E_POINTER;
+    *count = static_cast<long>(Items().size());
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE get_accChild(VARIANT id, IDispatch** out) override {
+    if (!Page()) return standard->get_accChild(id, out);
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    std::vector<Item> items;
+    if (!Child(id, items)) return E_INVALIDARG;
+    const Item& item = items[id.lVal - 1];
+    if (!item.control) return S_FALSE;  // a simple element: this object answers for it
+    *out = ControlObject(item.control);
+    return *out ? S_OK : S_FALSE;
+  }
+
+  HRESULT STDMETHODCALLTYPE get_accName(VARIANT id, BSTR* out) override {
+    return Words(id, out, NameField, &IAccessible::get_accName);
+  }
+  HRESULT STDMETHODCALLTYPE get_accValue(VARIANT id, BSTR* out) override {
+    return Words(id, out, ValueField, &IAccessible::get_accValue);
+  }
+  HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT id, BSTR* out) override {
+    return Words(id, out, DescriptionField, &IAccessible::get_accDescription);
+  }
+
+  HRESULT STDMETHODCALLTYPE get_accRole(VARIANT id, VARIANT* out) override {
+    if (!out) return E_POINTER;
+    std::vector<Item> items;
+    if (Page() && Child(id, items)) {
+      const Item& item = items[id.lVal - 1];
+      if (item.control) {
+        return AskControl(item.control,
+                          [&](IAccessible* object, VARIANT self) { return object->get_accRole(self, out); });
+      }
+      out->vt = VT_I4;
+      out->lVal = item.role;
+      return S_OK;
+    }
+    if (hwnd == dlss_check && IsSelf(id)) {
+      // A check box, whatever the standard object makes of a button.
+      out->vt = VT_I4;
+      out->lVal = ROLE_SYSTEM_CHECKBUTTON;
+      return S_OK;
+    }
+    return standard->get_accRole(id, out);
+  }
+
+  HRESULT STDMETHODCALLTYPE get_accState(VARIANT id, VARIANT* out) override {
+    if (!out) return E_POINTER;
+    std::vector<Item> items;
+    if (Page() && Child(id, items)) {
+      const Item& item = items[id.lVal - 1];
+      if (item.control) {
+        return AskControl(item.control,
+                          [&](IAccessible* object, VARIANT self) { return object->get_accState(self, out); });
+      }
+      out->vt = VT_I4;
+      out->lVal = STATE_SYSTEM_READONLY;
+      return S_OK;
+    }
+    HRESULT result = standard->get_accState(id, out);
+    if (hwnd == dlss_check && IsSelf(id) && SUCCEEDED(result) && out->vt == VT_I4) {
+      out->lVal &= ~STATE_SYSTEM_CHECKED;
+      if (SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED) out->lVal |= STATE_SYSTEM_CHECKED;
+    }
+    return result;
+  }
+
+  // Help, shortcuts and actions: the page's own items have none.
+  HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT id, BSTR* out) override {
+    return Plain(id, out, &IAccessible::get_accHelp);
+  }
+  HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT id, BSTR* out) override {
+    return Plain(id, out, &IAccessible::get_accKeyboardShortcut);
+  }
+  HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT id, BSTR* out) override {
+    return Plain(id, out, &IAccessible::get_accDefaultAction);
+  }
+  HRESULT Plain(VARIANT id, BSTR* out, HRESULT (STDMETHODCALLTYPE IAccessible::*ask)(VARIANT, BSTR*)) {
+    if (!out) return E_POINTER;
+    *out = nullptr;
+    std::vector<Item> items;
+    if (!Page() || IsSelf(id)) return (standard->*ask)(id, out);
+    if (!Child(id, items)) return E_INVALIDARG;
+    const Item& item = items[id.lVal - 1];
+    if (!item.control) return S_FALSE;
+    return AskControl(item.control, [&](IAccessible* object, VARIANT self) { return (object->*ask)(self, out); });
+  }
+  HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT id, long* topic) override {
+    return standard->get_accHelpTopic(file, id, topic);
+  }
+  HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT id) override {
+    std::vector<Item> items;
+    if (!Page() || IsSelf(id)) return standard->accDoDefaultAction(id);
+    if (!Child(id, items)) return E_INVALIDARG;
+    const Item& item = items[id.lVal - 1];
+    if (!item.control) return DISP_E_MEMBERNOTFOUND;
+    return AskControl(item.control, [](IAccessible* object, VARIANT self) { return object->accDoDefaultAction(self); });
+  }
+
+  HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* out) override {
+    if (!Page()) return standard->get_accFocus(out);
+    if (!out) return E_POINTER;
+    out->vt = VT_EMPTY;
+    HWND focus = GetFocus();
+    if (focus == window) {
+      *out = SelfId();
+      return S_OK;
+    }
+    std::vector<Item> items = Items();
+    for (size_t i = 0; i < items.size(); ++i) {
+      if (!items[i].control || items[i].control != focus) continue;
+      ChildAnswer(items, static_cast<long>(i + 1), out);
+      return S_OK;
+    }
+    return S_FALSE;
+  }
+
+  HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* out) override { return standard->get_accSelection(out); }
+
+  HRESULT STDMETHODCALLTYPE accSelect(long how, VARIANT id) override {
+    if (!Page() || IsSelf(id)) return standard->accSelect(how, id);
+    return DISP_E_MEMBERNOTFOUND;
+  }
+
+  HRESULT STDMETHODCALLTYPE accLocation(long* left, long* top, long* width, long* height, VARIANT id) override {
+    std::vector<Item> items;
+    if (!Page() || !Child(id, items)) return standard->accLocation(left, top, width, height, id);
+    if (!left || !top || !width || !height) return E_POINTER;
+    const Item& item = items[id.lVal - 1];
+    if (item.control) {
+      return AskControl(item.control, [&](IAccessible* object, VARIANT self) {
+        return object->accLocation(left, top, width, height, self);
+      });
+    }
+    RECT box = ScreenBox(item);
+    *left = box.left;
+    *top = box.top;
+    *width = box.right - box.left;
+    *height = box.bottom - box.top;
+    return S_OK;
+  }
+
+  // Among the page's children in reading order; from the page itself to its first or last.
+  HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* out) override {
+    bool from_self = IsSelf(start) && (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD);
+    std::vector<Item> items;
+    if (!Page() || (!from_self && !Child(start, items))) return standard->accNavigate(direction, start, out);
+    if (!out) return E_POINTER;
+    out->vt = VT_EMPTY;
+    if (from_self) items = Items();
+    long count = static_cast<long>(items.size());
+    long to = 0;
+    if (direction == NAVDIR_FIRSTCHILD) to = from_self ? 1 : 0;
+    if (direction == NAVDIR_LASTCHILD) to = from_self ? count : 0;
+    if (direction == NAVDIR_NEXT || direction == NAVDIR_DOWN || direction == NAVDIR_RIGHT) to = start.lVal + 1;
+    if (direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP || direction == NAVDIR_LEFT) to = start.lVal - 1;
+    if (to < 1 || to > count) return S_FALSE;
+    ChildAnswer(items, to, out);
+    return S_OK;
+  }
+
+  HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* out) override {
+    if (!Page()) return standard->accHitTest(x, y, out);
+    if (!out) return E_POINTER;
+    out->vt = VT_EMPTY;
+    POINT point = {x, y};
+    std::vector<Item> items = Items();
+    for (size_t i = 0; i < items.size(); ++i) {
+      RECT box;
+      if (items[i].control) {
+        GetWindowRect(items[i].control, &box);
+      } else {
+        box = ScreenBox(items[i]);
+      }
+      if (!PtInRect(&box, point)) continue;
+      ChildAnswer(items, static_cast<long>(i + 1), out);
+      return S_OK;
+    }
+    return standard->accHitTest(x, y, out);
+  }
+
+  HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
+  HRESULT STDMETHODCALLTYPE put_accValue(VARIANT id, BSTR value) override {
+    if (!Page()) return standard->put_accValue(id, value);
+    return DISP_E_MEMBERNOTFOUND;
+  }
+};
+
+// The controls that the page names: the two fields, the DLSS box and the log. The buttons
+// carry their words as their text, which the standard object reads.
+HWND* const kNamedControls[] = {&nup_edit, &dir_edit, &dlss_check, &log_edit};
+
+bool NamedByPage(HWND control) {
+  for (HWND* named : kNamedControls) {
+    if (control && control == *named) return true;
+  }
+  return false;
+}
+
+// A new object of the page or of a named control, with one reference for the caller.
+IAccessible* MakeObject(HWND of) {
+  if (!of || (of != window && !NamedByPage(of)) || !LoadAccess()) return nullptr;
+  IAccessible* standard = nullptr;
+  if (FAILED(create_std_object(of, OBJID_CLIENT, __uuidof(IAccessible), reinterpret_cast<void**>(&standard))) ||
+      !standard) {
+    return nullptr;
+  }
+  return new AccessObject(of, standard);
+}
+
+// The answer to WM_GETOBJECT for the client area of `of`; 0 where the system's own should do.
+LRESULT ObjectAnswer(HWND of, WPARAM wparam, LPARAM lparam) {
+  if (static_cast<LONG>(static_cast<DWORD>(lparam)) != OBJID_CLIENT) return 0;
+  IAccessible* object = MakeObject(of);
+  if (!object) return 0;
+  LRESULT result = lresult_from_object(__uuidof(IAccessible), wparam, object);
+  object->Release();
+  return result > 0 ? result : 0;
+}
+
+LRESULT OnGetObject(WPARAM wparam, LPARAM lparam) {
+  LRESULT result = ObjectAnswer(window, wparam, lparam);
+  return result ? result : DefWindowProcW(window, WM_GETOBJECT, wparam, lparam);
+}
+
+LRESULT CALLBACK NamedControlProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
+  if (message == WM_GETOBJECT) {
+    if (LRESULT result = ObjectAnswer(control, wparam, lparam)) return result;
+  } else if (message == WM_NCDESTROY) {
+    RemoveWindowSubclass(control, NamedControlProc, kAccessSubclass);
+  }
+  return DefSubclassProc(control, message, wparam, lparam);
+}
+
+// Once the controls exist: the named ones answer WM_GETOBJECT themselves, so that a screen
+// reader that asks the control (as it does when the control takes the focus) hears its name.
+void NameControls() {
+  for (HWND* named : kNamedControls) SetWindowSubclass(*named, NamedControlProc, kAccessSubclass, 0);
+}
+
+// --- Announcements ---------------------------------------------------------------------------
+
+bool SameShape(const std::vector<Item>& a, const std::vector<Item>& b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (a[i].control != b[i].control || a[i].role != b[i].role) return false;
+  }
+  return true;
+}
+
+// Tells screen readers what changed since the last call, and only that: a new page (its items
+// reordered, and the heading of a page that a run opens, as an alert), items come or gone, or
+// the words, values and descriptions of the items that stayed; clocks are not announced. Called
+// when a page opens, after every check of the choices and with each half-second repaint of
+// the installing page.
+void Announce() {
+  if (!window || !nup_edit) return;
+  std::vector<Item> items = Items();
+  bool new_page = announced_page != page;
+  bool same = !new_page && SameShape(items, announced);
+  if (!same) NotifyWinEvent(EVENT_OBJECT_REORDER, window, OBJID_CLIENT, CHILDID_SELF);
+  for (size_t i = 0; i < items.size(); ++i) {
+    const Item& item = items[i];
+    LONG child = static_cast<LONG>(i + 1);
+    if (new_page && item.reading == Reading::Heading) NotifyWinEvent(EVENT_SYSTEM_ALERT, window, OBJID_CLIENT, child);
+    if (!same || item.reading == Reading::Clock) continue;
+    const Item& was = announced[i];
+    HWND of = item.control ? item.control : window;
+    LONG id = item.control ? CHILDID_SELF : child;
+    if (item.name != was.name) NotifyWinEvent(EVENT_OBJECT_NAMECHANGE, of, OBJID_CLIENT, id);
+    if (item.value != was.value) NotifyWinEvent(EVENT_OBJECT_VALUECHANGE, of, OBJID_CLIENT, id);
+    if (item.description != was.description) NotifyWinEvent(EVENT_OBJECT_DESCRIPTIONCHANGE, of, OBJID_CLIENT, id);
+  }
+  announced_page = page;
+  announced = std::move(items);
+}
+
+}  // namespace
