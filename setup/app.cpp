@@ -20,6 +20,7 @@ void SetInitialState() {
   page = Choices;
   shown_at = 0;
   kept_focus = nullptr;
+  laid_out = {0, 0};
   details = false;
   nup_ok = false;
   space_ok = false;

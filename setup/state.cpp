@@ -78,6 +78,7 @@ HWND play_button;
 
 Page page;
 LONG shown_at;  // message time at which the page was shown
+SIZE laid_out;   // the client size in pixels that the controls were last laid out for
 HWND kept_focus;  // the control that had the keyboard when the window was last deactivated
 bool details;
 HANDLE child;

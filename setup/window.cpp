@@ -89,6 +89,7 @@ SIZE ClientSize() {
 
 void Layout() {
   SIZE size = ClientSize();
+  laid_out = size;
   for (const Box& box : LayoutBoxes(page, details, Unscale(size.cx), Unscale(size.cy))) {
     const RECT& r = box.rect;
     MoveWindow(*box.control, Scale(r.left), Scale(r.top), Scale(r.right) - Scale(r.left),
@@ -181,6 +182,9 @@ LRESULT OnCreate(HWND created) {
 
 LRESULT OnSize() {
   if (!nup_edit) return 0;  // sizes sent while the window is being made, before its controls
+  // The first showing reports the size the window was made with, which is laid out already.
+  SIZE size = ClientSize();
+  if (size.cx == laid_out.cx && size.cy == laid_out.cy) return 0;
   Layout();
   InvalidateRect(window, nullptr, TRUE);
   return 0;

@@ -153,9 +153,15 @@ TEST_F(WindowTest, CaptionsAndLogFollowPageDetailsAndHeight) {
   EXPECT_EQ(Caption(close_button), L"Close");
 }
 
-TEST_F(WindowTest, MinimumSizeAndEraseAnswer) {
+TEST_F(WindowTest, ResizeMinimumSizeAndEraseAnswer) {
   Scoped<int> at(dpi, 144);
   MakeWindow(Scale(880), Scale(740));
+  // A resized window lays its controls out again.
+  RECT outer;
+  GetWindowRect(window, &outer);
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + 150, outer.bottom - outer.top + 90, SWP_NOZORDER);
+  EXPECT_EQ(Where(install_button).left, Scale(Unscale(ClientSize().cx) - 176));
+  EXPECT_EQ(Where(install_button).top, Scale(Unscale(ClientSize().cy) - 62));
   MINMAXINFO info = {};
   SendMessageW(window, WM_GETMINMAXINFO, 0, reinterpret_cast<LPARAM>(&info));
   EXPECT_EQ(info.ptMinTrackSize.x, 1140);
