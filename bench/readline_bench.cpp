@@ -49,6 +49,7 @@ void Reset() {
   log_shown = 0;
   log_drop = 0;
   log_tail.clear();
+  catch_up_set = false;  // the catch-up timer of a window before this one ended with it
 }
 
 // The installer's own window, made as start-up makes it, with its log open.
@@ -84,7 +85,13 @@ void Flood(const char* name, const std::vector<std::wstring>& lines, bool shown)
     block.clear();
   }
   double slowest = 0;
-  while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+  // Until the output is read and the log holds it: the rest of both is taken on a timer.
+  for (;;) {
+    if (!PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+      if (!LogPending() && waiting_output.empty()) break;
+      MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
+      continue;
+    }
     Clock::time_point t = Clock::now();
     DispatchMessageW(&message);
     slowest = std::max(slowest, Seconds(Clock::now() - t));
