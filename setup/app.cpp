@@ -23,6 +23,7 @@ void SetInitialState() {
   laid_out = {0, 0};
   details = false;
   nup_ok = false;
+  nup_empty = true;
   space_ok = false;
   started = 0;
   window = nullptr;

@@ -257,7 +257,9 @@ Verdict SpaceVerdict(std::optional<unsigned long long> free, bool built) {
 
 // Judges both fields, writes their notes and lets Install be pressed only when both pass.
 void Check() {
-  Verdict game = GameVerdict(Text(nup_edit), found_games.size());
+  std::wstring nup = Text(nup_edit);
+  Verdict game = GameVerdict(nup, found_games.size());
+  nup_empty = nup.empty();
   nup_ok = game.ok;
   nup_note = game.note;
 

@@ -204,7 +204,7 @@ const PanelRow kFinishedRows[] = {
 COLORREF NoteColour(const PageText& row) {
   switch (row.tint) {
     case NupNoteTint:
-      return nup_ok ? kGreen : Text(nup_edit).empty() ? kMuted : kRed;
+      return nup_ok ? kGreen : nup_empty ? kMuted : kRed;
     case SpaceNoteTint:
       return space_ok ? kGreen : kRed;
     default:
