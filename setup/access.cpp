@@ -39,12 +39,6 @@ std::vector<Item> announced;
 
 constexpr UINT_PTR kAccessSubclass = 0x56414343;  // the controls' WM_GETOBJECT answer
 
-template <class Function>
-bool FindCall(HMODULE module, const char* name, Function& function) {
-  function = module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
-  return function != nullptr;
-}
-
 bool LoadAccess() {
   if (create_std_object && lresult_from_object && alloc_string) return true;
   HMODULE oleacc = SystemLibrary(L"oleacc.dll");

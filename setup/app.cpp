@@ -72,11 +72,7 @@ HFONT MakeFont(const LOGFONTW& base, int height, int weight, const wchar_t* face
   return CreateFontIndirectW(&copy);
 }
 
-// A user32 function that older Windows lacks, looked up at run time.
-template <typename Function>
-Function User32(const char* name) {
-  return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"user32.dll"), name)));
-}
+HMODULE User32() { return GetModuleHandleW(L"user32.dll"); }
 
 HFONT* const kFonts[] = {&font, &bold_font, &heading_font, &title_font, &mono_font};
 
@@ -111,8 +107,8 @@ void MakeResources(HINSTANCE instance) {
 }
 
 void MakeDpiAware() {
-  auto set_context = User32<BOOL(WINAPI*)(HANDLE)>("SetProcessDpiAwarenessContext");
-  if (set_context) {
+  BOOL(WINAPI * set_context)(HANDLE);
+  if (FindCall(User32(), "SetProcessDpiAwarenessContext", set_context)) {
     set_context(reinterpret_cast<HANDLE>(static_cast<INT_PTR>(-4)));  // per monitor, version 2
   } else {
     SetProcessDPIAware();
@@ -127,38 +123,35 @@ HMODULE SystemLibrary(const wchar_t* name) { return LoadLibraryExW(name, nullptr
 // system's own DLLs (uxtheme for the common controls, for one), is searched for in the system
 // folder only. Looked up at run time: Windows 7 without its 2011 update lacks the call.
 void SearchSystemFolderOnly() {
-  using SetDirectories = BOOL(WINAPI*)(DWORD);
-  auto set_directories = reinterpret_cast<SetDirectories>(
-      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
-  if (set_directories) set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  BOOL(WINAPI * set_directories)(DWORD);
+  if (FindCall(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories", set_directories)) {
+    set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  }
 }
 
 void DarkenTitleBar() {
-  HMODULE dwm = SystemLibrary(L"dwmapi.dll");
-  if (!dwm) return;
-  using SetAttribute = HRESULT(WINAPI*)(HWND, DWORD, const void*, DWORD);
-  auto set_attribute =
-      reinterpret_cast<SetAttribute>(reinterpret_cast<void*>(GetProcAddress(dwm, "DwmSetWindowAttribute")));
+  HRESULT(WINAPI * set_attribute)(HWND, DWORD, const void*, DWORD);
   BOOL dark = TRUE;
-  if (set_attribute) set_attribute(window, 20, &dark, sizeof dark);  // DWMWA_USE_IMMERSIVE_DARK_MODE
+  if (FindCall(SystemLibrary(L"dwmapi.dll"), "DwmSetWindowAttribute", set_attribute)) {
+    set_attribute(window, 20, &dark, sizeof dark);  // DWMWA_USE_IMMERSIVE_DARK_MODE
+  }
 }
 
 // The log's scroll bar drawn dark where Windows has a dark one (10, version 1809 on); where the
 // theme or uxtheme itself is missing, it stays as it is.
 void DarkenLog() {
-  HMODULE theme = SystemLibrary(L"uxtheme.dll");
-  if (!theme) return;
-  using SetTheme = HRESULT(WINAPI*)(HWND, LPCWSTR, LPCWSTR);
-  auto set_theme = reinterpret_cast<SetTheme>(reinterpret_cast<void*>(GetProcAddress(theme, "SetWindowTheme")));
-  if (set_theme) set_theme(log_edit, L"DarkMode_Explorer", nullptr);
+  HRESULT(WINAPI * set_theme)(HWND, LPCWSTR, LPCWSTR);
+  if (FindCall(SystemLibrary(L"uxtheme.dll"), "SetWindowTheme", set_theme)) {
+    set_theme(log_edit, L"DarkMode_Explorer", nullptr);
+  }
 }
 
 // The outer rectangle of the window for its 880 by 740 client area at `at_dpi`, with the frame
 // of that DPI where Windows can give it (10, version 1607 on).
 RECT OuterRect(int at_dpi) {
   RECT outer = {0, 0, MulDiv(880, at_dpi, 96), MulDiv(740, at_dpi, 96)};
-  auto adjust = User32<BOOL(WINAPI*)(RECT*, DWORD, BOOL, DWORD, UINT)>("AdjustWindowRectExForDpi");
-  if (adjust) {
+  BOOL(WINAPI * adjust)(RECT*, DWORD, BOOL, DWORD, UINT);
+  if (FindCall(User32(), "AdjustWindowRectExForDpi", adjust)) {
     adjust(&outer, WS_OVERLAPPEDWINDOW, FALSE, 0, static_cast<UINT>(at_dpi));
   } else {
     AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
@@ -169,8 +162,8 @@ RECT OuterRect(int at_dpi) {
 // The screen's DPI is that of the main monitor; a window that opens on another monitor takes
 // that monitor's DPI and size at once, where it stands.
 void FollowMonitorDpi() {
-  auto dpi_of = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-  int own = dpi_of ? static_cast<int>(dpi_of(window)) : 0;
+  UINT(WINAPI * dpi_of)(HWND);
+  int own = FindCall(User32(), "GetDpiForWindow", dpi_of) ? static_cast<int>(dpi_of(window)) : 0;
   if (own <= 0 || own == dpi) return;
   RECT at;
   GetWindowRect(window, &at);

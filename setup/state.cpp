@@ -102,6 +102,14 @@ void Play();
 void MakeScaledResources(HINSTANCE instance);
 void Announce();
 
+// A function looked up at run time, in a DLL loaded while running or one that older Windows
+// lacks: null (and false) where the module or the function is missing.
+template <class Function>
+bool FindCall(HMODULE module, const char* name, Function& function) {
+  function = module ? reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name))) : nullptr;
+  return function != nullptr;
+}
+
 // Where the tick count comes from. Tests point it at a clock of their own so that start,
 // elapsed and the 32-bit wrap can be checked exactly.
 DWORD(WINAPI* tick_source)();

@@ -539,8 +539,8 @@ TEST_F(PaintTest, FollowsTheDpiOfItsMonitorAndBack) {
 // Opened at the main screen's DPI on a monitor of another, the window takes its own monitor's
 // at once: fonts, and 880 by 740 inside at that DPI.
 TEST_F(WindowTest, OpensAtTheDpiOfItsOwnMonitor) {
-  auto dpi_of = User32<UINT(WINAPI*)(HWND)>("GetDpiForWindow");
-  ASSERT_NE(dpi_of, nullptr);
+  UINT(WINAPI * dpi_of)(HWND);
+  ASSERT_TRUE(FindCall(User32(), "GetDpiForWindow", dpi_of));
   Scoped<int> screen(dpi, 144);
   MakeWindow(Scale(880), Scale(740));
   int own = static_cast<int>(dpi_of(window));
