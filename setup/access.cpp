@@ -9,8 +9,6 @@
 
 namespace {
 
-HMODULE SystemLibrary(const wchar_t* name);
-
 // From oleacc.dll and oleaut32.dll, looked up on first use: oleacc is not one of the DLLs that
 // Windows always takes from its own folder, so it is not imported, where it could be planted.
 HRESULT(WINAPI* create_std_object)(HWND, LONG, REFIID, void**);

@@ -115,10 +115,6 @@ void MakeDpiAware() {
   }
 }
 
-// DLLs loaded while running come from the system folder only, never from the folder the
-// installer was started from (a Downloads folder, where anything may lie beside it).
-HMODULE SystemLibrary(const wchar_t* name) { return LoadLibraryExW(name, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32); }
-
 // The first thing the program does: from now on every DLL that is loaded by name, also by the
 // system's own DLLs (uxtheme for the common controls, for one), is searched for in the system
 // folder only. Looked up at run time: Windows 7 without its 2011 update lacks the call.

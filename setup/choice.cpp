@@ -334,7 +334,10 @@ void BrowseNup() {
   dialog.nMaxFile = 260;
   dialog.lpstrTitle = L"Your dump of the game";
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
-  if (GetOpenFileNameW(&dialog)) SetWindowTextW(nup_edit, name);
+  BOOL(WINAPI * open_file)(OPENFILENAMEW*);
+  if (FindCall(SystemLibrary(L"comdlg32.dll"), "GetOpenFileNameW", open_file) && open_file(&dialog)) {
+    SetWindowTextW(nup_edit, name);
+  }
 }
 
 // The install folder made inside the folder picked: "D:\Games" gives "D:\Games\Vorlen", a drive
@@ -349,10 +352,13 @@ void BrowseDir() {
   info.hwndOwner = window;
   info.lpszTitle = L"Install into (a Vorlen folder is made there)";
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
-  PIDLIST_ABSOLUTE item = SHBrowseForFolderW(&info);
+  PIDLIST_ABSOLUTE(WINAPI * browse)(BROWSEINFOW*);
+  BOOL(WINAPI * path_of)(PCIDLIST_ABSOLUTE, LPWSTR);
+  if (!FindCall(Shell32(), "SHBrowseForFolderW", browse) || !FindCall(Shell32(), "SHGetPathFromIDListW", path_of)) return;
+  PIDLIST_ABSOLUTE item = browse(&info);
   if (!item) return;
   wchar_t path[260];
-  if (SHGetPathFromIDListW(item, path)) SetWindowTextW(dir_edit, InstallFolder(path).c_str());
+  if (path_of(item, path)) SetWindowTextW(dir_edit, InstallFolder(path).c_str());
   CoTaskMemFree(item);
 }
 

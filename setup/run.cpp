@@ -396,7 +396,7 @@ LRESULT OnClose() {
 
 void Play() {
   std::wstring runner = install_dir + L"\\vorlen.cmd";
-  HINSTANCE result = ShellExecuteW(window, L"open", runner.c_str(), nullptr, install_dir.c_str(), SW_SHOWMINNOACTIVE);
+  HINSTANCE result = ShellOpen(runner, install_dir.c_str(), SW_SHOWMINNOACTIVE);
   if (reinterpret_cast<INT_PTR>(result) <= 32) {
     // Closing without a word would leave the player wondering why nothing started.
     std::wstring message = L"Cannot start the game: " + runner + L" could not be opened.";

@@ -312,9 +312,14 @@ LRESULT OnTimer(WPARAM id) {
   return 0;
 }
 
-void OpenFolder() {
-  ShellExecuteW(window, L"open", install_dir.c_str(), nullptr, nullptr, SW_SHOWNORMAL);
+// ShellExecuteW: null where shell32 cannot be had, which callers take as a failure.
+HINSTANCE ShellOpen(const std::wstring& file, const wchar_t* directory, int show) {
+  HINSTANCE(WINAPI * execute)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+  if (!FindCall(Shell32(), "ShellExecuteW", execute)) return nullptr;
+  return execute(window, L"open", file.c_str(), nullptr, directory, show);
 }
+
+void OpenFolder() { ShellOpen(install_dir, nullptr, SW_SHOWNORMAL); }
 
 void ToggleDetails() {
   details = !details;
