@@ -121,14 +121,15 @@ BOOL(WINAPI* file_attributes)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 constexpr DWORD kDriveWait = 1500;
 
 // One question about a path (its drive's free space, or its attributes), shared by the window
-// thread and the thread that asks: whichever lets go last frees it, so a question that came
-// too late answers into nothing, and nobody reads it.
+// thread and the pool thread that asks: whichever lets go last frees it, so a question that
+// came too late answers into nothing, and nobody reads it.
 struct PathQuestion {
   std::wstring path;
   bool space;
   ULARGE_INTEGER free = {};
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   BOOL answered = FALSE;
+  HANDLE answered_event = nullptr;
   LONG holders = 2;
 };
 
@@ -139,30 +140,36 @@ void Answer(PathQuestion& question) {
 }
 
 void LetGo(PathQuestion* question) {
-  if (InterlockedDecrement(&question->holders) == 0) delete question;
+  if (InterlockedDecrement(&question->holders) != 0) return;
+  CloseHandle(question->answered_event);
+  delete question;
 }
 
-DWORD WINAPI AskOnThread(void* data) {
+void CALLBACK AskInPool(PTP_CALLBACK_INSTANCE, void* data) {
   PathQuestion* question = static_cast<PathQuestion*>(data);
   Answer(*question);
+  SetEvent(question->answered_event);
   LetGo(question);
-  return 0;
 }
 
 // The question as answered within kDriveWait; nothing when the drive kept the window waiting.
+// Asked on the system's thread pool: every check asks several questions on every keystroke,
+// and a thread of its own for each cost more than the questions (milliseconds each under Wine).
+// A pool thread held up by a drive that does not answer is not reused; the pool makes others.
 std::optional<PathQuestion> Ask(const std::wstring& path, bool space) {
   PathQuestion* question = new PathQuestion{path, space};
-  HANDLE thread = CreateThread(nullptr, 0, AskOnThread, question, 0, nullptr);
-  if (!thread) {  // no thread to be had: ask here, however long it takes
+  question->answered_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  if (!question->answered_event || !TrySubmitThreadpoolCallback(AskInPool, question, nullptr)) {
+    // no pool to be had: ask here, however long it takes
     Answer(*question);
     PathQuestion answer = *question;
+    if (question->answered_event) CloseHandle(question->answered_event);
     delete question;
     return answer;
   }
-  bool in_time = WaitForSingleObject(thread, kDriveWait) == WAIT_OBJECT_0;
-  CloseHandle(thread);
+  bool in_time = WaitForSingleObject(question->answered_event, kDriveWait) == WAIT_OBJECT_0;
   std::optional<PathQuestion> answer;
-  if (in_time) answer = *question;  // the thread is done with it
+  if (in_time) answer = *question;  // the pool thread is done with it
   LetGo(question);
   return answer;
 }

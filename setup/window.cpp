@@ -92,9 +92,9 @@ void Layout() {
   laid_out = size;
   for (const Box& box : LayoutBoxes(page, details, Unscale(size.cx), Unscale(size.cy))) {
     const RECT& r = box.rect;
-    MoveWindow(*box.control, Scale(r.left), Scale(r.top), Scale(r.right) - Scale(r.left),
-               Scale(r.bottom) - Scale(r.top), TRUE);
-    ShowWindow(*box.control, box.visible ? SW_SHOW : SW_HIDE);
+    SetWindowPos(*box.control, nullptr, Scale(r.left), Scale(r.top), Scale(r.right) - Scale(r.left),
+                 Scale(r.bottom) - Scale(r.top),
+                 SWP_NOZORDER | SWP_NOACTIVATE | (box.visible ? SWP_SHOWWINDOW : SWP_HIDEWINDOW));
   }
   SetWindowTextW(close_button, page == Installing ? L"Cancel" : L"Close");
   SetWindowTextW(details_button, details ? L"Hide details" : L"Show details");
