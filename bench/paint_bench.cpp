@@ -39,7 +39,9 @@ void Report(const std::string& name, std::vector<double> times) {
   printf("%s_worst: %.2f ms\n", name.c_str(), times.back());
 }
 
-double Since(Clock::time_point begin) { return std::chrono::duration<double, std::milli>(Clock::now() - begin).count(); }
+double Since(Clock::time_point begin) {
+  return std::chrono::duration<double, std::milli>(Clock::now() - begin).count();
+}
 
 void Measure(const char* name, int at_dpi) {
   dpi = at_dpi;

@@ -141,7 +141,7 @@ void Answer(PathQuestion& question) {
 
 void LetGo(PathQuestion* question) {
   if (InterlockedDecrement(&question->holders) != 0) return;
-  CloseHandle(question->answered_event);
+  if (question->answered_event) CloseHandle(question->answered_event);
   delete question;
 }
 
@@ -159,15 +159,12 @@ void CALLBACK AskInPool(PTP_CALLBACK_INSTANCE, void* data) {
 std::optional<PathQuestion> Ask(const std::wstring& path, bool space) {
   PathQuestion* question = new PathQuestion{path, space};
   question->answered_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  if (!question->answered_event || !TrySubmitThreadpoolCallback(AskInPool, question, nullptr)) {
-    // no pool to be had: ask here, however long it takes
+  bool pooled = question->answered_event && TrySubmitThreadpoolCallback(AskInPool, question, nullptr);
+  if (!pooled) {  // no pool to be had: ask here, however long it takes, and let go as the pool would
     Answer(*question);
-    PathQuestion answer = *question;
-    if (question->answered_event) CloseHandle(question->answered_event);
-    delete question;
-    return answer;
+    LetGo(question);
   }
-  bool in_time = WaitForSingleObject(question->answered_event, kDriveWait) == WAIT_OBJECT_0;
+  bool in_time = !pooled || WaitForSingleObject(question->answered_event, kDriveWait) == WAIT_OBJECT_0;
   std::optional<PathQuestion> answer;
   if (in_time) answer = *question;  // the pool thread is done with it
   LetGo(question);
@@ -361,7 +358,8 @@ void BrowseDir() {
   info.ulFlags = BIF_RETURNONLYFSDIRS | BIF_NEWDIALOGSTYLE;
   PIDLIST_ABSOLUTE(WINAPI * browse)(BROWSEINFOW*);
   BOOL(WINAPI * path_of)(PCIDLIST_ABSOLUTE, LPWSTR);
-  if (!FindCall(Shell32(), "SHBrowseForFolderW", browse) || !FindCall(Shell32(), "SHGetPathFromIDListW", path_of)) return;
+  HMODULE shell = Shell32();
+  if (!FindCall(shell, "SHBrowseForFolderW", browse) || !FindCall(shell, "SHGetPathFromIDListW", path_of)) return;
   PIDLIST_ABSOLUTE item = browse(&info);
   if (!item) return;
   wchar_t path[260];
