@@ -4,7 +4,8 @@ namespace {
 
 // The state before wWinMain runs (it runs from the definition below) and at every test's
 // start: every variable and every replaceable function of the module. The fonts, brushes and
-// icon are not state: start-up makes them, and only a change of DPI makes them again.
+// icon are not state: start-up makes them, and only a change of DPI makes them again; nor is
+// the page's off-screen copy, which the window makes at its first paint and frees as it goes.
 void SetInitialState() {
   dpi = 96;
   for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];

@@ -19,7 +19,7 @@ constexpr UINT kPath = DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS;
 constexpr UINT kEllipsis = DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS;
 
 // One text in a rectangle given in layout units, 400 units tall whatever the text. The font
-// is left selected: each Draw selects its own and the paint's context is thrown away after.
+// is left selected: each Draw selects its own, and the paint restores the context after.
 int Draw(HDC dc, const std::wstring& text, int x, int y, int width, COLORREF colour, HFONT with,
          UINT flags) {
   RECT box = {Scale(x), Scale(y), Scale(x + width), Scale(y + 400)};

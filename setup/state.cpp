@@ -60,6 +60,15 @@ HBRUSH field_brush;
 HBRUSH panel_brush;
 HICON icon;
 
+// The off-screen copy of the client area that each paint composes the page in. It is kept from
+// paint to paint and made again only when the client area changes size: making a bitmap of a
+// few megabytes at every tick of the progress timer cost more than drawing the page, and made
+// the time a paint takes uneven. The window frees it when it is destroyed.
+HDC page_dc;
+HBITMAP page_bitmap;
+HGDIOBJ page_dc_bitmap;  // the bitmap the context came with, put back before page_bitmap is freed
+SIZE page_size;
+
 HWND window;
 DWORD started;
 

@@ -273,21 +273,47 @@ LRESULT OnDrawItem(LPARAM lparam) {
   return TRUE;
 }
 
+void DropPage() {
+  if (!page_dc) return;
+  SelectObject(page_dc, page_dc_bitmap);
+  DeleteObject(page_bitmap);
+  DeleteDC(page_dc);
+  page_dc = nullptr;
+  page_bitmap = nullptr;
+  page_size = {0, 0};
+}
+
+// The page of a client area of `size` pixels, drawn off screen: the context that holds it.
+// Whatever the drawing selects into the context is put back, so that no font stays selected
+// there when a change of DPI frees it.
+HDC ComposePage(HDC screen, SIZE size) {
+  if (!page_dc || size.cx != page_size.cx || size.cy != page_size.cy) {
+    DropPage();
+    page_dc = CreateCompatibleDC(screen);
+    page_bitmap = CreateCompatibleBitmap(screen, size.cx, size.cy);
+    page_dc_bitmap = SelectObject(page_dc, page_bitmap);
+    page_size = size;
+  }
+  int saved = SaveDC(page_dc);
+  PaintWindow(page_dc, size, Now());
+  RestoreDC(page_dc, saved);
+  return page_dc;
+}
+
 // The page is composed off screen and copied in one piece, so neither a resize nor the
 // half-second timer makes it flicker.
 LRESULT OnPaint() {
   PAINTSTRUCT paint;
   HDC screen = BeginPaint(window, &paint);
   SIZE size = ClientSize();
-  HDC memory = CreateCompatibleDC(screen);
-  HBITMAP bitmap = CreateCompatibleBitmap(screen, size.cx, size.cy);
-  HGDIOBJ old = SelectObject(memory, bitmap);
-  PaintWindow(memory, size, Now());
-  BitBlt(screen, 0, 0, size.cx, size.cy, memory, 0, 0, SRCCOPY);
-  SelectObject(memory, old);
-  DeleteObject(bitmap);
-  DeleteDC(memory);
+  BitBlt(screen, 0, 0, size.cx, size.cy, ComposePage(screen, size), 0, 0, SRCCOPY);
   EndPaint(window, &paint);
+  return 0;
+}
+
+LRESULT OnDestroy() {
+  DropPage();
+  PostQuitMessage(0);
   return 0;
 }
 
@@ -392,7 +418,7 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_ERASEBKGND: return 1;  // the paint fills everything itself
     case WM_COMMAND: return OnCommand(message, wparam, lparam);
     case WM_CLOSE: return OnClose();
-    case WM_DESTROY: PostQuitMessage(0); return 0;
+    case WM_DESTROY: return OnDestroy();
     case WM_TIMER: return OnTimer(wparam);
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);

@@ -470,7 +470,21 @@ TEST_F(PaintTest, PaintingEveryPageAndButtonLeaksNothing) {
       }
     }
   }
+  // A resize makes the kept off-screen page again at the new size and frees the old one.
+  RECT outer;
+  GetWindowRect(window, &outer);
+  for (int grow : {150, 0}) {
+    SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + grow, outer.bottom - outer.top + grow,
+                 SWP_NOZORDER | SWP_NOMOVE);
+    SendMessageW(window, WM_PAINT, 0, 0);
+    SIZE client = ClientSize();
+    EXPECT_EQ(GetPixel(page_dc, client.cx - 1, client.cy - 1), kBackground) << grow;
+  }
   EXPECT_EQ(GdiObjects(), before);
+  // Nor does the kept page hold one of the fonts, which a change of DPI frees: Windows does not
+  // free a font that is still selected.
+  HGDIOBJ selected = GetCurrentObject(page_dc, OBJ_FONT);
+  for (HFONT* made : kFonts) EXPECT_NE(selected, *made);
 }
 
 // The rows in pixels of the picture's accent-coloured title "Vorlen" (x 106 to 300, y 0 to 96).
