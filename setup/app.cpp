@@ -91,7 +91,8 @@ void MakeScaledResources(HINSTANCE instance) {
   heading_font = MakeFont(metrics.lfMessageFont, 17, 700, nullptr);
   title_font = MakeFont(metrics.lfMessageFont, 28, 700, nullptr);
   mono_font = MakeFont(metrics.lfMessageFont, 12, 0, L"Consolas");
-  icon = static_cast<HICON>(LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, Scale(64), Scale(64), LR_DEFAULTCOLOR));
+  icon = static_cast<HICON>(
+      LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, Scale(64), Scale(64), LR_DEFAULTCOLOR));
   if (nup_edit) SetControlFonts();
   for (HFONT old : old_fonts) {
     if (old) DeleteObject(old);
