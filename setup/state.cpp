@@ -66,7 +66,6 @@ HICON icon;
 // the time a paint takes uneven. The window frees it when it is destroyed.
 HDC page_dc;
 HBITMAP page_bitmap;
-HGDIOBJ page_dc_bitmap;  // the bitmap the context came with, put back before page_bitmap is freed
 SIZE page_size;
 
 HWND window;

@@ -275,9 +275,8 @@ LRESULT OnDrawItem(LPARAM lparam) {
 
 void DropPage() {
   if (!page_dc) return;
-  SelectObject(page_dc, page_dc_bitmap);
+  DeleteDC(page_dc);  // first, so that the bitmap is no longer selected anywhere when it is freed
   DeleteObject(page_bitmap);
-  DeleteDC(page_dc);
   page_dc = nullptr;
   page_bitmap = nullptr;
   page_size = {0, 0};
@@ -291,7 +290,7 @@ HDC ComposePage(HDC screen, SIZE size) {
     DropPage();
     page_dc = CreateCompatibleDC(screen);
     page_bitmap = CreateCompatibleBitmap(screen, size.cx, size.cy);
-    page_dc_bitmap = SelectObject(page_dc, page_bitmap);
+    SelectObject(page_dc, page_bitmap);
     page_size = size;
   }
   int saved = SaveDC(page_dc);
