@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -68,40 +69,46 @@ double FirstPaint(const std::wstring& program) {
   return took;
 }
 
-void Print(const char* name, std::vector<double> times) {
-  std::sort(times.begin(), times.end());
-  printf("%s_first_paint_median: %.1f ms\n", name, times.empty() ? 0 : times[times.size() / 2]);
-  printf("%s_first_paint_worst: %.1f ms\n", name, times.empty() ? 0 : times.back());
-}
-
 double Median(std::vector<double> times) {
   std::sort(times.begin(), times.end());
   return times.empty() ? 0 : times[times.size() / 2];
 }
 
+struct Program {
+  const char* name;
+  std::wstring path;
+  std::vector<double> times;
+};
+
 }  // namespace
 
 int wmain() {
   const std::wstring installer = VORLEN_INSTALLER;
-  const std::wstring programs[] = {installer, VORLEN_BARE_WINDOW, VORLEN_MANIFEST_WINDOW};
-  const char* const names[] = {"installer", "bare_window", "manifest_window"};
+  // The installer first: the ratios below are its median over each of the others.
+  Program programs[] = {{"installer", installer, {}},
+                        {"bare_window", VORLEN_BARE_WINDOW, {}},
+                        {"manifest_window", VORLEN_MANIFEST_WINDOW, {}}};
   const int starts = 21;
-  std::vector<double> times[3];
-  for (const std::wstring& program : programs) FirstPaint(program);  // the first start also reads the files
+  for (const Program& program : programs) FirstPaint(program.path);  // the first start also reads the files
   int failed = 0;
   for (int i = 0; i < starts; ++i) {
-    for (int k = 0; k < 3; ++k) {
-      double took = FirstPaint(programs[k]);
-      if (took >= 0) times[k].push_back(took);
+    for (Program& program : programs) {
+      double took = FirstPaint(program.path);
+      if (took >= 0) program.times.push_back(took);
       else ++failed;
     }
   }
   printf("startup_starts: %d starts each\n", starts);
   printf("startup_failed_starts: %d starts\n", failed);
-  for (int k = 0; k < 3; ++k) Print(names[k], times[k]);
-  for (int k = 1; k < 3; ++k) {
-    double median = Median(times[k]);
-    printf("installer_to_%s_first_paint: %.2f times\n", names[k], median > 0 ? Median(times[0]) / median : 0);
+  for (const Program& program : programs) {
+    double worst = program.times.empty() ? 0 : *std::max_element(program.times.begin(), program.times.end());
+    printf("%s_first_paint_median: %.1f ms\n", program.name, Median(program.times));
+    printf("%s_first_paint_worst: %.1f ms\n", program.name, worst);
+  }
+  double installer_median = Median(programs[0].times);
+  for (const Program* other = programs + 1; other != std::end(programs); ++other) {
+    double median = Median(other->times);
+    printf("installer_to_%s_first_paint: %.2f times\n", other->name, median > 0 ? installer_median / median : 0);
   }
   WIN32_FILE_ATTRIBUTE_DATA data = {};
   if (GetFileAttributesExW(installer.c_str(), GetFileExInfoStandard, &data)) {
