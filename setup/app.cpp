@@ -37,6 +37,8 @@ void SetInitialState() {
   end_waits = false;
   end_code = 0;
   asking_stop = false;
+  error_view_waits = false;
+  first_error = kNoError;
   log_shown = 0;
   log_drop = 0;
   log_tail.clear();
@@ -182,12 +184,11 @@ void Replay() {
   DWORD read = 0;
   if (bytes.empty() || !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
   CloseHandle(file);
-  // Fed through the interpreter as live output goes, bytes above 127 decoded as live output is,
-  // from the OEM code page. Text after the last line feed is not a complete line and is left.
+  // Decoded and fed through the interpreter as live output is. Text after the last line feed is
+  // not a complete line and is left (in `carry`).
   std::string carry;
-  pending_line = Decode(carry, bytes.data(), read, GetOEMCP(), true);
+  pending_line = Decode(carry, bytes.data(), read, GetOEMCP());
   bool done = StartsWith(ReadPendingLines(), L"@step done");
-  pending_line.clear();
   FlushLog();
   if (done) Begin(L"done");
   Show(done ? Finished : Installing);

@@ -3,6 +3,10 @@
 
 namespace {
 
+constexpr size_t kNoError = static_cast<size_t>(-1);
+
+size_t first_error;  // where in the log the running step's first error line begins, or kNoError
+
 // Starts the step named by `key`, closing every step before it; "done" closes them all.
 // Tick arithmetic is unsigned 32-bit on purpose: a counter wrap between start and now still
 // gives the true difference.
@@ -20,6 +24,7 @@ void Begin(const std::wstring& key) {
   }
   current = index;
   fraction = 0;
+  first_error = kNoError;
   if (index >= 0) {
     steps[index].state = Running;
     steps[index].start = now;
@@ -76,6 +81,7 @@ void AppendLog(const std::wstring& line) {
   size_t length = LogLength();
   if (length > kLogLimit) {
     size_t cut = length / 2;
+    first_error = first_error != kNoError && first_error >= cut ? first_error - cut : kNoError;
     size_t from_control = log_shown - log_drop;
     if (cut <= from_control) {
       log_drop += cut;
@@ -118,7 +124,20 @@ void ClearLog() {
   log_shown = 0;
   log_drop = 0;
   log_tail.clear();
+  first_error = kNoError;
   SetWindowTextW(log_edit, L"");
+}
+
+// Opens the log, once it holds everything, at the first line of the failed step that reports an
+// error, rather than at its end: Ninja goes on printing the lines of the jobs that were still
+// running, and pushes the compiler's error out of view.
+void ShowFirstError() {
+  if (first_error == kNoError) return;
+  WPARAM at = static_cast<WPARAM>(first_error);
+  SendMessageW(log_edit, EM_SETSEL, at, at);
+  LRESULT line = SendMessageW(log_edit, EM_LINEFROMCHAR, at, 0);
+  LRESULT top = SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+  SendMessageW(log_edit, EM_LINESCROLL, 0, line - top);
 }
 
 // --- The output line interpreter -------------------------------------------------------------
@@ -163,11 +182,58 @@ void ReadMessage(const std::wstring& line) {
   if (StartsWith(message, L"error: ")) failure = message.substr(7);
 }
 
+// Where the terminal escape sequence that starts at `escape` ends (its last character): a CSI
+// (colours, cursor moves), an OSC (a window title, ended by BEL or ESC \) or a short one.
+size_t EscapeEnd(const std::wstring& line, size_t escape) {
+  size_t i = escape + 1;
+  if (i == line.size()) return escape;
+  if (line[i] == L']') {
+    for (++i; i < line.size(); ++i) {
+      if (line[i] == L'\a') return i;
+      if (line[i] == L'\x1b' && i + 1 < line.size() && line[i + 1] == L'\\') return i + 1;
+    }
+    return line.size() - 1;
+  }
+  wchar_t last = L'/';  // parameters and intermediates run up to here
+  if (line[i] == L'[') {
+    ++i;
+    last = L'?';
+  }
+  while (i < line.size() && line[i] >= L' ' && line[i] <= last) ++i;
+  bool final = i < line.size() && line[i] >= L'0' && line[i] <= L'~';
+  return final ? i : i - 1;
+}
+
+// A line as a console shows it: a backspace takes back the character before it, and escape
+// sequences show nothing. (Carriage returns were taken as the bytes came: Decode.)
+void ShowAsConsole(std::wstring& line) {
+  if (line.find_first_of(L"\b\x1b") == std::wstring::npos) return;
+  std::wstring shown;
+  for (size_t i = 0; i < line.size(); ++i) {
+    if (line[i] == L'\x1b') {
+      i = EscapeEnd(line, i);
+    } else if (line[i] != L'\b') {
+      shown += line[i];
+    } else if (!shown.empty()) {
+      bool pair = shown.size() > 1 && IS_SURROGATE_PAIR(shown[shown.size() - 2], shown.back());
+      shown.erase(shown.size() - (pair ? 2 : 1));
+    }
+  }
+  line = shown;
+}
+
+// A line that the failed step's first error may be: Ninja's "FAILED: ", pacman's "error: " and
+// the compiler's "file:line:column: error: ".
+bool ReportsError(const std::wstring& line) {
+  return StartsWith(line, L"FAILED: ") || StartsWith(line, L"error: ") || line.find(L": error: ") != std::wstring::npos;
+}
+
 // One complete line of output (no line feed; a carriage return may end it).
 void ReadLine(std::wstring line) {
   // A NUL (UTF-16 output read as bytes, a binary file printed by mistake) would end the text
   // where the log control is handed it; it shows as nothing.
   line.erase(std::remove(line.begin(), line.end(), L'\0'), line.end());
+  ShowAsConsole(line);
   while (!line.empty() && (line.back() == L' ' || line.back() == L'\r')) line.pop_back();
   if (line.empty()) return;
   if (StartsWith(line, L"@step ")) {
@@ -184,6 +250,7 @@ void ReadLine(std::wstring line) {
       (StartsWith(line, L"[Vorlen] ") || StartsWith(line, L"[build] "))) {
     ReadMessage(line);
   }
+  if (first_error == kNoError && ReportsError(line)) first_error = LogLength();
   AppendLog(line);
 }
 

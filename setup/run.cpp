@@ -16,6 +16,7 @@ bool catch_up_set;     // the catch-up timer runs
 bool end_waits;        // the script has ended, but some of its output is still to read
 DWORD end_code;        // its exit code then
 bool asking_stop;      // the stop question is open
+bool error_view_waits; // the stopped page's log opens at the first error once it holds everything
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
 BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM);
@@ -62,38 +63,99 @@ std::wstring CommandLine(const std::wstring& script, const std::wstring& nup, co
          L" -Nup " + Quote(nup) + L" -Dir " + Quote(dir) + (dlss ? L" -Dlss" : L"");
 }
 
-// Output bytes to text in `code_page`. A character whose bytes a read cut in two would come out
-// as two wrong ones, so an incomplete character at the end stays in `carry` for the next read.
-std::wstring Decode(std::string& carry, const char* bytes, size_t count, UINT code_page, bool last = false) {
+// --- Output bytes to lines of text -----------------------------------------------------------
+//
+// Each line is decoded on its own, as its writer meant it: MSYS2's programs, winget's bars and the
+// launcher's Python write UTF-8 whatever the console's code page, while Windows PowerShell and
+// Windows' own programs write the hidden console's OEM code page. So the bytes are cut at line
+// feeds first (0x0A is never part of another character in UTF-8 or in any OEM code page), a
+// line's bytes wait until its line feed has come, and then the line is UTF-8 when its bytes are
+// well-formed UTF-8 with at least one byte above 127, and OEM otherwise.
+
+enum class Form { Ascii, Utf8, Other };
+
+// Whether bytes are well-formed UTF-8 (no overlong forms, surrogates or values past U+10FFFF).
+Form FormOf(const char* text, size_t count) {
+  const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
+  Form form = Form::Ascii;
+  for (size_t i = 0; i < count;) {
+    unsigned char lead = bytes[i];
+    if (lead < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC2 ? 2 : 0;
+    if (length == 0 || lead > 0xF4 || i + length > count) return Form::Other;
+    unsigned char lowest = lead == 0xE0 ? 0xA0 : lead == 0xF0 ? 0x90 : 0x80;
+    unsigned char highest = lead == 0xED ? 0x9F : lead == 0xF4 ? 0x8F : 0xBF;
+    if (bytes[i + 1] < lowest || bytes[i + 1] > highest) return Form::Other;
+    for (size_t k = 2; k < length; ++k) {
+      if ((bytes[i + k] & 0xC0) != 0x80) return Form::Other;
+    }
+    i += length;
+    form = Form::Utf8;
+  }
+  return form;
+}
+
+void AppendDecoded(std::wstring& text, const char* line, size_t count, UINT oem) {
+  Form form = FormOf(line, count);
+  if (form == Form::Ascii) {
+    text.append(line, line + count);
+    return;
+  }
+  UINT code_page = form == Form::Utf8 ? CP_UTF8 : oem;
+  int length = MultiByteToWideChar(code_page, 0, line, static_cast<int>(count), nullptr, 0);
+  size_t at = text.size();
+  text.resize(at + length);
+  MultiByteToWideChar(code_page, 0, line, static_cast<int>(count), &text[at], length);
+}
+
+// A line that never ends (a tool that writes no line feed) is handed on in pieces of at most this
+// many bytes, so that it cannot grow memory without bound.
+constexpr size_t kLinePiece = 65536;
+
+// Where to cut a longer line so that no character is cut in two, whichever way it is decoded.
+size_t PieceEnd(const std::string& line, UINT oem) {
+  size_t end = kLinePiece;
+  while (end > kLinePiece - 3 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
+  if (FormOf(line.data(), end) != Form::Other) return end;
+  size_t i = 0;
+  while (i < kLinePiece) i += IsDBCSLeadByteEx(oem, static_cast<BYTE>(line[i])) ? 2 : 1;
+  return i > kLinePiece ? kLinePiece - 1 : kLinePiece;
+}
+
+// Output bytes to text: every complete line, decoded in its own form and ended by a line feed.
+// `carry` holds the bytes of the line whose line feed has not come yet; `last` hands that on too,
+// at the end of the output. A carriage return that more of the line follows starts the line
+// again, as on a console, where a spinner or a download bar redraws itself: only its last frame
+// is kept, and is kept as the bytes come, so a tool that redraws for an hour holds one frame.
+// Every byte is looked at once: nothing is searched again when more comes.
+std::wstring Decode(std::string& carry, const char* bytes, size_t count, UINT oem, bool last = false) {
+  size_t from = carry.empty() ? 0 : carry.size() - 1;  // a carriage return that ended the last read
   carry.append(bytes, count);
-  size_t whole = carry.size();
-  if (!last && code_page == CP_UTF8) {
-    size_t back = 0;
-    while (back < 3 && back < whole && (static_cast<unsigned char>(carry[whole - 1 - back]) & 0xC0) == 0x80) ++back;
-    if (back < whole) {
-      unsigned char lead = static_cast<unsigned char>(carry[whole - 1 - back]);
-      size_t needed = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-      if (needed > back + 1) whole -= back + 1;
-    }
-  } else if (!last) {
-    size_t i = 0;
-    while (i < whole) {
-      if (IsDBCSLeadByteEx(code_page, static_cast<BYTE>(carry[i]))) {
-        if (i + 1 == whole) break;
-        i += 2;
-      } else {
-        ++i;
-      }
-    }
-    whole = i;
-  }
   std::wstring text;
-  if (whole > 0) {
-    int length = MultiByteToWideChar(code_page, 0, carry.data(), static_cast<int>(whole), nullptr, 0);
-    text.resize(length);
-    MultiByteToWideChar(code_page, 0, carry.data(), static_cast<int>(whole), &text[0], length);
+  size_t start = 0;
+  for (size_t i = from; i < carry.size(); ++i) {
+    if (carry[i] == '\n') {
+      AppendDecoded(text, carry.data() + start, i - start, oem);
+      text += L'\n';
+      start = i + 1;
+    } else if (carry[i] == '\r' && i + 1 < carry.size() && carry[i + 1] != '\r' && carry[i + 1] != '\n') {
+      start = i + 1;
+    }
   }
-  carry.erase(0, whole);
+  carry.erase(0, start);
+  while (carry.size() > kLinePiece) {
+    size_t end = PieceEnd(carry, oem);
+    AppendDecoded(text, carry.data(), end, oem);
+    text += L'\n';
+    carry.erase(0, end);
+  }
+  if (last) {
+    AppendDecoded(text, carry.data(), carry.size(), oem);
+    carry.clear();
+  }
   return text;
 }
 
@@ -126,16 +188,16 @@ DWORD WINAPI Reader(void* pipe) {
   DWORD count = 0;
   std::string carry;
   std::wstring batch;
-  UINT code_page = GetOEMCP();
+  UINT oem = GetOEMCP();
   while (ReadFile(read_end, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-    batch += Decode(carry, buffer, count, code_page);
+    batch += Decode(carry, buffer, count, oem);
     // Nothing is held back while the pipe is empty: a batch goes as soon as no more output waits.
     DWORD more = 0;
     if (batch.size() < kBatch && PeekNamedPipe(read_end, nullptr, 0, nullptr, &more, nullptr) && more > 0) continue;
     DeliverText(batch);
     batch.clear();
   }
-  DeliverText(batch + Decode(carry, nullptr, 0, code_page, true));
+  DeliverText(batch + Decode(carry, nullptr, 0, oem, true));
   CloseHandle(read_end);
   DWORD exit_code = 1;
   WaitForSingleObject(child, INFINITE);
@@ -261,6 +323,7 @@ void Install() {
   ResetProgress();
   pending_line.clear();
   waiting_output.clear();
+  error_view_waits = false;
   ClearLog();
   started = Now();
   SetTimer(window, kProgressTimer, 500, nullptr);
@@ -269,11 +332,12 @@ void Install() {
 }
 
 // Hands every complete line of `pending_line` to the interpreter, in order, and leaves what
-// follows the last line feed waiting. Returns the last line handed over.
-std::wstring ReadPendingLines() {
+// follows the last line feed waiting. `searched` characters at its start hold no line feed.
+// Returns the last line handed over.
+std::wstring ReadPendingLines(size_t searched = 0) {
   std::wstring last;
   size_t from = 0;
-  for (size_t end; (end = pending_line.find(L'\n', from)) != std::wstring::npos; from = end + 1) {
+  for (size_t end; (end = pending_line.find(L'\n', std::max(from, searched))) != std::wstring::npos; from = end + 1) {
     last = pending_line.substr(from, end - from);
     ReadLine(last);
   }
@@ -296,9 +360,10 @@ void ReadWaitingOutput(int at_least) {
   for (int blocks = 0; !waiting_output.empty() && read < kTurnCharacters && (blocks < at_least || !InputWaits());
        ++blocks) {
     read += waiting_output.front().size();
+    size_t searched = pending_line.size();
     pending_line += waiting_output.front();
     waiting_output.pop_front();
-    ReadPendingLines();
+    ReadPendingLines(searched);
   }
 }
 
@@ -307,7 +372,7 @@ void ReadWaitingOutput(int at_least) {
 // the output still queued and the page's repaints all go first. (Steps that were posted messages
 // each went before any input: while the log had text to take, a key waited as long as that took.)
 void ScheduleCatchUp() {
-  bool more = !waiting_output.empty() || LogPending();
+  bool more = !waiting_output.empty() || LogPending() || error_view_waits;
   if (more && !catch_up_set) catch_up_set = SetTimer(window, kCatchUpTimer, USER_TIMER_MINIMUM, nullptr) != 0;
   if (!more && catch_up_set) {
     KillTimer(window, kCatchUpTimer);
@@ -327,6 +392,10 @@ void OnCatchUpTimer() {
     return;
   }
   if (waiting_output.empty()) LogStep();
+  if (error_view_waits && !LogPending()) {
+    error_view_waits = false;
+    ShowFirstError();
+  }
   ScheduleCatchUp();
 }
 
@@ -352,17 +421,18 @@ LRESULT OnEnd(WPARAM exit_code) {
     ReadLine(pending_line);
     pending_line.clear();
   }
-  ScheduleCatchUp();
   KillTimer(window, kProgressTimer);
   ForgetScript();
   RunEnded(exit_code == 0);
   if (exit_code != 0) {
     if (current >= 0) steps[current].state = Failed;
     Show(Stopped);
+    error_view_waits = true;  // on the catch-up timer, after the log's last step
   } else {
     Begin(L"done");
     Show(Finished);
   }
+  ScheduleCatchUp();
   FlashWindow(window, TRUE);
   return 0;
 }
