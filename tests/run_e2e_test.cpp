@@ -719,6 +719,29 @@ TEST_F(RunTest, KeysGoBeforeOutputThatCameAfterThem) {
   EXPECT_EQ(Logged(), L"");
 }
 
+// A failed build's log opens at the failed step's first error, not at its end, where Ninja's
+// lines of the jobs that were still running push the compiler's error out of view. An error
+// of an earlier step does not count.
+TEST_F(RunTest, StoppedPageOpensTheLogAtTheFailedStepsFirstError) {
+  Show(Installing);
+  std::wstring output = L"@step packages\nerror: failed retrieving file 'x.db'\n@step compile\n";
+  auto jobs = [&](int from, int to) {
+    for (int i = from; i <= to; ++i) output += L"[" + std::to_wstring(i) + L"/900] Building CXX object x.cpp.obj\n";
+  };
+  jobs(1, 300);
+  output += L"FAILED: src/z_actor.cpp.obj\nsrc/z_actor.cpp:12:3: error: unknown type name 'u9'\n";
+  jobs(301, 600);
+  output += L"ninja: build stopped: subcommand failed.\n";
+  SendMessageW(window, kOutputMessage, 0, reinterpret_cast<LPARAM>(new std::wstring(output)));
+  SendMessageW(window, kEndMessage, 1, 0);
+  ASSERT_TRUE(PumpUntil([] { return page == Stopped && !LogPending() && !error_view_waits; }, 20000));
+  LRESULT top = SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+  wchar_t text[80] = {};
+  *reinterpret_cast<WORD*>(text) = 79;
+  text[SendMessageW(log_edit, EM_GETLINE, top, reinterpret_cast<LPARAM>(text))] = 0;
+  EXPECT_EQ(std::wstring(text), L"FAILED: src/z_actor.cpp.obj");
+}
+
 // --- A flood of output ------------------------------------------------------------------------
 
 // Every "@step" line makes Begin take the time once and keep it as the step's start. With a
