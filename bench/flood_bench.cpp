@@ -1,9 +1,14 @@
-// A million lines of output through the real pipe, reader thread and window: how fast they go
-// through end to end, and how quickly the window answers meanwhile: a WM_NULL sent from another
-// thread with SendMessageTimeoutW (as the system does to decide whether a window hangs), and a
-// key pressed with SendInput, which waits in the queue behind every posted message, from its
-// sending to the moment the message loop takes it. Prints "name: value unit" lines.
+// A million lines of output through the real pipe, reader thread and window, and 100 MB of a
+// spinner's and a download bar's redraws without a line feed: how fast they go through end to
+// end, and how quickly the window answers meanwhile: a WM_NULL sent from another thread with
+// SendMessageTimeoutW (as the system does to decide whether a window hangs), and a key pressed
+// with SendInput, which waits in the queue behind every posted message, from its sending to the
+// moment the message loop takes it. With the log shown, how long the log stands still on the
+// screen while output comes, seen from outside every 100 ms; after the redraws, the memory the
+// process holds. Prints "name: value unit" lines.
 #include "module.h"
+
+#include <psapi.h>
 
 #include <algorithm>
 #include <atomic>
@@ -53,7 +58,57 @@ struct Result {
   bool text_intact;
   std::vector<double> responses;  // milliseconds
   std::vector<double> key_waits;  // milliseconds
+  double log_still;               // the longest the shown log stood still while output came, ms
+  SIZE_T private_growth;          // bytes the process holds more at the end than at the start
+  SIZE_T private_at_end;
 };
+
+// One run of the double: its plan, and what the window must receive of it.
+struct Run {
+  const char* name;
+  std::string plan;
+  unsigned long long expected;  // hash of the text
+  long long lines;              // line feeds in it
+  bool show_log;
+};
+
+// The memory committed to the process alone (Wine leaves PrivateUsage at 0; PagefileUsage is the
+// same figure on Windows).
+SIZE_T PrivateBytes() {
+  PROCESS_MEMORY_COUNTERS counters = {};
+  counters.cb = sizeof counters;
+  GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+  return counters.PagefileUsage;
+}
+
+// What the screen shows where `control` is, as a hash of its pixels.
+unsigned long long ScreenPixels(HWND control) {
+  RECT rect;
+  GetWindowRect(control, &rect);
+  int width = rect.right - rect.left;
+  int height = rect.bottom - rect.top;
+  if (width <= 0 || height <= 0) return 0;
+  HDC screen = GetDC(nullptr);
+  HDC memory = CreateCompatibleDC(screen);
+  HBITMAP bitmap = CreateCompatibleBitmap(screen, width, height);
+  HGDIOBJ old = SelectObject(memory, bitmap);
+  BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+  SelectObject(memory, old);
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof info.bmiHeader;
+  info.bmiHeader.biWidth = width;
+  info.bmiHeader.biHeight = -height;
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  std::vector<unsigned> pixels(static_cast<size_t>(width) * height);
+  GetDIBits(memory, bitmap, 0, height, pixels.data(), &info, DIB_RGB_COLORS);
+  DeleteObject(bitmap);
+  DeleteDC(memory);
+  ReleaseDC(nullptr, screen);
+  Hash hash;
+  for (unsigned pixel : pixels) hash.Add(pixel);
+  return hash.value;
+}
 
 // A key that the installer does nothing with.
 constexpr WORD kProbeKey = VK_F24;
@@ -66,12 +121,9 @@ void PressProbeKey() {
   SendInput(2, input, sizeof(INPUT));
 }
 
-Result Flood(int count, uint32_t seed, bool show_log) {
-  Hash expected;
-  for (flood::Lines lines(seed, count); !lines.Done();) {
-    for (char c : lines.Next().text) expected.Add(static_cast<unsigned char>(c));
-  }
-
+Result Flood(const Run& run, const std::wstring& plan_path) {
+  WriteFileBytes(plan_path, run.plan);
+  SIZE_T private_at_start = PrivateBytes();
   MakeWindow();
   SetWindowTextW(nup_edit, L"C:\\Games\\game.nup");
   std::atomic<bool> running{true};
@@ -99,11 +151,31 @@ Result Flood(int count, uint32_t seed, bool show_log) {
     }
   });
 
+  // The log seen from outside: when what the screen shows of it last changed, and the longest
+  // it stood still between the first output it showed and the end of the output.
+  std::atomic<bool> output_ends{false};
+  double log_still = 0;
+  std::thread watcher([&] {
+    if (!run.show_log) return;
+    unsigned long long before = ScreenPixels(log_edit);
+    Clock::time_point changed{};
+    while (running && !output_ends) {
+      Sleep(100);
+      unsigned long long now = ScreenPixels(log_edit);
+      if (now != before && changed != Clock::time_point{}) {
+        log_still = std::max(log_still, Milliseconds(Clock::now() - changed));
+      }
+      if (now != before) changed = Clock::now();
+      before = now;
+    }
+    if (changed != Clock::time_point{}) log_still = std::max(log_still, Milliseconds(Clock::now() - changed));
+  });
+
   Hash received;
   long long lines = 0;
   Clock::time_point begin = Clock::now();
   SendMessageW(window, WM_COMMAND, 106, 0);
-  if (show_log) SendMessageW(window, WM_COMMAND, 109, 0);
+  if (run.show_log) SendMessageW(window, WM_COMMAND, 109, 0);
   while (child) {
     MsgWaitForMultipleObjects(0, nullptr, FALSE, 50, QS_ALLINPUT);
     MSG message;
@@ -118,6 +190,7 @@ Result Flood(int count, uint32_t seed, bool show_log) {
         long long sent = key_sent.exchange(0);
         if (sent) key_waits.push_back(Milliseconds(Clock::now() - Clock::time_point(Clock::duration(sent))));
       }
+      if (message.message == kEndMessage) output_ends = true;
       if (message.message == WM_QUIT) continue;
       if (IsDialogMessageW(window, &message)) continue;
       TranslateMessage(&message);
@@ -128,11 +201,15 @@ Result Flood(int count, uint32_t seed, bool show_log) {
   running = false;
   pinger.join();
   presser.join();
+  watcher.join();
+  SIZE_T private_at_end = PrivateBytes();
   DestroyWindow(window);
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
   }
-  return {seconds, lines, received.value == expected.value && page == Finished, responses, key_waits};
+  return {seconds,    lines,     received.value == run.expected && page == Finished,
+          responses,  key_waits, log_still,
+          private_at_end > private_at_start ? private_at_end - private_at_start : 0, private_at_end};
 }
 
 void PrintWaits(const char* name, const char* what, std::vector<double> sorted) {
@@ -145,13 +222,17 @@ void PrintWaits(const char* name, const char* what, std::vector<double> sorted) 
   printf("%s_%ss_over_100ms: %lld of %zu samples\n", name, what, over, sorted.size());
 }
 
-void Print(const char* name, int count, const Result& result) {
-  printf("%s_lines_per_second: %.0f lines/s\n", name, count / result.seconds);
+void Print(const Run& run, const Result& result) {
+  const char* name = run.name;
+  if (run.lines > 1) printf("%s_lines_per_second: %.0f lines/s\n", name, run.lines / result.seconds);
   printf("%s_seconds: %.2f s\n", name, result.seconds);
   PrintWaits(name, "response", result.responses);
   PrintWaits(name, "key_wait", result.key_waits);
-  printf("%s_lines_lost: %lld lines\n", name, count - result.lines_delivered);
+  printf("%s_lines_lost: %lld lines\n", name, run.lines - result.lines_delivered);
   printf("%s_runs_with_text_changed: %d runs\n", name, result.text_intact ? 0 : 1);
+  if (run.show_log) printf("%s_log_still_worst: %.0f ms\n", name, result.log_still);
+  printf("%s_private_bytes_at_end: %.1f MB\n", name, result.private_at_end / 1048576.0);
+  printf("%s_private_bytes_growth: %.1f MB\n", name, result.private_growth / 1048576.0);
   fflush(stdout);
 }
 
@@ -172,7 +253,6 @@ int wmain() {
   const int count = flood::kTotal;
   const uint32_t seed = 7;
   std::wstring plan = folder + L"\\plan.txt";
-  WriteFileBytes(plan, "flood " + std::to_string(count) + " " + std::to_string(seed) + "\nexit 0\n");
   SetEnvironmentVariableW(L"VORLEN_DOUBLE_PLAN", plan.c_str());
   SetEnvironmentVariableW(L"VORLEN_DOUBLE_SIGNALS", folder.c_str());
   SetEnvironmentVariableW(L"LOCALAPPDATA", folder.c_str());
@@ -181,8 +261,20 @@ int wmain() {
   tick_source = GetTickCount;
   printf("flood_lines: %d lines\n", count);
   fflush(stdout);
-  Print("flood_log_hidden", count, Flood(count, seed, false));
-  Print("flood_log_shown", count, Flood(count, seed, true));
+  Hash lines;
+  for (flood::Lines source(seed, count); !source.Done();) {
+    for (char c : source.Next().text) lines.Add(static_cast<unsigned char>(c));
+  }
+  // All the redraws come to one line, their last frame, handed on at the end of the output.
+  Hash frame;
+  for (const char* c = flood::kLastFrame; *c; ++c) frame.Add(static_cast<unsigned char>(*c));
+  std::string flood_plan = "flood " + std::to_string(count) + " " + std::to_string(seed) + "\nexit 0\n";
+  const Run runs[] = {
+      {"redraw_100MB", "redraw 100\nexit 0\n", frame.value, 0, false},
+      {"flood_log_hidden", flood_plan, lines.value, count, false},
+      {"flood_log_shown", flood_plan, lines.value, count, true},
+  };
+  for (const Run& run : runs) Print(run, Flood(run, plan));
   DeleteFileW(plan.c_str());
   RemoveDirectoryW((folder + L"\\vorlen").c_str());
   RemoveDirectoryW(folder.c_str());

@@ -12,6 +12,9 @@ namespace flood {
 
 constexpr int kTotal = 1000000;  // the count every build line's fraction is measured against
 
+// What a console shows at the end of the double's redraws: winget's words after its spinner.
+constexpr const char* kLastFrame = "Found MSYS2 [MSYS2.MSYS2] Version 20250830";
+
 const char* const kKeys[10] = {"msys",  "packages",  "source",  "tools",   "dlss",
                                "check", "translate", "compile", "runtime", "shortcuts"};
 

@@ -14,6 +14,8 @@
 //   runner            write the runner vorlen.cmd into the -Dir folder, as the script's last
 //                     stage does; running it creates "played.txt" beside it
 //   flood COUNT SEED  write COUNT lines of flood_lines.h, in writes of varied size
+//   redraw MEGABYTES  write that many megabytes of winget's redraws (spinner, wipe, download bar)
+//                     with no line feed, then its last frame, flood::kLastFrame
 //   exit CODE         end with CODE (also the end of the plan ends with 0)
 #include <windows.h>
 #include <shellapi.h>
@@ -196,6 +198,21 @@ void Flood(int count, uint32_t seed) {
   }
 }
 
+void Redraw(unsigned long megabytes) {
+  std::string frames;
+  for (const char* spinner : {"-", "\\", "|", "/"}) frames += std::string("\r   ") + spinner + " ";
+  frames += "\r" + std::string(120, ' ') + "\r";
+  for (int filled = 0; filled <= 30; ++filled) {
+    frames += "\r  ";
+    for (int i = 0; i < 30; ++i) frames += i < filled ? "\xE2\x96\x88" : "\xE2\x96\x92";
+    frames += "  " + std::to_string(filled * 3) + ".0 MB / 86.1 MB";
+  }
+  unsigned long long total = megabytes * 1000000ull;
+  for (unsigned long long written = 0; written < total; written += frames.size()) Put(frames.data(), frames.size());
+  std::string last = std::string("\r") + flood::kLastFrame;
+  Put(last.data(), last.size());
+}
+
 void Sleeper() {
   // Far longer than any test waits for it to be ended, short enough not to linger for ever
   // (it may hold the test runner's output open, as it holds the installer's pipe).
@@ -243,6 +260,8 @@ int wmain(int argc, wchar_t** argv) {
       unsigned long count = 0, seed = 0;
       sscanf(rest.c_str(), "%lu %lu", &count, &seed);
       Flood(static_cast<int>(count), static_cast<uint32_t>(seed));
+    } else if (command == "redraw") {
+      Redraw(strtoul(rest.c_str(), nullptr, 10));
     } else if (command == "exit") {
       ExitProcess(static_cast<UINT>(strtoul(rest.c_str(), nullptr, 0)));
     } else if (!command.empty()) {
