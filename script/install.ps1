@@ -44,9 +44,20 @@ $ProgressPreference = 'SilentlyContinue'
 # cmdlet has it, .NET calls (given Full paths) where it has not.
 
 $env:PYTHONUNBUFFERED = '1'
+# Python writes to a pipe in the ANSI code page and stops at a character that page lacks;
+# in UTF-8 the launcher can print any path, and the installer reads it as such.
+$env:PYTHONIOENCODING = 'utf-8'
 
 function Say([string]$Message) {
     Write-Host "[Vorlen] $Message" -ForegroundColor Cyan
+}
+
+# Where an administrator has locked PowerShell down (Constrained Language Mode), the first
+# .NET call below would fail with an error that tells a player nothing. Up to here the
+# script uses only what that mode allows.
+if ($ExecutionContext.SessionState.LanguageMode -ne 'FullLanguage') {
+    Say 'error: this PC lets PowerShell run scripts only in a restricted mode, set by its administrator, and the installation cannot run in it; ask the administrator, or install on another PC'
+    exit 1
 }
 
 # What the script downloads to the temporary folder; Quit removes it.
@@ -130,6 +141,9 @@ function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet) {
 function Download([string]$Uri, [string]$File) {
     $client = New-Object System.Net.WebClient
     $client.Headers.Add('User-Agent', 'Vorlen installer')
+    # A proxy that asks who is there (HTTP 407) is answered with the signed-in account, as
+    # browsers do; by default the WebClient sends it nothing and the download fails.
+    if ($client.Proxy) { $client.Proxy.Credentials = [Net.CredentialCache]::DefaultNetworkCredentials }
     try {
         $client.DownloadFile($Uri, $File)
     } catch {

@@ -8,11 +8,17 @@ BeforeAll {
 }
 
 Describe 'platform check' {
-    It 'stops on 32-bit Windows before anything else: one line, exit code 1' {
+    It 'stops <Case> before anything else: one line, exit code 1' -TestCases @(
+        @{ Case = 'on 32-bit Windows'; Environment = @{ PROCESSOR_ARCHITECTURE = 'x86' }; Said = 'a 64-bit Windows is required' }
+        # The check itself must run in that mode, or its error would tell a player nothing.
+        @{ Case = 'in Constrained Language Mode'; Environment = @{ VORLEN_TEST_LANGUAGE_MODE = 'ConstrainedLanguage' }
+            Said = 'error: this PC lets PowerShell run scripts only in a restricted mode, set by its administrator, and the installation cannot run in it; ask the administrator, or install on another PC' }
+    ) {
+        param($Environment, $Said)
         $box = New-Sandbox -Checkout
-        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ PROCESSOR_ARCHITECTURE = 'x86' }
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment $Environment
         Assert-Exit $run 1
-        $run.Lines | Should -Be @('[Vorlen] a 64-bit Windows is required')
+        $run.Lines | Should -Be @("[Vorlen] $Said")
         $run.Calls | Should -BeNullOrEmpty
     }
 

@@ -23,13 +23,14 @@ Describe 'a run as the installer starts it: the script alone, a game file given'
         Assert-Exit $Run 0
     }
 
-    It 'says so right after "@step source" and fetches the main branch archive over HTTPS' {
+    It 'says so right after "@step source" and fetches the main branch archive over HTTPS, answering a proxy that asks' {
         $at = [array]::IndexOf($Run.Lines, '@step source')
         $Run.Lines[$at + 1] | Should -BeExactly '[Vorlen] downloading vorlen-port/vorlen'
         $download = Get-Calls $Run 'download'
         $download.Count | Should -Be 1
         $download[0].Args[0] | Should -BeExactly 'https://codeload.github.com/vorlen-port/vorlen/zip/refs/heads/main'
         $download[0].Args[1] | Should -Match ('^' + [regex]::Escape($Box.Temp) + '/vorlen-[0-9a-f]{8}-([0-9a-f]{4}-){3}[0-9a-f]{12}/src\.zip$')
+        $download[0].Args[2] | Should -BeExactly 'ProxyCredentials=signed-in account'
     }
 
     It "builds from the archive's top folder" {

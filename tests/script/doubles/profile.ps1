@@ -11,6 +11,8 @@
 #   VORLEN_TEST_FOLDER       "ok:<path>" confirms the folder dialog with that path (which may
 #                            be empty); else cancelled
 #   VORLEN_TEST_SHORTCUT_FAIL  "1" makes saving a shortcut fail
+#   VORLEN_TEST_LANGUAGE_MODE  the language mode the script runs in, as an administrator's
+#                            policy sets it (ConstrainedLanguage)
 # A dialog also writes "~ open-file-dialog" or "~ folder-dialog" to the output when it opens,
 # so that the tests see where it came among the script's messages.
 
@@ -65,10 +67,11 @@ function global:New-Object {
     $typeName = if ($args.Count -eq 1) { "$($args[0])" } elseif ($args.Count -eq 2 -and "$($args[0])" -eq '-TypeName') { "$($args[1])" }
     switch ($typeName) {
         'System.Net.WebClient' {
-            $client = [pscustomobject]@{ Headers = [Net.WebHeaderCollection]::new() }
+            $client = [pscustomobject]@{ Headers = [Net.WebHeaderCollection]::new(); Proxy = [Net.WebProxy]::new() }
             $client | Add-Member ScriptMethod DownloadFile {
                 param([string]$Address, [string]$FileName)
-                Write-TestRecord 'download' @($Address, $FileName)
+                $proxyCredentials = if ([object]::ReferenceEquals($this.Proxy.Credentials, [Net.CredentialCache]::DefaultNetworkCredentials)) { 'signed-in account' } else { 'none' }
+                Write-TestRecord 'download' @($Address, $FileName, "ProxyCredentials=$proxyCredentials")
                 $parsed = [uri]$Address
                 $file = Join-Path $env:VORLEN_TEST_WEB (($parsed.Host + $parsed.AbsolutePath) -replace '/', '_')
                 if ($parsed.Scheme -ne 'https' -or -not (Test-Path -LiteralPath $file -PathType Leaf)) {
@@ -108,3 +111,6 @@ function global:New-Object {
     }
     Microsoft.PowerShell.Utility\New-Object @args
 }
+
+# Last, so that the stand-ins above are made in full language; the script gets the mode.
+if ($env:VORLEN_TEST_LANGUAGE_MODE) { $ExecutionContext.SessionState.LanguageMode = $env:VORLEN_TEST_LANGUAGE_MODE }
