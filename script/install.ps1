@@ -153,11 +153,34 @@ function Download([string]$Uri, [string]$File) {
     }
 }
 
-function Msys([string]$Command) {
+# Runs a command in the MSYS2 shell; if it fails, the script ends with $Failure and the
+# command's own first error as the reason. The shell keeps a copy of the output (tee passes
+# the bytes on as they are; read through PowerShell they would become its text, in another
+# encoding, in the installer's pipe).
+function Msys([string]$Command, [string]$Failure) {
     $env:MSYSTEM = 'CLANG64'
     $env:CHERE_INVOKING = '1'
-    Run "$Msys\usr\bin\bash.exe" @('-lc', $Command)
-    if ($LASTEXITCODE -ne 0) { throw "MSYS2 command failed: $Command" }
+    $copy = Full "$Msys\var\log\vorlen-msys.log"
+    $null = [IO.Directory]::CreateDirectory([IO.Path]::GetDirectoryName($copy))
+    try { [IO.File]::Delete($copy) } catch { }
+    Run "$Msys\usr\bin\bash.exe" @('-lc', "set -o pipefail; $Command 2>&1 | tee /var/log/vorlen-msys.log")
+    if ($LASTEXITCODE -ne 0) {
+        Say "error: MSYS2 command failed: $Command"
+        $reason = First-Error $copy
+        if ($reason) { Say "error: ${Failure}: $reason" } else { Say "error: $Failure; see the messages above" }
+        Quit 1
+    }
+}
+
+# The first error in a copy of a tool's output (UTF-8, as MSYS2's tools write), without its
+# prefix: the cause, where later errors only say that something failed. pacman follows the
+# language of Windows; of its translations only the German "Fehler: " is known here.
+function First-Error([string]$File) {
+    try { $lines = [IO.File]::ReadAllLines($File, [Text.Encoding]::UTF8) } catch { return '' }
+    foreach ($line in $lines) {
+        if ($line -cmatch '^(error|Fehler): *(\S.*)$') { return $Matches[2].Trim() }
+    }
+    ''
 }
 
 function Pick-Game {
@@ -246,7 +269,7 @@ Run $bash @('-lc', 'pacman -Syu --noconfirm')
 Run $bash @('-lc', 'pacman -Syu --noconfirm')
 $packages = 'clang', 'lld', 'cmake', 'ninja', 'python', 'pkgconf', 'sdl3', 'opus', 'ffmpeg',
     'vulkan-loader', 'vulkan-headers', 'fmt', 'zstd', 'lz4'
-Msys ('pacman -S --needed --noconfirm ' + (($packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' '))
+Msys ('pacman -S --needed --noconfirm ' + (($packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' ')) 'could not install the build tools'
 
 # 4. Source tree: the checkout this script stands in, or a fresh download. Run by the
 # installer, the script lies in a temporary folder of its own, so it always downloads.

@@ -5,6 +5,8 @@ BeforeAll {
     $script:Packages = 'clang', 'lld', 'cmake', 'ninja', 'python', 'pkgconf', 'sdl3', 'opus', 'ffmpeg',
         'vulkan-loader', 'vulkan-headers', 'fmt', 'zstd', 'lz4'
     $script:PackageCommand = 'pacman -S --needed --noconfirm ' + (($Packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' ')
+    # As the shell runs it: failing when pacman fails, and keeping a copy of what it says.
+    $script:PackageShell = "set -o pipefail; $PackageCommand 2>&1 | tee /var/log/vorlen-msys.log"
 }
 
 Describe 'platform check' {
@@ -62,8 +64,7 @@ Describe 'MSYS2 already installed' {
         $calls | ForEach-Object { $_.Args.Count } | Should -Be @(2, 2, 2)
         $calls[0].Args[1] | Should -BeExactly 'pacman -Syu --noconfirm'
         $calls[1].Args[1] | Should -BeExactly 'pacman -Syu --noconfirm'
-        $calls[2].Args[1] | Should -BeExactly $PackageCommand
-        ($calls[2].Args[1] -split ' ').Count | Should -Be (4 + 14)
+        $calls[2].Args[1] | Should -BeExactly $PackageShell
     }
 
     It 'runs the package installation in a CLANG64 shell that stays in the current folder' {
@@ -90,15 +91,25 @@ Describe 'pacman update runs' {
         Assert-Exit $run 0
         $bash = Get-Calls $run 'bash.exe'
         $bash.Count | Should -Be 3
-        $bash[2].Args[1] | Should -BeExactly $PackageCommand
+        $bash[2].Args[1] | Should -BeExactly $PackageShell
         (Get-Steps $run)[-1] | Should -Be 'shortcuts'
     }
 
-    It 'a failed package installation ends the script with "MSYS2 command failed: " and the command' {
+    # pacman's reasons as it writes them, UTF-8, in the language of Windows.
+    It 'a failed package installation (pacman in <Language>) ends the script with pacman''s first error as the reason' -TestCases @(
+        @{ Language = 'English'; Lang = $null; Reason = "failed retrieving file 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' from repo.msys2.org : Connection timed out after 10001 milliseconds" }
+        @{ Language = 'German'; Lang = 'de'; Reason = "Konnte Datei 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' nicht von repo.msys2.org $([char]0xFC)bertragen : Connection timed out after 10001 milliseconds" }
+    ) {
+        param($Lang, $Reason)
         $box = New-Sandbox -Checkout
-        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1' }
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1'; VORLEN_TEST_PACMAN_LANG = $Lang }
         Assert-Exit $run 1
-        $run.Lines[-1] | Should -BeExactly "[Vorlen] error: MSYS2 command failed: $PackageCommand"
+        $run.Lines[-2..-1] | Should -Be @(
+            "[Vorlen] error: MSYS2 command failed: $PackageCommand"
+            "[Vorlen] error: could not install the build tools: $Reason")
+        # pacman's own lines reach the output as it wrote them.
+        $run.Lines | Should -Contain $(if ($Lang) { "Fehler: $Reason" } else { "error: $Reason" })
+        $run.Lines | Should -Contain 'Errors occurred, no packages were upgraded.'
         Get-Steps $run | Should -Be @('msys', 'packages')
         Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
     }
