@@ -192,6 +192,45 @@ function Pick-Game {
     return ''
 }
 
+# A path holding a character that Windows allows in no name (a ":" only after the drive
+# letter) names no file, and .NET Framework refuses it with an error of its own.
+function Is-Named([string]$Path) {
+    $Path -notmatch '["<>|*?\x00-\x1f]|(?<!^[A-Za-z]):'
+}
+
+function Is-File([string]$Path) {
+    (Is-Named $Path) -and (Test-Path -LiteralPath $Path -PathType Leaf)
+}
+
+# The install folder as a full path, or the end of the script with the reason.
+function Resolve-Folder([string]$Folder) {
+    # By hand, -Dir "D:\My Games\" arrives as 'D:\My Games"': the command line reads \" as a quote.
+    if ($Folder.Contains('"')) {
+        Say ("error: the folder $Folder holds a double quote; leave out the backslash before the closing quote: " +
+            '-Dir "D:\My Games", not -Dir "D:\My Games\"')
+        Quit 1
+    }
+    if (-not (Is-Named $Folder)) {
+        Say "error: the folder $Folder holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder"
+        Quit 1
+    }
+    # A drive's root is refused: the build would fill it, and the permissions below would
+    # open the whole drive to every user. A bare "D:" names the root here, not PowerShell's
+    # current folder on that drive. A closing separator, as in "D:\My Games\" typed by hand,
+    # is dropped, so that the folder has one name in every path and message made from it.
+    $isRoot = $Folder -match '^[A-Za-z]:[\\/]*$'
+    if (-not $isRoot) {
+        $full = Full $Folder
+        $trimmed = $full.TrimEnd('\', '/')
+        $isRoot = $trimmed -eq ([IO.Path]::GetPathRoot($full)).TrimEnd('\', '/')
+    }
+    if ($isRoot) {
+        Say "cannot install into the root of a drive ($Folder); choose a folder on it"
+        Quit 1
+    }
+    $trimmed
+}
+
 function Is-Install([string]$Folder) {
     if (-not $Folder) { return $false }
     return (Test-Path -LiteralPath "$Folder\main.img" -PathType Leaf) -or
@@ -210,7 +249,41 @@ if ($env:PROCESSOR_ARCHITECTURE -eq 'x86' -and -not $env:PROCESSOR_ARCHITEW6432)
 $tls = [Net.ServicePointManager]::SecurityProtocol
 if ($tls -ne 0) { [Net.ServicePointManager]::SecurityProtocol = $tls -bor [Net.SecurityProtocolType]::Tls12 }
 
-# 2. MSYS2.
+# A person at a console, not the installer, which starts PowerShell with -NonInteractive and
+# shows none of its windows: only then may a dialog open or a question be asked. Hidden, a
+# dialog would wait unseen for ever.
+$byHand = [Environment]::UserInteractive -and
+    -not ([Environment]::GetCommandLineArgs() | Where-Object { $_ -like '-NonI*' })
+
+# 2. Game file and install folder, checked before the long work so that a mistake shows at
+# once. Dump names carry square brackets ("[v131072]"), so every test of the path is
+# literal; read as a wildcard, such a name would find no file.
+if ($Nup -and -not (Is-File $Nup)) {
+    if (-not $byHand) {
+        Say "error: no such file: $Nup"
+        Quit 1
+    }
+    Say "no such file: $Nup - choose the game file"
+    $Nup = ''
+}
+if (-not $Nup) {
+    if (-not $byHand) {
+        Say 'error: no game file given; name it with -Nup'
+        Quit 1
+    }
+    $Nup = Pick-Game
+}
+if (-not $Nup) {
+    Say 'no game file selected'
+    Quit 1
+}
+if (-not (Is-File $Nup)) {
+    Say "no such file: $Nup"
+    Quit 1
+}
+if ($Dir) { $null = Resolve-Folder $Dir }
+
+# 3. MSYS2.
 Step 'msys'
 $bash = "$Msys\usr\bin\bash.exe"
 if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
@@ -244,7 +317,7 @@ if (-not (Test-Path -LiteralPath "$Msys\usr\bin\pacman.exe" -PathType Leaf)) {
     Quit 1
 }
 
-# 3. Packages. The first full update may replace MSYS2's core and stop early; the second
+# 4. Packages. The first full update may replace MSYS2's core and stop early; the second
 # finishes it. Neither run's exit code says whether the packages below can be installed.
 Step 'packages'
 # A stopped run ends pacman at once, maybe inside a transaction, and its lock would then
@@ -271,7 +344,7 @@ $packages = 'clang', 'lld', 'cmake', 'ninja', 'python', 'pkgconf', 'sdl3', 'opus
     'vulkan-loader', 'vulkan-headers', 'fmt', 'zstd', 'lz4'
 Msys ('pacman -S --needed --noconfirm ' + (($packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' ')) 'could not install the build tools'
 
-# 4. Source tree: the checkout this script stands in, or a fresh download. Run by the
+# 5. Source tree: the checkout this script stands in, or a fresh download. Run by the
 # installer, the script lies in a temporary folder of its own, so it always downloads.
 Step 'source'
 $source = $PSScriptRoot
@@ -295,22 +368,6 @@ if (-not (Test-Path -LiteralPath "$source\tools\build_game.py" -PathType Leaf)) 
     $source = (Get-ChildItem -LiteralPath $download -Directory | Select-Object -First 1).FullName
 }
 
-# 5. Game file. Dump names carry square brackets ("[v131072]"), so every test of the path
-# is literal; read as a wildcard, such a name would find no file.
-if ($Nup -and -not (Test-Path -LiteralPath $Nup -PathType Leaf)) {
-    Say "no such file: $Nup - choose the game file"
-    $Nup = ''
-}
-if (-not $Nup) { $Nup = Pick-Game }
-if (-not $Nup) {
-    Say 'no game file selected'
-    Quit 1
-}
-if (-not (Test-Path -LiteralPath $Nup -PathType Leaf)) {
-    Say "no such file: $Nup"
-    Quit 1
-}
-
 # 6. Install folder. Installing again (to add DLSS, or to repair) updates the default
 # installation instead of building the whole game again in a new folder inside it.
 $default = "$env:LOCALAPPDATA\vorlen"
@@ -319,6 +376,7 @@ if (-not $data -and (Is-Install $default)) {
     $data = $default
     Say "an installation is already in $data, so it is updated there"
 }
+if (-not $data -and -not $byHand) { $data = $default }
 if (-not $data) {
     Add-Type -AssemblyName System.Windows.Forms
     $dialog = New-Object System.Windows.Forms.FolderBrowserDialog
@@ -332,22 +390,7 @@ if (-not $data) {
         $data = $default
     }
 }
-# A drive's root is refused: the build would fill it, and the permissions below would open
-# the whole drive to every user. A bare "D:" names the root here, not PowerShell's current
-# folder on that drive. A closing separator, as in "D:\My Games\" typed by hand, is dropped,
-# so that the folder has one name in every path and message made from it.
-$given = $data
-$isRoot = $data -match '^[A-Za-z]:[\\/]*$'
-if (-not $isRoot) {
-    $data = Full $data
-    $trimmed = $data.TrimEnd('\', '/')
-    $isRoot = $trimmed -eq ([IO.Path]::GetPathRoot($data)).TrimEnd('\', '/')
-    $data = $trimmed
-}
-if ($isRoot) {
-    Say "cannot install into the root of a drive ($given); choose a folder on it"
-    Quit 1
-}
+$data = Resolve-Folder $data
 Say "installing into $data"
 
 # 7. Build.
@@ -409,10 +452,7 @@ if ($LASTEXITCODE -ne 0) {
 
 Say 'installed. Start the game from the Start menu or the desktop shortcut.'
 
-# Only a person at a console is asked; the installer starts PowerShell with -NonInteractive
-# and has its own Play button.
-$byHand = [Environment]::UserInteractive -and
-    -not ([Environment]::GetCommandLineArgs() | Where-Object { $_ -like '-NonI*' })
+# Only a person at a console is asked; the installer has its own Play button.
 if ($byHand) {
     $answer = Read-Host 'Start the game now? [Y/n]'
     if ($answer -notlike 'n*') {
