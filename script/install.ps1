@@ -30,11 +30,11 @@ $ProgressPreference = 'SilentlyContinue'
 # so it has no test hooks of its own. The test suite runs it unchanged under PowerShell 7
 # on Linux and replaces only the outside world, through what the script already reads:
 # - the MSYS2 root (-Msys) holding stand-in usr\bin\bash.exe and clang64\bin\python.exe;
-# - PATH, for winget and icacls, and for the program that opens the runner when the game
-#   is started (xdg-open on Linux);
-# - TEMP, LOCALAPPDATA, USERNAME, PROCESSOR_ARCHITECTURE and PROCESSOR_ARCHITEW6432;
+# - PATH, for winget, for icacls.exe (.NET has no system folder there), and for the program
+#   that opens the runner when the game is started (xdg-open on Linux);
+# - TEMP, LOCALAPPDATA, PROCESSOR_ARCHITECTURE and PROCESSOR_ARCHITEW6432;
 # - a PowerShell profile that stands in for Add-Type and New-Object (the Windows Forms
-#   dialogs, WScript.Shell and the WebClient that downloads).
+#   dialogs, Shell.Application and the WebClient that downloads).
 # So keep calling those commands by their plain names, make dialogs, COM objects and the
 # WebClient with New-Object, compare a dialog's result with the text 'OK' (the doubles have
 # no Forms types), and test the processor variables for the 64-bit check.
@@ -411,46 +411,85 @@ Tidy
 # 8. Runner, shortcuts and permissions.
 Step 'shortcuts'
 $runner = "$data\vorlen.cmd"
-# cmd.exe expands "%...%" in a batch file, so a "%" of a path ("D:\100% Games") is written "%%".
+# The runner finds its own folder (%~dp0, read before any "cd" changes what it gives), so it
+# holds no copy of the install folder's name: cmd.exe reads a batch file in the console's
+# code page, which may lack letters of that name or differ from the one it was written in.
+# cmd.exe expands "%...%" in a batch file, so a "%" of a path ("D:\100% MSYS2") is written "%%".
 $cmdClang64 = $clang64.Replace('%', '%%')
 $cmdMsys = $Msys.Replace('%', '%%')
-$cmdData = $data.Replace('%', '%%')
 $cmdPython = $python.Replace('%', '%%')
 $lines = @(
     '@echo off'
     'rem vorlen: checks for updates, then starts the game.'
     "set `"PATH=$cmdClang64;$cmdMsys\usr\bin;%PATH%`""
     'set MSYSTEM=CLANG64'
-    "set `"VORLEN_PORT_HOME=$cmdData`""
-    "cd /d `"$cmdData`""
-    "`"$cmdPython`" `"$cmdData\source\installer\launcher.py`" run %*"
+    'set "VORLEN_PORT_HOME=%~dp0"'
+    'set "VORLEN_PORT_HOME=%VORLEN_PORT_HOME:~0,-1%"'
+    'cd /d "%VORLEN_PORT_HOME%"'
+    "`"$cmdPython`" `"%VORLEN_PORT_HOME%\source\installer\launcher.py`" run %*"
     'if errorlevel 1 pause'
 )
-# cmd.exe reads a batch file in the console's code page, the OEM code page in a new console
-# window and in the hidden one that the installer gives PowerShell. The install folder
-# usually lies in the user's profile, whose name may hold letters beyond ASCII
-# ("C:\Users\Jurgen" with an umlaut), which ASCII would turn into "?". The bytes are written
-# here because Windows PowerShell's "-Encoding Oem" puts a byte-order mark in front when that
-# code page is 65001 (UTF-8), and cmd.exe would read it as part of "@echo off".
-[IO.File]::WriteAllBytes((Full $runner), [Console]::OutputEncoding.GetBytes(($lines -join "`r`n") + "`r`n"))
+# What stays is the MSYS2 root, written in the console's code page: the OEM code page in a
+# new console window and in the hidden one that the installer gives PowerShell. .NET
+# Framework silently writes a look-alike for a letter that page lacks ("L" for an "L" with a
+# stroke), so the text must come back unchanged from its bytes. The bytes are written here
+# because Windows PowerShell's "-Encoding Oem" puts a byte-order mark in front when that code
+# page is 65001 (UTF-8), and cmd.exe would read it as part of "@echo off".
+$text = ($lines -join "`r`n") + "`r`n"
+$encoding = [Console]::OutputEncoding
+$bytes = $encoding.GetBytes($text)
+if ($encoding.GetString($bytes) -cne $text) {
+    Say "the MSYS2 folder $Msys has letters that this PC's console cannot write, so the game may not start from its shortcut; MSYS2 in a folder named in plain letters (C:\msys64) avoids this"
+}
+[IO.File]::WriteAllBytes((Full $runner), $bytes)
 
-$shell = New-Object -ComObject WScript.Shell
+# Shortcuts through the shell's own objects, which take paths as Unicode: WScript.Shell turns
+# them into the ANSI code page and fails to save a shortcut in a folder named beyond it. The
+# shell edits only an existing shortcut, so an empty one (the 76-byte header of a shell link
+# with no target, and the terminal block) is written first. A shortcut that cannot be made
+# does not undo the finished build: the runner starts the game as well.
+$empty = New-Object byte[] 80
+$empty[0] = 0x4C
+[Array]::Copy(([guid]'00021401-0000-0000-C000-000000000046').ToByteArray(), 0, $empty, 4, 16)
+$empty[60] = 1    # shown in a normal window
+$shell = New-Object -ComObject Shell.Application
+$made = 0
 foreach ($folder in @([Environment]::GetFolderPath('Programs'), [Environment]::GetFolderPath('Desktop'))) {
-    $link = $shell.CreateShortcut("$folder\Vorlen.lnk")
-    $link.TargetPath = $runner
-    $link.WorkingDirectory = $data
-    $link.Description = 'Native PC port built from your own copy of the game'
-    $link.Save()
+    $file = "$folder\Vorlen.lnk"
+    try {
+        [IO.File]::WriteAllBytes($file, $empty)
+        $link = $shell.NameSpace($folder).ParseName('Vorlen.lnk').GetLink
+        $link.Path = $runner
+        $link.WorkingDirectory = $data
+        $link.Description = 'Native PC port built from your own copy of the game'
+        $link.Save()
+        $made++
+    } catch {
+        try { [IO.File]::Delete($file) } catch { }
+        Say "could not make the shortcut $file ($(Reason $_)); vorlen.cmd in $data starts the game"
+    }
 }
 
 # Made from an administrator's PowerShell, the installation may be readable by
 # administrators only, and the shortcut would then need administrator rights every time.
-Run icacls @($data, '/grant', "$($env:USERNAME):(OI)(CI)F", '/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q') -Quiet
+# The player is named by the account's SID: a name may resolve to another account of that
+# name, or not at all for an Entra ID account. The Users group holds every signed-in account,
+# so where the SID cannot be read (.NET knows no Windows accounts elsewhere) it still serves.
+# icacls by its full path, as a program named alone is looked for in the current folder
+# first; elsewhere than on Windows .NET has no system folder and the name is looked up.
+$grants = @()
+try { $grants = @('/grant', "*$([Security.Principal.WindowsIdentity]::GetCurrent().User.Value):(OI)(CI)F") } catch { }
+$icacls = [IO.Path]::Combine([Environment]::SystemDirectory, 'icacls.exe')
+Run $icacls (@($data) + $grants + @('/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')) -Quiet
 if ($LASTEXITCODE -ne 0) {
     Say "could not set the installation's permissions (icacls $LASTEXITCODE); if the game asks for administrator rights, run this installer again without them"
 }
 
-Say 'installed. Start the game from the Start menu or the desktop shortcut.'
+if ($made) {
+    Say 'installed. Start the game from the Start menu or the desktop shortcut.'
+} else {
+    Say "installed. Start the game with vorlen.cmd in $data."
+}
 
 # Only a person at a console is asked; the installer has its own Play button.
 if ($byHand) {

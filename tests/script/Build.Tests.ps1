@@ -97,7 +97,7 @@ Describe 'a failed build' {
         Get-Steps $run | Should -Not -Contain 'shortcuts'
         $run.Output | Should -Not -Match 'installed\. Start the game'
         Get-Calls $run 'shortcut' | Should -BeNullOrEmpty
-        Get-Calls $run 'icacls' | Should -BeNullOrEmpty
+        Get-Calls $run 'icacls.exe' | Should -BeNullOrEmpty
         Test-Path -LiteralPath (Join-Path $dir 'vorlen.cmd') | Should -BeFalse
     }
 }

@@ -44,23 +44,31 @@ function global:Read-TestAnswer([string]$Variable) {
 
 function global:New-Object {
     if ($args.Count -eq 2 -and "$($args[0])" -eq '-ComObject') {
-        if ("$($args[1])" -ne 'WScript.Shell') { throw "no stand-in for COM object $($args[1])" }
+        if ("$($args[1])" -ne 'Shell.Application') { throw "no stand-in for COM object $($args[1])" }
+        # Shell.Application as far as shortcuts go: NameSpace(folder).ParseName(name).GetLink
+        # finds an existing shortcut file, as the shell does; its Save records the properties,
+        # and whether the file it edits begins as a shell link does (the header's size and
+        # the class id 00021401-0000-0000-C000-000000000046).
         $shell = [pscustomobject]@{}
-        $shell | Add-Member ScriptMethod CreateShortcut {
-            param([string]$Path)
-            # The properties of a new IWshShortcut, at their defaults.
-            $link = [pscustomobject]@{
-                FullName = $Path; TargetPath = ''; Arguments = ''; WorkingDirectory = ''
-                Description = ''; IconLocation = ',0'; WindowStyle = 1; Hotkey = ''
+        $shell | Add-Member ScriptMethod NameSpace {
+            param([string]$Folder)
+            $namespace = [pscustomobject]@{ Folder = $Folder }
+            $namespace | Add-Member ScriptMethod ParseName {
+                param([string]$Name)
+                $file = "$($this.Folder)\$Name"
+                if (-not [IO.File]::Exists($file)) { return $null }
+                $link = [pscustomobject]@{ File = $file; Path = ''; Arguments = ''; WorkingDirectory = ''; Description = '' }
+                $link | Add-Member ScriptMethod Save {
+                    if ($env:VORLEN_TEST_SHORTCUT_FAIL -eq '1') { throw 'Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))' }
+                    $head = ([IO.File]::ReadAllBytes($this.File) | Select-Object -First 20) -join ','
+                    $isLink = $head -eq '76,0,0,0,1,20,2,0,0,0,0,0,192,0,0,0,0,0,0,70'
+                    Write-TestRecord 'shortcut' @($this.File, "Path=$($this.Path)",
+                        "WorkingDirectory=$($this.WorkingDirectory)", "Description=$($this.Description)",
+                        "Arguments=$($this.Arguments)", "ShellLink=$isLink")
+                }
+                return [pscustomobject]@{ GetLink = $link }
             }
-            $link | Add-Member ScriptMethod Save {
-                if ($env:VORLEN_TEST_SHORTCUT_FAIL -eq '1') { throw "Unable to save shortcut `"$($this.FullName)`"." }
-                Write-TestRecord 'shortcut' @($this.FullName, "TargetPath=$($this.TargetPath)",
-                    "WorkingDirectory=$($this.WorkingDirectory)", "Description=$($this.Description)",
-                    "Arguments=$($this.Arguments)", "IconLocation=$($this.IconLocation)",
-                    "WindowStyle=$($this.WindowStyle)", "Hotkey=$($this.Hotkey)")
-            }
-            return $link
+            return $namespace
         }
         return $shell
     }
