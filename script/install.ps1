@@ -113,16 +113,18 @@ function Quote([string]$Text) {
 
 # Runs a program, waits for it and sets $LASTEXITCODE. The program writes into the script's
 # own output (the installer's pipe, or the console), so its lines, error output included,
-# stay its own text and in order; with -Quiet its output is read and dropped. Started through
-# .NET rather than "&", which in Windows PowerShell reads "[" and "]" in the program's path as
-# wildcards and passes an argument ending in "\" on as an escaped quote.
-function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet) {
+# stay its own text and in order; with -Quiet its output is read and dropped. With -Quiet,
+# and with -Copy (which passes the standard output on byte for byte, as the program wrote
+# it, and keeps a copy), the result is the program's last words, the reason of a failure.
+# Started through .NET rather than "&", which in Windows PowerShell reads "[" and "]" in the
+# program's path as wildcards and passes an argument ending in "\" on as an escaped quote.
+function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet, [switch]$Copy) {
     $start = New-Object System.Diagnostics.ProcessStartInfo
     $start.FileName = if ($Program -match '[\\/]') { Full $Program } else { $Program }
     $start.Arguments = @($Arguments | ForEach-Object { Quote $_ }) -join ' '
     $start.WorkingDirectory = $PWD.ProviderPath
     $start.UseShellExecute = $false
-    $start.RedirectStandardOutput = [bool]$Quiet
+    $start.RedirectStandardOutput = [bool]($Quiet -or $Copy)
     $start.RedirectStandardError = [bool]$Quiet
     try {
         $process = [System.Diagnostics.Process]::Start($start)
@@ -130,11 +132,32 @@ function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet) {
         throw "could not start ${Program}: $(Reason $_)"
     }
     if ($Quiet) {
-        $null = $process.StandardOutput.ReadToEndAsync()
-        $null = $process.StandardError.ReadToEndAsync()
+        $out = $process.StandardOutput.ReadToEndAsync()
+        $err = $process.StandardError.ReadToEndAsync()
+    }
+    if ($Copy) {
+        $to = [Console]::OpenStandardOutput()
+        $kept = New-Object IO.MemoryStream
+        $buffer = New-Object byte[] 4096
+        while (($n = $process.StandardOutput.BaseStream.Read($buffer, 0, $buffer.Length)) -gt 0) {
+            $to.Write($buffer, 0, $n)
+            $to.Flush()
+            $kept.Write($buffer, 0, $n)
+        }
     }
     $process.WaitForExit()
     $global:LASTEXITCODE = $process.ExitCode
+    # Error output last: where a program says what went wrong.
+    if ($Quiet) { Last-Words ($out.Result + "`n" + $err.Result) }
+    if ($Copy) { Last-Words ([Text.Encoding]::UTF8.GetString($kept.ToArray())) }
+}
+
+# The last line of a program's output that holds words: not a spinner, a progress bar (block
+# characters), or a line that it wiped with spaces and carriage returns.
+function Last-Words([string]$Text) {
+    $lines = @($Text -split '[\r\n\x08]+' | ForEach-Object { $_.Trim() } |
+            Where-Object { $_ -match '[A-Za-z]{3}' -and $_ -notmatch '[\u2588\u2592]' })
+    if ($lines.Count) { $lines[-1] } else { '' }
 }
 
 # Windows PowerShell's Invoke-WebRequest reads "[" and "]" in -OutFile as wildcards.
@@ -291,10 +314,12 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
     # winget's exit code says little (it fails when MSYS2 is already listed, for one);
     # what counts is whether bash.exe is there afterwards. A broken App Execution Alias is
     # found but does not start; the installer below is the way then.
+    $wingetSaid = ''
+    $installerSaid = ''
     if (Get-Command winget -ErrorAction SilentlyContinue) {
         try {
-            Run winget @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
-                '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys)
+            $wingetSaid = Run winget @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
+                '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys) -Copy
         } catch {
             Say "$(Reason $_); downloading the MSYS2 installer instead"
         }
@@ -302,11 +327,14 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
     if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
         $setup = Full "$env:TEMP\msys2-installer.exe"
         Download 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe' $setup
-        Run $setup @('in', '--confirm-command', '--accept-messages', '--root', ($Msys -replace '\\', '/')) -Quiet
+        $installerSaid = Run $setup @('in', '--confirm-command', '--accept-messages', '--root', ($Msys -replace '\\', '/')) -Quiet
         Tidy
     }
     if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
-        Say 'MSYS2 could not be installed; install it from https://www.msys2.org and run this again'
+        # What winget and the MSYS2 installer said last, where they said anything.
+        $why = @(@("winget: $wingetSaid", "the MSYS2 installer: $installerSaid") | Where-Object { $_ -notmatch ': $' }) -join '; '
+        if ($why) { $why = " ($why)" }
+        Say "error: MSYS2 could not be installed$why; install it from https://www.msys2.org and run this again"
         Quit 1
     }
 }
@@ -480,7 +508,7 @@ foreach ($folder in @([Environment]::GetFolderPath('Programs'), [Environment]::G
 $grants = @()
 try { $grants = @('/grant', "*$([Security.Principal.WindowsIdentity]::GetCurrent().User.Value):(OI)(CI)F") } catch { }
 $icacls = [IO.Path]::Combine([Environment]::SystemDirectory, 'icacls.exe')
-Run $icacls (@($data) + $grants + @('/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')) -Quiet
+$null = Run $icacls (@($data) + $grants + @('/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')) -Quiet
 if ($LASTEXITCODE -ne 0) {
     Say "could not set the installation's permissions (icacls $LASTEXITCODE); if the game asks for administrator rights, run this installer again without them"
 }

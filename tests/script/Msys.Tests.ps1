@@ -218,11 +218,14 @@ Describe 'MSYS2 missing' {
         }
     }
 
-    It 'neither winget nor the installer managing it: says where to get MSYS2, exit code 1' {
+    It 'neither winget nor the installer managing it: says what each said and where to get MSYS2, exit code 1' {
         $box = New-Sandbox -NoMsys -Winget -Installer -Checkout
         $run = Invoke-Setup $box (Get-StandardArguments $box)
         Assert-Exit $run 1
-        $run.Lines[-1] | Should -BeExactly '[Vorlen] MSYS2 could not be installed; install it from https://www.msys2.org and run this again'
+        $run.Lines[-1] | Should -BeExactly ('[Vorlen] error: MSYS2 could not be installed (winget: Installer failed with exit code: 1; ' +
+            "the MSYS2 installer: Cannot create directory `"$($box.Msys)`".); install it from https://www.msys2.org and run this again")
+        # winget's own output reaches the pipe as it wrote it, redraws and all.
+        $run.Output | Should -BeLikeExactly "*`rFound MSYS2 [[]MSYS2.MSYS2] Version 20250830`r`n$([char]0x2588)$([char]0x2592)$([char]0x2592)  1024 KB / 86.4 MB`r*"
         Get-Steps $run | Should -Be @('msys')
         Test-Path -LiteralPath (Join-Path $box.Temp 'msys2-installer.exe') | Should -BeFalse
     }
