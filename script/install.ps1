@@ -30,11 +30,11 @@ $ProgressPreference = 'SilentlyContinue'
 # so it has no test hooks of its own. The test suite runs it unchanged under PowerShell 7
 # on Linux and replaces only the outside world, through what the script already reads:
 # - the MSYS2 root (-Msys) holding stand-in usr\bin\bash.exe and clang64\bin\python.exe;
-# - PATH, for winget and icacls, and for the program that opens the runner when the game
-#   is started (xdg-open on Linux);
-# - TEMP, LOCALAPPDATA, USERNAME, PROCESSOR_ARCHITECTURE and PROCESSOR_ARCHITEW6432;
+# - PATH, for winget, for icacls.exe (.NET has no system folder there), and for the program
+#   that opens the runner when the game is started (xdg-open on Linux);
+# - TEMP, LOCALAPPDATA, PROCESSOR_ARCHITECTURE and PROCESSOR_ARCHITEW6432;
 # - a PowerShell profile that stands in for Add-Type and New-Object (the Windows Forms
-#   dialogs, WScript.Shell and the WebClient that downloads).
+#   dialogs, Shell.Application and the WebClient that downloads).
 # So keep calling those commands by their plain names, make dialogs, COM objects and the
 # WebClient with New-Object, compare a dialog's result with the text 'OK' (the doubles have
 # no Forms types), and test the processor variables for the 64-bit check.
@@ -44,9 +44,20 @@ $ProgressPreference = 'SilentlyContinue'
 # cmdlet has it, .NET calls (given Full paths) where it has not.
 
 $env:PYTHONUNBUFFERED = '1'
+# Python writes to a pipe in the ANSI code page and stops at a character that page lacks;
+# in UTF-8 the launcher can print any path, and the installer reads it as such.
+$env:PYTHONIOENCODING = 'utf-8'
 
 function Say([string]$Message) {
     Write-Host "[Vorlen] $Message" -ForegroundColor Cyan
+}
+
+# Where an administrator has locked PowerShell down (Constrained Language Mode), the first
+# .NET call below would fail with an error that tells a player nothing. Up to here the
+# script uses only what that mode allows.
+if ($ExecutionContext.SessionState.LanguageMode -ne 'FullLanguage') {
+    Say 'error: this PC lets PowerShell run scripts only in a restricted mode, set by its administrator, and the installation cannot run in it; ask the administrator, or install on another PC'
+    exit 1
 }
 
 # What the script downloads to the temporary folder; Quit removes it.
@@ -102,16 +113,18 @@ function Quote([string]$Text) {
 
 # Runs a program, waits for it and sets $LASTEXITCODE. The program writes into the script's
 # own output (the installer's pipe, or the console), so its lines, error output included,
-# stay its own text and in order; with -Quiet its output is read and dropped. Started through
-# .NET rather than "&", which in Windows PowerShell reads "[" and "]" in the program's path as
-# wildcards and passes an argument ending in "\" on as an escaped quote.
-function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet) {
+# stay its own text and in order; with -Quiet its output is read and dropped. With -Quiet,
+# and with -Copy (which passes the standard output on byte for byte, as the program wrote
+# it, and keeps a copy), the result is the program's last words, the reason of a failure.
+# Started through .NET rather than "&", which in Windows PowerShell reads "[" and "]" in the
+# program's path as wildcards and passes an argument ending in "\" on as an escaped quote.
+function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet, [switch]$Copy) {
     $start = New-Object System.Diagnostics.ProcessStartInfo
     $start.FileName = if ($Program -match '[\\/]') { Full $Program } else { $Program }
     $start.Arguments = @($Arguments | ForEach-Object { Quote $_ }) -join ' '
     $start.WorkingDirectory = $PWD.ProviderPath
     $start.UseShellExecute = $false
-    $start.RedirectStandardOutput = [bool]$Quiet
+    $start.RedirectStandardOutput = [bool]($Quiet -or $Copy)
     $start.RedirectStandardError = [bool]$Quiet
     try {
         $process = [System.Diagnostics.Process]::Start($start)
@@ -119,17 +132,41 @@ function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet) {
         throw "could not start ${Program}: $(Reason $_)"
     }
     if ($Quiet) {
-        $null = $process.StandardOutput.ReadToEndAsync()
-        $null = $process.StandardError.ReadToEndAsync()
+        $out = $process.StandardOutput.ReadToEndAsync()
+        $err = $process.StandardError.ReadToEndAsync()
+    }
+    if ($Copy) {
+        $to = [Console]::OpenStandardOutput()
+        $kept = New-Object IO.MemoryStream
+        $buffer = New-Object byte[] 4096
+        while (($n = $process.StandardOutput.BaseStream.Read($buffer, 0, $buffer.Length)) -gt 0) {
+            $to.Write($buffer, 0, $n)
+            $to.Flush()
+            $kept.Write($buffer, 0, $n)
+        }
     }
     $process.WaitForExit()
     $global:LASTEXITCODE = $process.ExitCode
+    # Error output last: where a program says what went wrong.
+    if ($Quiet) { Last-Words ($out.Result + "`n" + $err.Result) }
+    if ($Copy) { Last-Words ([Text.Encoding]::UTF8.GetString($kept.ToArray())) }
+}
+
+# The last line of a program's output that holds words: not a spinner, a progress bar (block
+# characters), or a line that it wiped with spaces and carriage returns.
+function Last-Words([string]$Text) {
+    $lines = @($Text -split '[\r\n\x08]+' | ForEach-Object { $_.Trim() } |
+            Where-Object { $_ -match '[A-Za-z]{3}' -and $_ -notmatch '[\u2588\u2592]' })
+    if ($lines.Count) { $lines[-1] } else { '' }
 }
 
 # Windows PowerShell's Invoke-WebRequest reads "[" and "]" in -OutFile as wildcards.
 function Download([string]$Uri, [string]$File) {
     $client = New-Object System.Net.WebClient
     $client.Headers.Add('User-Agent', 'Vorlen installer')
+    # A proxy that asks who is there (HTTP 407) is answered with the signed-in account, as
+    # browsers do; by default the WebClient sends it nothing and the download fails.
+    if ($client.Proxy) { $client.Proxy.Credentials = [Net.CredentialCache]::DefaultNetworkCredentials }
     try {
         $client.DownloadFile($Uri, $File)
     } catch {
@@ -139,11 +176,34 @@ function Download([string]$Uri, [string]$File) {
     }
 }
 
-function Msys([string]$Command) {
+# Runs a command in the MSYS2 shell; if it fails, the script ends with $Failure and the
+# command's own first error as the reason. The shell keeps a copy of the output (tee passes
+# the bytes on as they are; read through PowerShell they would become its text, in another
+# encoding, in the installer's pipe).
+function Msys([string]$Command, [string]$Failure) {
     $env:MSYSTEM = 'CLANG64'
     $env:CHERE_INVOKING = '1'
-    Run "$Msys\usr\bin\bash.exe" @('-lc', $Command)
-    if ($LASTEXITCODE -ne 0) { throw "MSYS2 command failed: $Command" }
+    $copy = Full "$Msys\var\log\vorlen-msys.log"
+    $null = [IO.Directory]::CreateDirectory([IO.Path]::GetDirectoryName($copy))
+    try { [IO.File]::Delete($copy) } catch { }
+    Run "$Msys\usr\bin\bash.exe" @('-lc', "set -o pipefail; $Command 2>&1 | tee /var/log/vorlen-msys.log")
+    if ($LASTEXITCODE -ne 0) {
+        Say "error: MSYS2 command failed: $Command"
+        $reason = First-Error $copy
+        if ($reason) { Say "error: ${Failure}: $reason" } else { Say "error: $Failure; see the messages above" }
+        Quit 1
+    }
+}
+
+# The first error in a copy of a tool's output (UTF-8, as MSYS2's tools write), without its
+# prefix: the cause, where later errors only say that something failed. pacman follows the
+# language of Windows; of its translations only the German "Fehler: " is known here.
+function First-Error([string]$File) {
+    try { $lines = [IO.File]::ReadAllLines($File, [Text.Encoding]::UTF8) } catch { return '' }
+    foreach ($line in $lines) {
+        if ($line -cmatch '^(error|Fehler): *(\S.*)$') { return $Matches[2].Trim() }
+    }
+    ''
 }
 
 function Pick-Game {
@@ -153,6 +213,45 @@ function Pick-Game {
     $dialog.Filter = 'Switch 2 package (*.nup)|*.nup|All files (*.*)|*.*'
     if ($dialog.ShowDialog() -eq 'OK') { return [string]$dialog.FileName }
     return ''
+}
+
+# A path holding a character that Windows allows in no name (a ":" only after the drive
+# letter) names no file, and .NET Framework refuses it with an error of its own.
+function Is-Named([string]$Path) {
+    $Path -notmatch '["<>|*?\x00-\x1f]|(?<!^[A-Za-z]):'
+}
+
+function Is-File([string]$Path) {
+    (Is-Named $Path) -and (Test-Path -LiteralPath $Path -PathType Leaf)
+}
+
+# The install folder as a full path, or the end of the script with the reason.
+function Resolve-Folder([string]$Folder) {
+    # By hand, -Dir "D:\My Games\" arrives as 'D:\My Games"': the command line reads \" as a quote.
+    if ($Folder.Contains('"')) {
+        Say ("error: the folder $Folder holds a double quote; leave out the backslash before the closing quote: " +
+            '-Dir "D:\My Games", not -Dir "D:\My Games\"')
+        Quit 1
+    }
+    if (-not (Is-Named $Folder)) {
+        Say "error: the folder $Folder holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder"
+        Quit 1
+    }
+    # A drive's root is refused: the build would fill it, and the permissions below would
+    # open the whole drive to every user. A bare "D:" names the root here, not PowerShell's
+    # current folder on that drive. A closing separator, as in "D:\My Games\" typed by hand,
+    # is dropped, so that the folder has one name in every path and message made from it.
+    $isRoot = $Folder -match '^[A-Za-z]:[\\/]*$'
+    if (-not $isRoot) {
+        $full = Full $Folder
+        $trimmed = $full.TrimEnd('\', '/')
+        $isRoot = $trimmed -eq ([IO.Path]::GetPathRoot($full)).TrimEnd('\', '/')
+    }
+    if ($isRoot) {
+        Say "cannot install into the root of a drive ($Folder); choose a folder on it"
+        Quit 1
+    }
+    $trimmed
 }
 
 function Is-Install([string]$Folder) {
@@ -173,7 +272,41 @@ if ($env:PROCESSOR_ARCHITECTURE -eq 'x86' -and -not $env:PROCESSOR_ARCHITEW6432)
 $tls = [Net.ServicePointManager]::SecurityProtocol
 if ($tls -ne 0) { [Net.ServicePointManager]::SecurityProtocol = $tls -bor [Net.SecurityProtocolType]::Tls12 }
 
-# 2. MSYS2.
+# A person at a console, not the installer, which starts PowerShell with -NonInteractive and
+# shows none of its windows: only then may a dialog open or a question be asked. Hidden, a
+# dialog would wait unseen for ever.
+$byHand = [Environment]::UserInteractive -and
+    -not ([Environment]::GetCommandLineArgs() | Where-Object { $_ -like '-NonI*' })
+
+# 2. Game file and install folder, checked before the long work so that a mistake shows at
+# once. Dump names carry square brackets ("[v131072]"), so every test of the path is
+# literal; read as a wildcard, such a name would find no file.
+if ($Nup -and -not (Is-File $Nup)) {
+    if (-not $byHand) {
+        Say "error: no such file: $Nup"
+        Quit 1
+    }
+    Say "no such file: $Nup - choose the game file"
+    $Nup = ''
+}
+if (-not $Nup) {
+    if (-not $byHand) {
+        Say 'error: no game file given; name it with -Nup'
+        Quit 1
+    }
+    $Nup = Pick-Game
+}
+if (-not $Nup) {
+    Say 'no game file selected'
+    Quit 1
+}
+if (-not (Is-File $Nup)) {
+    Say "no such file: $Nup"
+    Quit 1
+}
+if ($Dir) { $null = Resolve-Folder $Dir }
+
+# 3. MSYS2.
 Step 'msys'
 $bash = "$Msys\usr\bin\bash.exe"
 if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
@@ -181,10 +314,12 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
     # winget's exit code says little (it fails when MSYS2 is already listed, for one);
     # what counts is whether bash.exe is there afterwards. A broken App Execution Alias is
     # found but does not start; the installer below is the way then.
+    $wingetSaid = ''
+    $installerSaid = ''
     if (Get-Command winget -ErrorAction SilentlyContinue) {
         try {
-            Run winget @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
-                '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys)
+            $wingetSaid = Run winget @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
+                '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys) -Copy
         } catch {
             Say "$(Reason $_); downloading the MSYS2 installer instead"
         }
@@ -192,11 +327,14 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
     if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
         $setup = Full "$env:TEMP\msys2-installer.exe"
         Download 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe' $setup
-        Run $setup @('in', '--confirm-command', '--accept-messages', '--root', ($Msys -replace '\\', '/')) -Quiet
+        $installerSaid = Run $setup @('in', '--confirm-command', '--accept-messages', '--root', ($Msys -replace '\\', '/')) -Quiet
         Tidy
     }
     if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
-        Say 'MSYS2 could not be installed; install it from https://www.msys2.org and run this again'
+        # What winget and the MSYS2 installer said last, where they said anything.
+        $why = @(@("winget: $wingetSaid", "the MSYS2 installer: $installerSaid") | Where-Object { $_ -notmatch ': $' }) -join '; '
+        if ($why) { $why = " ($why)" }
+        Say "error: MSYS2 could not be installed$why; install it from https://www.msys2.org and run this again"
         Quit 1
     }
 }
@@ -207,7 +345,7 @@ if (-not (Test-Path -LiteralPath "$Msys\usr\bin\pacman.exe" -PathType Leaf)) {
     Quit 1
 }
 
-# 3. Packages. The first full update may replace MSYS2's core and stop early; the second
+# 4. Packages. The first full update may replace MSYS2's core and stop early; the second
 # finishes it. Neither run's exit code says whether the packages below can be installed.
 Step 'packages'
 # A stopped run ends pacman at once, maybe inside a transaction, and its lock would then
@@ -232,9 +370,9 @@ Run $bash @('-lc', 'pacman -Syu --noconfirm')
 Run $bash @('-lc', 'pacman -Syu --noconfirm')
 $packages = 'clang', 'lld', 'cmake', 'ninja', 'python', 'pkgconf', 'sdl3', 'opus', 'ffmpeg',
     'vulkan-loader', 'vulkan-headers', 'fmt', 'zstd', 'lz4'
-Msys ('pacman -S --needed --noconfirm ' + (($packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' '))
+Msys ('pacman -S --needed --noconfirm ' + (($packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' ')) 'could not install the build tools'
 
-# 4. Source tree: the checkout this script stands in, or a fresh download. Run by the
+# 5. Source tree: the checkout this script stands in, or a fresh download. Run by the
 # installer, the script lies in a temporary folder of its own, so it always downloads.
 Step 'source'
 $source = $PSScriptRoot
@@ -258,22 +396,6 @@ if (-not (Test-Path -LiteralPath "$source\tools\build_game.py" -PathType Leaf)) 
     $source = (Get-ChildItem -LiteralPath $download -Directory | Select-Object -First 1).FullName
 }
 
-# 5. Game file. Dump names carry square brackets ("[v131072]"), so every test of the path
-# is literal; read as a wildcard, such a name would find no file.
-if ($Nup -and -not (Test-Path -LiteralPath $Nup -PathType Leaf)) {
-    Say "no such file: $Nup - choose the game file"
-    $Nup = ''
-}
-if (-not $Nup) { $Nup = Pick-Game }
-if (-not $Nup) {
-    Say 'no game file selected'
-    Quit 1
-}
-if (-not (Test-Path -LiteralPath $Nup -PathType Leaf)) {
-    Say "no such file: $Nup"
-    Quit 1
-}
-
 # 6. Install folder. Installing again (to add DLSS, or to repair) updates the default
 # installation instead of building the whole game again in a new folder inside it.
 $default = "$env:LOCALAPPDATA\vorlen"
@@ -282,6 +404,7 @@ if (-not $data -and (Is-Install $default)) {
     $data = $default
     Say "an installation is already in $data, so it is updated there"
 }
+if (-not $data -and -not $byHand) { $data = $default }
 if (-not $data) {
     Add-Type -AssemblyName System.Windows.Forms
     $dialog = New-Object System.Windows.Forms.FolderBrowserDialog
@@ -295,22 +418,7 @@ if (-not $data) {
         $data = $default
     }
 }
-# A drive's root is refused: the build would fill it, and the permissions below would open
-# the whole drive to every user. A bare "D:" names the root here, not PowerShell's current
-# folder on that drive. A closing separator, as in "D:\My Games\" typed by hand, is dropped,
-# so that the folder has one name in every path and message made from it.
-$given = $data
-$isRoot = $data -match '^[A-Za-z]:[\\/]*$'
-if (-not $isRoot) {
-    $data = Full $data
-    $trimmed = $data.TrimEnd('\', '/')
-    $isRoot = $trimmed -eq ([IO.Path]::GetPathRoot($data)).TrimEnd('\', '/')
-    $data = $trimmed
-}
-if ($isRoot) {
-    Say "cannot install into the root of a drive ($given); choose a folder on it"
-    Quit 1
-}
+$data = Resolve-Folder $data
 Say "installing into $data"
 
 # 7. Build.
@@ -331,51 +439,87 @@ Tidy
 # 8. Runner, shortcuts and permissions.
 Step 'shortcuts'
 $runner = "$data\vorlen.cmd"
-# cmd.exe expands "%...%" in a batch file, so a "%" of a path ("D:\100% Games") is written "%%".
+# The runner finds its own folder (%~dp0, read before any "cd" changes what it gives), so it
+# holds no copy of the install folder's name: cmd.exe reads a batch file in the console's
+# code page, which may lack letters of that name or differ from the one it was written in.
+# cmd.exe expands "%...%" in a batch file, so a "%" of a path ("D:\100% MSYS2") is written "%%".
 $cmdClang64 = $clang64.Replace('%', '%%')
 $cmdMsys = $Msys.Replace('%', '%%')
-$cmdData = $data.Replace('%', '%%')
 $cmdPython = $python.Replace('%', '%%')
 $lines = @(
     '@echo off'
     'rem vorlen: checks for updates, then starts the game.'
     "set `"PATH=$cmdClang64;$cmdMsys\usr\bin;%PATH%`""
     'set MSYSTEM=CLANG64'
-    "set `"VORLEN_PORT_HOME=$cmdData`""
-    "cd /d `"$cmdData`""
-    "`"$cmdPython`" `"$cmdData\source\installer\launcher.py`" run %*"
+    'set "VORLEN_PORT_HOME=%~dp0"'
+    'set "VORLEN_PORT_HOME=%VORLEN_PORT_HOME:~0,-1%"'
+    'cd /d "%VORLEN_PORT_HOME%"'
+    "`"$cmdPython`" `"%VORLEN_PORT_HOME%\source\installer\launcher.py`" run %*"
     'if errorlevel 1 pause'
 )
-# cmd.exe reads a batch file in the console's code page, the OEM code page in a new console
-# window and in the hidden one that the installer gives PowerShell. The install folder
-# usually lies in the user's profile, whose name may hold letters beyond ASCII
-# ("C:\Users\Jurgen" with an umlaut), which ASCII would turn into "?". The bytes are written
-# here because Windows PowerShell's "-Encoding Oem" puts a byte-order mark in front when that
-# code page is 65001 (UTF-8), and cmd.exe would read it as part of "@echo off".
-[IO.File]::WriteAllBytes((Full $runner), [Console]::OutputEncoding.GetBytes(($lines -join "`r`n") + "`r`n"))
+# What stays is the MSYS2 root, written in the console's code page: the OEM code page in a
+# new console window and in the hidden one that the installer gives PowerShell. .NET
+# Framework silently writes a look-alike for a letter that page lacks ("L" for an "L" with a
+# stroke), so the text must come back unchanged from its bytes. The bytes are written here
+# because Windows PowerShell's "-Encoding Oem" puts a byte-order mark in front when that code
+# page is 65001 (UTF-8), and cmd.exe would read it as part of "@echo off".
+$text = ($lines -join "`r`n") + "`r`n"
+$encoding = [Console]::OutputEncoding
+$bytes = $encoding.GetBytes($text)
+if ($encoding.GetString($bytes) -cne $text) {
+    Say "the MSYS2 folder $Msys has letters that this PC's console cannot write, so the game may not start from its shortcut; MSYS2 in a folder named in plain letters (C:\msys64) avoids this"
+}
+[IO.File]::WriteAllBytes((Full $runner), $bytes)
 
-$shell = New-Object -ComObject WScript.Shell
+# Shortcuts through the shell's own objects, which take paths as Unicode: WScript.Shell turns
+# them into the ANSI code page and fails to save a shortcut in a folder named beyond it. The
+# shell edits only an existing shortcut, so an empty one (the 76-byte header of a shell link
+# with no target, and the terminal block) is written first. A shortcut that cannot be made
+# does not undo the finished build: the runner starts the game as well.
+$empty = New-Object byte[] 80
+$empty[0] = 0x4C
+[Array]::Copy(([guid]'00021401-0000-0000-C000-000000000046').ToByteArray(), 0, $empty, 4, 16)
+$empty[60] = 1    # shown in a normal window
+$shell = New-Object -ComObject Shell.Application
+$made = 0
 foreach ($folder in @([Environment]::GetFolderPath('Programs'), [Environment]::GetFolderPath('Desktop'))) {
-    $link = $shell.CreateShortcut("$folder\Vorlen.lnk")
-    $link.TargetPath = $runner
-    $link.WorkingDirectory = $data
-    $link.Description = 'Native PC port built from your own copy of the game'
-    $link.Save()
+    $file = "$folder\Vorlen.lnk"
+    try {
+        [IO.File]::WriteAllBytes($file, $empty)
+        $link = $shell.NameSpace($folder).ParseName('Vorlen.lnk').GetLink
+        $link.Path = $runner
+        $link.WorkingDirectory = $data
+        $link.Description = 'Native PC port built from your own copy of the game'
+        $link.Save()
+        $made++
+    } catch {
+        try { [IO.File]::Delete($file) } catch { }
+        Say "could not make the shortcut $file ($(Reason $_)); vorlen.cmd in $data starts the game"
+    }
 }
 
 # Made from an administrator's PowerShell, the installation may be readable by
 # administrators only, and the shortcut would then need administrator rights every time.
-Run icacls @($data, '/grant', "$($env:USERNAME):(OI)(CI)F", '/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q') -Quiet
+# The player is named by the account's SID: a name may resolve to another account of that
+# name, or not at all for an Entra ID account. The Users group holds every signed-in account,
+# so where the SID cannot be read (.NET knows no Windows accounts elsewhere) it still serves.
+# icacls by its full path, as a program named alone is looked for in the current folder
+# first; elsewhere than on Windows .NET has no system folder and the name is looked up.
+$grants = @()
+try { $grants = @('/grant', "*$([Security.Principal.WindowsIdentity]::GetCurrent().User.Value):(OI)(CI)F") } catch { }
+$icacls = [IO.Path]::Combine([Environment]::SystemDirectory, 'icacls.exe')
+$null = Run $icacls (@($data) + $grants + @('/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')) -Quiet
 if ($LASTEXITCODE -ne 0) {
     Say "could not set the installation's permissions (icacls $LASTEXITCODE); if the game asks for administrator rights, run this installer again without them"
 }
 
-Say 'installed. Start the game from the Start menu or the desktop shortcut.'
+if ($made) {
+    Say 'installed. Start the game from the Start menu or the desktop shortcut.'
+} else {
+    Say "installed. Start the game with vorlen.cmd in $data."
+}
 
-# Only a person at a console is asked; the installer starts PowerShell with -NonInteractive
-# and has its own Play button.
-$byHand = [Environment]::UserInteractive -and
-    -not ([Environment]::GetCommandLineArgs() | Where-Object { $_ -like '-NonI*' })
+# Only a person at a console is asked; the installer has its own Play button.
 if ($byHand) {
     $answer = Read-Host 'Start the game now? [Y/n]'
     if ($answer -notlike 'n*') {

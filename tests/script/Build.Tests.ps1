@@ -41,12 +41,13 @@ Describe 'a successful build' {
         Get-Steps $Run | Should -Be @('msys', 'packages', 'source', 'tools', 'check', 'translate', 'compile', 'runtime', 'shortcuts')
     }
 
-    It 'runs the launcher with CLANG64 and MSYS2 first on PATH, MSYSTEM=CLANG64 and unbuffered Python' {
+    It 'runs the launcher with CLANG64 and MSYS2 first on PATH, MSYSTEM=CLANG64 and unbuffered UTF-8 Python' {
         $Launch.Env.PATH | Should -BeLike "$($Box.Msys)\clang64\bin;$($Box.Msys)\usr\bin;*"
         # ...followed by the PATH the script started with, whole.
         $Launch.Env.PATH | Should -BeLike "*;*$($Box.Root)/no-such-folder:$($Box.Root)/bin:/usr/local/bin:/usr/bin:/bin"
         $Launch.Env.MSYSTEM | Should -BeExactly 'CLANG64'
         $Launch.Env.PYTHONUNBUFFERED | Should -BeExactly '1'
+        $Launch.Env.PYTHONIOENCODING | Should -BeExactly 'utf-8'
     }
 
     It "passes the launcher's output through unchanged and in order" {
@@ -96,7 +97,7 @@ Describe 'a failed build' {
         Get-Steps $run | Should -Not -Contain 'shortcuts'
         $run.Output | Should -Not -Match 'installed\. Start the game'
         Get-Calls $run 'shortcut' | Should -BeNullOrEmpty
-        Get-Calls $run 'icacls' | Should -BeNullOrEmpty
+        Get-Calls $run 'icacls.exe' | Should -BeNullOrEmpty
         Test-Path -LiteralPath (Join-Path $dir 'vorlen.cmd') | Should -BeFalse
     }
 }

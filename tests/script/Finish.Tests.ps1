@@ -3,30 +3,33 @@
 BeforeAll {
     . (Join-Path $PSScriptRoot 'Harness.ps1')
 
-    # The eight lines of vorlen.cmd for an MSYS2 root and an install folder, as the script
-    # composes them (Windows paths joined with "\"; each "%" of a path doubled for cmd.exe).
-    function Get-RunnerLines([string]$Msys, [string]$Dir) {
+    # The nine lines of vorlen.cmd for an MSYS2 root, as the script composes them (Windows
+    # paths joined with "\"; each "%" of a path doubled for cmd.exe). The install folder is
+    # the runner's own, found when it runs.
+    function Get-RunnerLines([string]$Msys) {
         $Msys = $Msys.Replace('%', '%%')
-        $Dir = $Dir.Replace('%', '%%')
         @(
             '@echo off'
             'rem vorlen: checks for updates, then starts the game.'
             "set `"PATH=$Msys\clang64\bin;$Msys\usr\bin;%PATH%`""
             'set MSYSTEM=CLANG64'
-            "set `"VORLEN_PORT_HOME=$Dir`""
-            "cd /d `"$Dir`""
-            "`"$Msys\clang64\bin\python.exe`" `"$Dir\source\installer\launcher.py`" run %*"
+            'set "VORLEN_PORT_HOME=%~dp0"'
+            'set "VORLEN_PORT_HOME=%VORLEN_PORT_HOME:~0,-1%"'
+            'cd /d "%VORLEN_PORT_HOME%"'
+            "`"$Msys\clang64\bin\python.exe`" `"%VORLEN_PORT_HOME%\source\installer\launcher.py`" run %*"
             'if errorlevel 1 pause'
         )
     }
     # A batch file's lines end with CR LF.
-    function Get-RunnerText([string]$Msys, [string]$Dir) {
-        ((Get-RunnerLines $Msys $Dir) -join "`r`n") + "`r`n"
+    function Get-RunnerText([string]$Msys) {
+        ((Get-RunnerLines $Msys) -join "`r`n") + "`r`n"
     }
-    # On Windows the runner is written in the OEM code page; the console's here is UTF-8. A
-    # byte-order mark would stay in the text, as "\uFEFF".
-    function Read-Runner([string]$Dir) {
-        [Text.UTF8Encoding]::new($false, $true).GetString([IO.File]::ReadAllBytes((Join-Path $Dir 'vorlen.cmd')))
+    # The runner's text in an encoding; a byte-order mark would stay in it, as "\uFEFF".
+    function Read-Runner([string]$Dir, [Text.Encoding]$Encoding = [Text.Encoding]::ASCII) {
+        $Encoding.GetString([IO.File]::ReadAllBytes((Join-Path $Dir 'vorlen.cmd')))
+    }
+    function Get-RunnerNonAscii([string]$Dir) {
+        @([IO.File]::ReadAllBytes((Join-Path $Dir 'vorlen.cmd')) | Where-Object { $_ -gt 127 })
     }
     $script:Installed = '[Vorlen] installed. Start the game from the Start menu or the desktop shortcut.'
     $script:Question = 'Start the game now? [Y/n]'
@@ -40,8 +43,8 @@ Describe 'an installation into a folder with spaces and square brackets' {
         Assert-Exit $Run 0
     }
 
-    It 'writes the runner as exactly its eight lines, every path within double quotes' {
-        Read-Runner $Dir | Should -BeExactly (Get-RunnerText $Box.Msys $Dir)
+    It 'writes the runner as exactly its nine lines, every path within double quotes' {
+        Read-Runner $Dir | Should -BeExactly (Get-RunnerText $Box.Msys)
     }
 
     It 'writes "@step shortcuts" after the launcher''s steps, as the last marker' {
@@ -55,22 +58,22 @@ Describe 'an installation into a folder with spaces and square brackets' {
         $links[0].Args[0] | Should -BeExactly "$([Environment]::GetFolderPath('Programs'))\Vorlen.lnk"
         $links[1].Args[0] | Should -BeExactly "$($Box.Home)/Desktop\Vorlen.lnk"
         foreach ($link in $links) {
-            $link.Args[1..7] | Should -Be @(
-                "TargetPath=$Dir\vorlen.cmd"
+            $link.Args[1..5] | Should -Be @(
+                "Path=$Dir\vorlen.cmd"
                 "WorkingDirectory=$Dir"
                 'Description=Native PC port built from your own copy of the game'
-                # Left as a new shortcut has them: no arguments, icon, window state or key.
                 'Arguments='
-                'IconLocation=,0'
-                'WindowStyle=1'
-                'Hotkey=')
+                # The file the shell was given to edit is a shell link (else it finds none).
+                'ShellLink=True')
         }
     }
 
-    It "grants the user full control and the Users group modify rights on the whole tree, quietly" {
-        $icacls = Get-Calls $Run 'icacls'
+    # The player's grant names the account's SID, which .NET reads on Windows only; here the
+    # Users group's stays, and no account is named by USERNAME.
+    It "grants the Users group modify rights on the whole tree, quietly, by SID" {
+        $icacls = Get-Calls $Run 'icacls.exe'
         $icacls.Count | Should -Be 1
-        $icacls[0].Args | Should -Be @($Dir, '/grant', 'Test Player:(OI)(CI)F', '/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')
+        $icacls[0].Args | Should -Be @($Dir, '/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')
         $Run.Output | Should -Not -Match 'processed file|Access is denied'
         $Run.Output | Should -Not -Match 'permissions'
     }
@@ -83,8 +86,8 @@ Describe 'an installation into a folder with spaces and square brackets' {
 }
 
 Describe 'the runner' {
-    It 'works with <Case> in the folder name' -TestCases @(
-        @{ Case = 'letters beyond ASCII (a profile folder such as C:\Users\Jürgen)'; Name = "J$([char]0xFC)rgen" }
+    It 'is ASCII and the same whatever the install folder is named: <Case>' -TestCases @(
+        @{ Case = 'letters beyond ASCII and beyond most code pages (C:\Users\Łukasz)'; Name = "$([char]0x141)ukasz J$([char]0xFC)rgen" }
         @{ Case = 'a "%", which cmd.exe would expand'; Name = '100% Games' }
     ) {
         param($Name)
@@ -92,7 +95,28 @@ Describe 'the runner' {
         $dir = Join-Path $box.Root "$Name/Vorlen"
         $run = Invoke-Setup $box (Get-StandardArguments $box $dir)
         Assert-Exit $run 0
-        Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys $dir)
+        Get-RunnerNonAscii $dir | Should -BeNullOrEmpty
+        Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys)
+    }
+
+    # The console here writes ISO-8859-1, as a Western OEM code page would: it has "ü" but no
+    # "Ł", which .NET writes as "L".
+    It 'holding an MSYS2 root with <Case>' -TestCases @(
+        @{ Case = 'a letter of the console''s code page: written in it'; Letter = [char]0xFC; Warns = $false }
+        @{ Case = 'a letter the code page lacks: says the game may not start from its shortcut'; Letter = [char]0x141; Warns = $true }
+    ) {
+        param($Letter, $Warns)
+        $box = New-Sandbox -Checkout
+        $msys = Join-Path $box.Root "msys $Letter"
+        Move-Item -LiteralPath $box.Msys -Destination $msys
+        $dir = Join-Path $box.Root 'Games/Vorlen'
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $dir, '-Msys', $msys) -Environment @{ LANG = 'en_US.ISO-8859-1' }
+        Assert-Exit $run 0
+        $warning = @($run.Lines | Where-Object { $_ -like '`[Vorlen`] the MSYS2 folder * has letters that this PC''s console cannot write, so the game may not start from its shortcut; *' })
+        $warning.Count | Should -Be ([int]$Warns)
+        $written = Read-Runner $dir ([Text.Encoding]::Latin1)
+        if ($Warns) { $written | Should -Not -BeExactly (Get-RunnerText $msys) } else { $written | Should -BeExactly (Get-RunnerText $msys) }
+        $run.Lines[-1] | Should -BeExactly $Installed
     }
 
     It 'installing again into the same folder rewrites the runner and saves both shortcuts again' {
@@ -105,24 +129,38 @@ Describe 'the runner' {
         $again = Invoke-Setup $box (Get-StandardArguments $box $dir)
         Assert-Exit $again 0
         $again.Lines[-1] | Should -BeExactly $Installed
-        Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys $dir)
+        Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys)
         # The log holds both runs.
         (Get-Calls $again 'shortcut').Count | Should -Be 4
     }
 
-    It 'a <What> that cannot be written ends the script with one error line and exit code 1, not "installed"' -TestCases @(
-        @{ What = 'shortcut'; Said = 'Unable to save shortcut "{programs}\Vorlen.lnk".' }
-        @{ What = 'runner'; Said = "Access to the path '{dir}/vorlen.cmd' is denied." }
-    ) {
-        param($What, $Said)
+    It 'that cannot be written ends the script with one error line and exit code 1, not "installed"' {
         $box = New-Sandbox -Checkout
         $dir = Join-Path $box.Root 'Games/Vorlen'
         # A folder where the runner goes: no file can be written in its place.
-        if ($What -eq 'runner') { $null = New-Item -ItemType Directory -Force -Path (Join-Path $dir 'vorlen.cmd') }
-        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment @{ VORLEN_TEST_SHORTCUT_FAIL = "$([int]($What -eq 'shortcut'))" }
+        $null = New-Item -ItemType Directory -Force -Path (Join-Path $dir 'vorlen.cmd')
+        $run = Invoke-Setup $box (Get-StandardArguments $box $dir)
         Assert-Exit $run 1
-        $run.Lines[-1] | Should -BeExactly ('[Vorlen] error: ' + $Said.Replace('{programs}', [Environment]::GetFolderPath('Programs')).Replace('{dir}', $dir))
+        $run.Lines[-1] | Should -BeExactly "[Vorlen] error: Access to the path '$dir/vorlen.cmd' is denied."
         $run.Output | Should -Not -Match 'installed\. Start the game'
+    }
+}
+
+Describe 'shortcuts that cannot be made' {
+    It 'are said, and the run still ends installed, with the runner in place and exit code 0' {
+        $box = New-Sandbox -Checkout
+        $dir = Join-Path $box.Root 'Games/Vorlen'
+        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment @{ VORLEN_TEST_SHORTCUT_FAIL = '1' }
+        Assert-Exit $run 0
+        $reason = 'Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))'
+        $run.Lines[-3..-1] | Should -Be @(
+            "[Vorlen] could not make the shortcut $([Environment]::GetFolderPath('Programs'))\Vorlen.lnk ($reason); vorlen.cmd in $dir starts the game"
+            "[Vorlen] could not make the shortcut $($box.Home)/Desktop\Vorlen.lnk ($reason); vorlen.cmd in $dir starts the game"
+            "[Vorlen] installed. Start the game with vorlen.cmd in $dir.")
+        Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys)
+        # No empty shortcut is left where the shell could not finish one.
+        [IO.File]::Exists("$($box.Home)/Desktop\Vorlen.lnk") | Should -BeFalse
+        (Get-Calls $run 'icacls.exe').Count | Should -Be 1
     }
 }
 

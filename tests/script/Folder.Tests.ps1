@@ -38,18 +38,22 @@ Describe '-Dir given' {
         Get-Calls $run 'folder-dialog' | Should -BeNullOrEmpty
     }
 
-    It 'refuses the root of a drive, <Dir>: says so, exit code 1, nothing built and no permissions set' -TestCases @(
-        @{ Dir = 'C:\' }
-        @{ Dir = 'D:' }
-        @{ Dir = '/' }    # the root here, as "\" is on Windows
+    # Checked before MSYS2 is touched. By hand, -Dir "D:\My Games\" arrives as 'D:\My Games"'.
+    It 'refuses <Dir>: says why, exit code 1, before anything is set up' -TestCases @(
+        @{ Dir = 'C:\'; Said = 'cannot install into the root of a drive (C:\); choose a folder on it' }
+        @{ Dir = 'D:'; Said = 'cannot install into the root of a drive (D:); choose a folder on it' }
+        @{ Dir = '/'; Said = 'cannot install into the root of a drive (/); choose a folder on it' }    # the root here, as "\" is on Windows
+        @{ Dir = 'D:\My Games"'; Said = 'error: the folder D:\My Games" holds a double quote; leave out the backslash before the closing quote: -Dir "D:\My Games", not -Dir "D:\My Games\"' }
+        @{ Dir = 'Games/a|b'; Said = 'error: the folder Games/a|b holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder' }
+        @{ Dir = 'C:\Games\x:y'; Said = 'error: the folder C:\Games\x:y holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder' }
+        @{ Dir = "Games`tx"; Said = "error: the folder Games`tx holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder" }
     ) {
-        param($Dir)
+        param($Dir, $Said)
         $box = New-Sandbox -Checkout
         $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $Dir, '-Msys', $box.Msys)
         Assert-Exit $run 1
-        $run.Lines[-1] | Should -BeExactly "[Vorlen] cannot install into the root of a drive ($Dir); choose a folder on it"
-        Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
-        Get-Calls $run 'icacls' | Should -BeNullOrEmpty
+        $run.Lines | Should -Be @("[Vorlen] $Said")
+        $run.Calls | Should -BeNullOrEmpty
     }
 
     It 'is used even when the default folder holds an installation' {
@@ -80,7 +84,18 @@ Describe 'no -Dir, the default folder (LOCALAPPDATA\vorlen) holding an installat
     }
 }
 
-Describe 'no -Dir, folder dialog' {
+Describe 'no -Dir, under the installer' {
+    # Hidden, a dialog would wait unseen for ever.
+    It 'installs into the default folder without a dialog' {
+        $box = New-Sandbox -Checkout
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys) -Environment @{ VORLEN_TEST_FOLDER = 'ok:' + $box.Root }
+        Assert-Exit $run 0
+        Get-FolderLines $run | Should -Be @("[Vorlen] installing into $(Join-Path $box.AppData 'vorlen')")
+        Get-Calls $run 'folder-dialog' | Should -BeNullOrEmpty
+    }
+}
+
+Describe 'no -Dir, folder dialog, by hand' {
     # Answer: what the dialog returns; Expect: the folder installed into, relative to the
     # sandbox ("{default}" is LOCALAPPDATA\vorlen).
     It '<Case>' -TestCases @(
@@ -102,7 +117,7 @@ Describe 'no -Dir, folder dialog' {
         if ($Prepare) { New-Installation $box.Root $Prepare }
         $answer = if ($Answer -and $Answer -ne 'ok:') { 'ok:' + (Join-Path $box.Root $Answer.Substring(3)) } else { $Answer }
         $expected = if ($Expect -eq '{default}') { Join-Path $box.AppData 'vorlen' } else { Join-Path $box.Root $Expect }
-        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys) -Environment @{ VORLEN_TEST_FOLDER = $answer }
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys) -Environment @{ VORLEN_TEST_FOLDER = $answer } -ByHand -Answer "n`n"
         Assert-Exit $run 0
         Get-FolderLines $run | Should -Be @('~ folder-dialog', "[Vorlen] installing into $expected")
         $dialog = Get-Calls $run 'folder-dialog'

@@ -1,7 +1,7 @@
 # Runs script/install.ps1 for real, in a fresh PowerShell process, inside a sandbox folder
 # where only the outside world is replaced: MSYS2's bash.exe and CLANG64's python.exe (in
-# the -Msys root), winget, icacls and the desktop opener (on PATH), the network (the
-# WebClient), the Windows Forms dialogs and WScript.Shell (through the PowerShell profile in
+# the -Msys root), winget, icacls.exe and the desktop opener (on PATH), the network (the
+# WebClient), the Windows Forms dialogs and Shell.Application (through the PowerShell profile in
 # doubles/profile.ps1).
 # Dot-sourced by every *.Tests.ps1 file.
 
@@ -39,7 +39,7 @@ with:
                         with -Checkout it is vorlen [src]/install.ps1 in a source checkout
                         instead, which spares the download (for tests about other stages)
   msys64/usr/bin/bash.exe, pacman.exe   unless -NoMsys
-  bin/                  icacls, xdg-open, and winget with -Winget
+  bin/                  icacls.exe, xdg-open, and winget with -Winget
   web/                  the source archive (with -Archive) and the MSYS2 installer (-Installer)
   appdata/ temp/ home/Desktop/ state/   LOCALAPPDATA, TEMP, HOME, the doubles' counters;
                         with -Account NAME the first three lie in users/NAME/, as in a
@@ -78,7 +78,7 @@ function New-Sandbox {
         Copy-Double 'bash.exe' (Join-Path $root 'msys64/usr/bin/bash.exe')
         [IO.File]::WriteAllBytes((Join-Path $root 'msys64/usr/bin/pacman.exe'), [byte[]]@())
     }
-    Copy-Double 'icacls' (Join-Path $root 'bin/icacls')
+    Copy-Double 'icacls.exe' (Join-Path $root 'bin/icacls.exe')
     Copy-Double 'xdg-open' (Join-Path $root 'bin/xdg-open')
     if ($Winget) { Copy-Double 'winget' (Join-Path $root 'bin/winget') }
     if ($Installer) { Copy-Double 'msys2-installer.exe' (Join-Path $root "web/$InstallerUrlKey") }

@@ -5,14 +5,22 @@ BeforeAll {
     $script:Packages = 'clang', 'lld', 'cmake', 'ninja', 'python', 'pkgconf', 'sdl3', 'opus', 'ffmpeg',
         'vulkan-loader', 'vulkan-headers', 'fmt', 'zstd', 'lz4'
     $script:PackageCommand = 'pacman -S --needed --noconfirm ' + (($Packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' ')
+    # As the shell runs it: failing when pacman fails, and keeping a copy of what it says.
+    $script:PackageShell = "set -o pipefail; $PackageCommand 2>&1 | tee /var/log/vorlen-msys.log"
 }
 
 Describe 'platform check' {
-    It 'stops on 32-bit Windows before anything else: one line, exit code 1' {
+    It 'stops <Case> before anything else: one line, exit code 1' -TestCases @(
+        @{ Case = 'on 32-bit Windows'; Environment = @{ PROCESSOR_ARCHITECTURE = 'x86' }; Said = 'a 64-bit Windows is required' }
+        # The check itself must run in that mode, or its error would tell a player nothing.
+        @{ Case = 'in Constrained Language Mode'; Environment = @{ VORLEN_TEST_LANGUAGE_MODE = 'ConstrainedLanguage' }
+            Said = 'error: this PC lets PowerShell run scripts only in a restricted mode, set by its administrator, and the installation cannot run in it; ask the administrator, or install on another PC' }
+    ) {
+        param($Environment, $Said)
         $box = New-Sandbox -Checkout
-        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ PROCESSOR_ARCHITECTURE = 'x86' }
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment $Environment
         Assert-Exit $run 1
-        $run.Lines | Should -Be @('[Vorlen] a 64-bit Windows is required')
+        $run.Lines | Should -Be @("[Vorlen] $Said")
         $run.Calls | Should -BeNullOrEmpty
     }
 
@@ -56,8 +64,7 @@ Describe 'MSYS2 already installed' {
         $calls | ForEach-Object { $_.Args.Count } | Should -Be @(2, 2, 2)
         $calls[0].Args[1] | Should -BeExactly 'pacman -Syu --noconfirm'
         $calls[1].Args[1] | Should -BeExactly 'pacman -Syu --noconfirm'
-        $calls[2].Args[1] | Should -BeExactly $PackageCommand
-        ($calls[2].Args[1] -split ' ').Count | Should -Be (4 + 14)
+        $calls[2].Args[1] | Should -BeExactly $PackageShell
     }
 
     It 'runs the package installation in a CLANG64 shell that stays in the current folder' {
@@ -84,15 +91,25 @@ Describe 'pacman update runs' {
         Assert-Exit $run 0
         $bash = Get-Calls $run 'bash.exe'
         $bash.Count | Should -Be 3
-        $bash[2].Args[1] | Should -BeExactly $PackageCommand
+        $bash[2].Args[1] | Should -BeExactly $PackageShell
         (Get-Steps $run)[-1] | Should -Be 'shortcuts'
     }
 
-    It 'a failed package installation ends the script with "MSYS2 command failed: " and the command' {
+    # pacman's reasons as it writes them, UTF-8, in the language of Windows.
+    It 'a failed package installation (pacman in <Language>) ends the script with pacman''s first error as the reason' -TestCases @(
+        @{ Language = 'English'; Lang = $null; Reason = "failed retrieving file 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' from repo.msys2.org : Connection timed out after 10001 milliseconds" }
+        @{ Language = 'German'; Lang = 'de'; Reason = "Konnte Datei 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' nicht von repo.msys2.org $([char]0xFC)bertragen : Connection timed out after 10001 milliseconds" }
+    ) {
+        param($Lang, $Reason)
         $box = New-Sandbox -Checkout
-        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1' }
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1'; VORLEN_TEST_PACMAN_LANG = $Lang }
         Assert-Exit $run 1
-        $run.Lines[-1] | Should -BeExactly "[Vorlen] error: MSYS2 command failed: $PackageCommand"
+        $run.Lines[-2..-1] | Should -Be @(
+            "[Vorlen] error: MSYS2 command failed: $PackageCommand"
+            "[Vorlen] error: could not install the build tools: $Reason")
+        # pacman's own lines reach the output as it wrote them.
+        $run.Lines | Should -Contain $(if ($Lang) { "Fehler: $Reason" } else { "error: $Reason" })
+        $run.Lines | Should -Contain 'Errors occurred, no packages were upgraded.'
         Get-Steps $run | Should -Be @('msys', 'packages')
         Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
     }
@@ -201,11 +218,14 @@ Describe 'MSYS2 missing' {
         }
     }
 
-    It 'neither winget nor the installer managing it: says where to get MSYS2, exit code 1' {
+    It 'neither winget nor the installer managing it: says what each said and where to get MSYS2, exit code 1' {
         $box = New-Sandbox -NoMsys -Winget -Installer -Checkout
         $run = Invoke-Setup $box (Get-StandardArguments $box)
         Assert-Exit $run 1
-        $run.Lines[-1] | Should -BeExactly '[Vorlen] MSYS2 could not be installed; install it from https://www.msys2.org and run this again'
+        $run.Lines[-1] | Should -BeExactly ('[Vorlen] error: MSYS2 could not be installed (winget: Installer failed with exit code: 1; ' +
+            "the MSYS2 installer: Cannot create directory `"$($box.Msys)`".); install it from https://www.msys2.org and run this again")
+        # winget's own output reaches the pipe as it wrote it, redraws and all.
+        $run.Output | Should -BeLikeExactly "*`rFound MSYS2 [[]MSYS2.MSYS2] Version 20250830`r`n$([char]0x2588)$([char]0x2592)$([char]0x2592)  1024 KB / 86.4 MB`r*"
         Get-Steps $run | Should -Be @('msys')
         Test-Path -LiteralPath (Join-Path $box.Temp 'msys2-installer.exe') | Should -BeFalse
     }

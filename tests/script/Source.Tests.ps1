@@ -23,13 +23,14 @@ Describe 'a run as the installer starts it: the script alone, a game file given'
         Assert-Exit $Run 0
     }
 
-    It 'says so right after "@step source" and fetches the main branch archive over HTTPS' {
+    It 'says so right after "@step source" and fetches the main branch archive over HTTPS, answering a proxy that asks' {
         $at = [array]::IndexOf($Run.Lines, '@step source')
         $Run.Lines[$at + 1] | Should -BeExactly '[Vorlen] downloading vorlen-port/vorlen'
         $download = Get-Calls $Run 'download'
         $download.Count | Should -Be 1
         $download[0].Args[0] | Should -BeExactly 'https://codeload.github.com/vorlen-port/vorlen/zip/refs/heads/main'
         $download[0].Args[1] | Should -Match ('^' + [regex]::Escape($Box.Temp) + '/vorlen-[0-9a-f]{8}-([0-9a-f]{4}-){3}[0-9a-f]{12}/src\.zip$')
+        $download[0].Args[2] | Should -BeExactly 'ProxyCredentials=signed-in account'
     }
 
     It "builds from the archive's top folder" {
@@ -76,7 +77,6 @@ Describe 'source tree download, other cases' {
     }
 
     It 'removes the downloaded source when <Case>' -TestCases @(
-        @{ Case = 'no game file is chosen'; Arguments = @(); Environment = @{}; Said = 'no game file selected' }
         @{ Case = 'the download breaks off half-way: one error line'; Arguments = @('-Nup', '{nup}'); Environment = @{ VORLEN_TEST_DOWNLOAD_CUT = '1' }
             Said = 'error: could not download https://codeload.github.com/vorlen-port/vorlen/zip/refs/heads/main: Unable to read data from the transport connection: An existing connection was forcibly closed by the remote host.' }
     ) {
@@ -122,7 +122,8 @@ Describe 'source checkout beside the script' {
 
 Describe 'game file' {
     # Given: what -Nup names ("missing" file, a "folder", or nothing). Dialog: what the file
-    # dialog answers. Said: the script's "no ..." messages and the dialog ("~"), in order.
+    # dialog answers, by hand. Said: the script's "no ..." messages and the dialog ("~"), in
+    # order. A run that ends does so before MSYS2 is touched.
     It '<Case>' -TestCases @(
         @{ Case = 'missing file, dialog cancelled: no game file selected, exit 1'
             Given = 'missing'; Dialog = 'cancel'; Exit = 1
@@ -139,8 +140,13 @@ Describe 'game file' {
             Given = 'none'; Dialog = 'cancel'; Exit = 1; Said = @('~', 'no game file selected') }
         @{ Case = 'the dialog naming a file that does not exist: no such file, exit 1'
             Given = 'none'; Dialog = 'missing'; Exit = 1; Said = @('~', 'no such file: {missing}') }
+        # Hidden, a dialog would wait unseen for ever.
+        @{ Case = 'under the installer, a missing file: no dialog, exit 1'
+            Given = 'missing'; Dialog = 'game'; Exit = 1; Installer = $true; Said = @('error: no such file: {missing}') }
+        @{ Case = 'under the installer, no -Nup: no dialog, exit 1'
+            Given = 'none'; Dialog = 'game'; Exit = 1; Installer = $true; Said = @('error: no game file given; name it with -Nup') }
     ) {
-        param($Given, $Dialog, $Exit, $Said)
+        param($Given, $Dialog, $Exit, $Said, $Installer)
         $box = New-Sandbox -Checkout
         $paths = @{
             missing = Join-Path $box.Root 'games/gone [v131072].nup'
@@ -150,24 +156,28 @@ Describe 'game file' {
         $arguments = @('-Dir', (Join-Path $box.Root 'Games/Vorlen'), '-Msys', $box.Msys)
         if ($Given -ne 'none') { $arguments += @('-Nup', $paths[$Given]) }
         $answer = if ($Dialog -eq 'cancel') { $null } else { 'ok:' + $paths[$Dialog] }
-        $run = Invoke-Setup $box $arguments -Environment @{ VORLEN_TEST_OPEN_FILE = $answer }
+        $run = Invoke-Setup $box $arguments -Environment @{ VORLEN_TEST_OPEN_FILE = $answer } -ByHand:(-not $Installer) -Answer "n`n"
         Assert-Exit $run $Exit
 
         $expected = @($Said | ForEach-Object {
                 if ($_ -eq '~') { '~ open-file-dialog' }
                 else { '[Vorlen] ' + ($_ -replace '\{missing\}', $paths.missing -replace '\{folder\}', $paths.folder) }
             })
-        @($run.Lines | Where-Object { $_ -like '`[Vorlen`] no *' -or $_ -like '~ *' }) | Should -Be $expected
+        @($run.Lines | Where-Object { $_ -like '`[Vorlen`] no *' -or $_ -like '`[Vorlen`] error: no *' -or $_ -like '~ *' }) | Should -Be $expected
 
         $dialogs = Get-Calls $run 'open-file-dialog'
-        $dialogs.Count | Should -Be 1
-        $dialogs[0].Args | Should -Be @($GameTitle, $GameFilter)
+        if ($Installer) {
+            $dialogs | Should -BeNullOrEmpty
+        } else {
+            $dialogs.Count | Should -Be 1
+            $dialogs[0].Args | Should -Be @($GameTitle, $GameFilter)
+        }
         if ($Exit -eq 0) {
             Get-LauncherArg $run '--nup' | Should -BeExactly $box.Nup
         } else {
-            $run.Lines[-1] | Should -BeExactly "[Vorlen] $($Said[-1] -replace '\{missing\}', $paths.missing)"
-            Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
-            Get-Steps $run | Should -Be @('msys', 'packages', 'source')
+            $run.Lines[-1] | Should -BeExactly $expected[-1]
+            Get-Steps $run | Should -BeNullOrEmpty
+            @($run.Calls | Where-Object Name -notin 'add-type', 'open-file-dialog') | Should -BeNullOrEmpty
         }
     }
 }

@@ -11,6 +11,8 @@
 #   VORLEN_TEST_FOLDER       "ok:<path>" confirms the folder dialog with that path (which may
 #                            be empty); else cancelled
 #   VORLEN_TEST_SHORTCUT_FAIL  "1" makes saving a shortcut fail
+#   VORLEN_TEST_LANGUAGE_MODE  the language mode the script runs in, as an administrator's
+#                            policy sets it (ConstrainedLanguage)
 # A dialog also writes "~ open-file-dialog" or "~ folder-dialog" to the output when it opens,
 # so that the tests see where it came among the script's messages.
 
@@ -42,33 +44,42 @@ function global:Read-TestAnswer([string]$Variable) {
 
 function global:New-Object {
     if ($args.Count -eq 2 -and "$($args[0])" -eq '-ComObject') {
-        if ("$($args[1])" -ne 'WScript.Shell') { throw "no stand-in for COM object $($args[1])" }
+        if ("$($args[1])" -ne 'Shell.Application') { throw "no stand-in for COM object $($args[1])" }
+        # Shell.Application as far as shortcuts go: NameSpace(folder).ParseName(name).GetLink
+        # finds an existing shortcut file, as the shell does; its Save records the properties,
+        # and whether the file it edits begins as a shell link does (the header's size and
+        # the class id 00021401-0000-0000-C000-000000000046).
         $shell = [pscustomobject]@{}
-        $shell | Add-Member ScriptMethod CreateShortcut {
-            param([string]$Path)
-            # The properties of a new IWshShortcut, at their defaults.
-            $link = [pscustomobject]@{
-                FullName = $Path; TargetPath = ''; Arguments = ''; WorkingDirectory = ''
-                Description = ''; IconLocation = ',0'; WindowStyle = 1; Hotkey = ''
+        $shell | Add-Member ScriptMethod NameSpace {
+            param([string]$Folder)
+            $namespace = [pscustomobject]@{ Folder = $Folder }
+            $namespace | Add-Member ScriptMethod ParseName {
+                param([string]$Name)
+                $file = "$($this.Folder)\$Name"
+                if (-not [IO.File]::Exists($file)) { return $null }
+                $link = [pscustomobject]@{ File = $file; Path = ''; Arguments = ''; WorkingDirectory = ''; Description = '' }
+                $link | Add-Member ScriptMethod Save {
+                    if ($env:VORLEN_TEST_SHORTCUT_FAIL -eq '1') { throw 'Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))' }
+                    $head = ([IO.File]::ReadAllBytes($this.File) | Select-Object -First 20) -join ','
+                    $isLink = $head -eq '76,0,0,0,1,20,2,0,0,0,0,0,192,0,0,0,0,0,0,70'
+                    Write-TestRecord 'shortcut' @($this.File, "Path=$($this.Path)",
+                        "WorkingDirectory=$($this.WorkingDirectory)", "Description=$($this.Description)",
+                        "Arguments=$($this.Arguments)", "ShellLink=$isLink")
+                }
+                return [pscustomobject]@{ GetLink = $link }
             }
-            $link | Add-Member ScriptMethod Save {
-                if ($env:VORLEN_TEST_SHORTCUT_FAIL -eq '1') { throw "Unable to save shortcut `"$($this.FullName)`"." }
-                Write-TestRecord 'shortcut' @($this.FullName, "TargetPath=$($this.TargetPath)",
-                    "WorkingDirectory=$($this.WorkingDirectory)", "Description=$($this.Description)",
-                    "Arguments=$($this.Arguments)", "IconLocation=$($this.IconLocation)",
-                    "WindowStyle=$($this.WindowStyle)", "Hotkey=$($this.Hotkey)")
-            }
-            return $link
+            return $namespace
         }
         return $shell
     }
     $typeName = if ($args.Count -eq 1) { "$($args[0])" } elseif ($args.Count -eq 2 -and "$($args[0])" -eq '-TypeName') { "$($args[1])" }
     switch ($typeName) {
         'System.Net.WebClient' {
-            $client = [pscustomobject]@{ Headers = [Net.WebHeaderCollection]::new() }
+            $client = [pscustomobject]@{ Headers = [Net.WebHeaderCollection]::new(); Proxy = [Net.WebProxy]::new() }
             $client | Add-Member ScriptMethod DownloadFile {
                 param([string]$Address, [string]$FileName)
-                Write-TestRecord 'download' @($Address, $FileName)
+                $proxyCredentials = if ([object]::ReferenceEquals($this.Proxy.Credentials, [Net.CredentialCache]::DefaultNetworkCredentials)) { 'signed-in account' } else { 'none' }
+                Write-TestRecord 'download' @($Address, $FileName, "ProxyCredentials=$proxyCredentials")
                 $parsed = [uri]$Address
                 $file = Join-Path $env:VORLEN_TEST_WEB (($parsed.Host + $parsed.AbsolutePath) -replace '/', '_')
                 if ($parsed.Scheme -ne 'https' -or -not (Test-Path -LiteralPath $file -PathType Leaf)) {
@@ -108,3 +119,6 @@ function global:New-Object {
     }
     Microsoft.PowerShell.Utility\New-Object @args
 }
+
+# Last, so that the stand-ins above are made in full language; the script gets the mode.
+if ($env:VORLEN_TEST_LANGUAGE_MODE) { $ExecutionContext.SessionState.LanguageMode = $env:VORLEN_TEST_LANGUAGE_MODE }
