@@ -129,6 +129,7 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
   std::atomic<bool> running{true};
   std::vector<double> responses;
   HWND target = window;
+  std::atomic<bool> pinging{true};
   std::thread pinger([&] {
     while (running) {
       Clock::time_point sent = Clock::now();
@@ -137,6 +138,7 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
       responses.push_back(Milliseconds(Clock::now() - sent));
       Sleep(5);
     }
+    pinging = false;
   });
 
   // One key at a time: the next is pressed 20 ms after the loop took the last.
@@ -151,24 +153,23 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
     }
   });
 
-  // The log seen from outside: when what the screen shows of it last changed, and the longest
-  // it stood still between the first output it showed and the end of the output.
+  // The log seen from outside: the longest it stood still on the screen from the first output
+  // the window took to the end of the output (the double takes a while to start writing).
+  std::atomic<bool> output_begins{false};
   std::atomic<bool> output_ends{false};
   double log_still = 0;
   std::thread watcher([&] {
     if (!run.show_log) return;
+    while (running && !output_begins) Sleep(1);
     unsigned long long before = ScreenPixels(log_edit);
-    Clock::time_point changed{};
+    Clock::time_point changed = Clock::now();
     while (running && !output_ends) {
       Sleep(100);
       unsigned long long now = ScreenPixels(log_edit);
-      if (now != before && changed != Clock::time_point{}) {
-        log_still = std::max(log_still, Milliseconds(Clock::now() - changed));
-      }
+      log_still = std::max(log_still, Milliseconds(Clock::now() - changed));
       if (now != before) changed = Clock::now();
       before = now;
     }
-    if (changed != Clock::time_point{}) log_still = std::max(log_still, Milliseconds(Clock::now() - changed));
   });
 
   Hash received;
@@ -181,6 +182,7 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == kOutputMessage) {
+        output_begins = true;
         for (wchar_t c : *reinterpret_cast<const std::wstring*>(message.lParam)) {
           received.Add(c);
           lines += c == L'\n';
@@ -199,6 +201,13 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
   }
   double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
   running = false;
+  // A WM_NULL sent as the run ended waits for this thread: answer it rather than wait in join
+  // until it times out.
+  while (pinging) {
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageW(&message);
+    Sleep(1);
+  }
   pinger.join();
   presser.join();
   watcher.join();

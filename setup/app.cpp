@@ -42,6 +42,7 @@ void SetInitialState() {
   log_shown = 0;
   log_drop = 0;
   log_tail.clear();
+  log_stepped = 0;
   taskbar_created = 0;
   taskbar = nullptr;
   taskbar_value = 0;

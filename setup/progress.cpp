@@ -75,6 +75,8 @@ size_t log_shown;        // characters the control holds
 size_t log_drop;         // characters to cut from the front of the control at the next step
 std::wstring log_tail;   // text still to append
 
+DWORD log_stepped;       // when the control last took a step
+
 size_t LogLength() { return log_shown - log_drop + log_tail.size(); }
 
 void AppendLog(const std::wstring& line) {
@@ -98,6 +100,7 @@ bool LogPending() { return log_drop > 0 || !log_tail.empty(); }
 
 // One bounded update of the control: the pending cut, or else the next piece of text.
 void LogStep() {
+  log_stepped = Now();
   if (log_drop > 0) {
     SendMessageW(log_edit, EM_SETSEL, 0, static_cast<LPARAM>(log_drop));
     SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
@@ -112,6 +115,17 @@ void LogStep() {
   SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
   log_shown += piece.size();
   log_tail.erase(0, piece.size());
+}
+
+// While output keeps coming, the log still takes a step this often: left to wait for a pause in
+// the output, it stood still on the screen for over a second at a time.
+constexpr DWORD kLogPace = 150;
+
+void PaceLog() {
+  if (!LogPending() || Now() - log_stepped < kLogPace) return;
+  LogStep();
+  // Painted now: a flood of posted output would keep its paint waiting as long as it lasts.
+  UpdateWindow(log_edit);
 }
 
 // Brings the control fully up to date (before the window is shown, and in tests).

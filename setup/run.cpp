@@ -391,7 +391,11 @@ void OnCatchUpTimer() {
     OnEnd(end_code);
     return;
   }
-  if (waiting_output.empty()) LogStep();
+  if (waiting_output.empty()) {
+    LogStep();
+  } else {
+    PaceLog();
+  }
   if (error_view_waits && !LogPending()) {
     error_view_waits = false;
     ShowFirstError();
@@ -404,6 +408,7 @@ LRESULT OnOutput(LPARAM lparam) {
   waiting_output.push_back(std::move(*block));
   delete block;
   ReadWaitingOutput(0);
+  PaceLog();
   ScheduleCatchUp();
   return 0;
 }
