@@ -508,9 +508,16 @@ foreach ($folder in @([Environment]::GetFolderPath('Programs'), [Environment]::G
 $grants = @()
 try { $grants = @('/grant', "*$([Security.Principal.WindowsIdentity]::GetCurrent().User.Value):(OI)(CI)F") } catch { }
 $icacls = [IO.Path]::Combine([Environment]::SystemDirectory, 'icacls.exe')
-$null = Run $icacls (@($data) + $grants + @('/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')) -Quiet
-if ($LASTEXITCODE -ne 0) {
-    Say "could not set the installation's permissions (icacls $LASTEXITCODE); if the game asks for administrator rights, run this installer again without them"
+# Nor does an icacls that cannot even be started undo the finished build.
+$failed = ''
+try {
+    $null = Run $icacls (@($data) + $grants + @('/grant', '*S-1-5-32-545:(OI)(CI)M', '/T', '/C', '/Q')) -Quiet
+    if ($LASTEXITCODE -ne 0) { $failed = "icacls $LASTEXITCODE" }
+} catch {
+    $failed = Reason $_
+}
+if ($failed) {
+    Say "could not set the installation's permissions ($failed); if the game asks for administrator rights, run this installer again without them"
 }
 
 if ($made) {

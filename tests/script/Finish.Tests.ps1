@@ -178,6 +178,15 @@ Describe 'permissions' {
             $Installed)
         $run.Output | Should -Not -Match 'processed file|Access is denied'
     }
+
+    It 'icacls that cannot be started: says why and still ends with "installed" and exit code 0' {
+        $box = New-Sandbox -Checkout
+        Remove-Item -LiteralPath (Join-Path $box.Root 'bin/icacls.exe')
+        $run = Invoke-Setup $box (Get-StandardArguments $box)
+        Assert-Exit $run 0
+        $run.Lines[-2] | Should -Match "^\[Vorlen\] could not set the installation's permissions \(could not start icacls\.exe: .+\); if the game"
+        $run.Lines[-1] | Should -Be $Installed
+    }
 }
 
 Describe 'the closing question' {
