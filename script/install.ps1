@@ -316,9 +316,12 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
     # found but does not start; the installer below is the way then.
     $wingetSaid = ''
     $installerSaid = ''
-    if (Get-Command winget -ErrorAction SilentlyContinue) {
+    # winget by the path PowerShell finds on PATH: started by its name alone, it would be looked
+    # for in the current folder first (by hand, often a Downloads folder) and run from there.
+    $winget = Get-Command winget -CommandType Application -ErrorAction SilentlyContinue | Select-Object -First 1
+    if ($winget) {
         try {
-            $wingetSaid = Run winget @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
+            $wingetSaid = Run $winget.Source @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
                 '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys) -Copy
         } catch {
             Say "$(Reason $_); downloading the MSYS2 installer instead"

@@ -238,7 +238,7 @@ Describe 'MSYS2 missing' {
         [IO.File]::SetUnixFileMode($winget, [IO.UnixFileMode]'UserRead, UserWrite, UserExecute')
         $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_INSTALLER_INSTALLS = '1' }
         Assert-Exit $run 0
-        @($run.Lines | Where-Object { $_ -like '`[Vorlen`] could not start winget: *; downloading the MSYS2 installer instead' }).Count | Should -Be 1
+        @($run.Lines | Where-Object { $_ -like '`[Vorlen`] could not start *winget: *; downloading the MSYS2 installer instead' }).Count | Should -Be 1
         (Get-Calls $run 'msys2-installer.exe').Count | Should -Be 1
         $run.Lines | Should -Contain '@step packages'
     }
