@@ -26,6 +26,13 @@ void SetInitialState() {
   nup_ok = false;
   nup_empty = true;
   space_ok = false;
+  space_warned = false;
+  nup_pending = false;
+  space_pending = false;
+  nup_checking = false;
+  space_checking = false;
+  asked_at = 0;
+  usable_folder.clear();
   started = 0;
   window = nullptr;
   for (const ControlEntry& entry : kControls) *entry.handle = nullptr;
@@ -51,6 +58,7 @@ void SetInitialState() {
   powershell_path = SystemPowerShell;
   disk_free_space = GetDiskFreeSpaceExW;
   file_attributes = GetFileAttributesExW;
+  create_directory = CreateDirectoryW;
   show_taskbar = ShellTaskbar;
   execution_state = SetThreadExecutionState;
   create_std_object = nullptr;

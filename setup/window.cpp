@@ -328,6 +328,8 @@ void OnCatchUpTimer();
 LRESULT OnTimer(WPARAM id) {
   if (id == kCatchUpTimer) {
     OnCatchUpTimer();
+  } else if (id == kCheckingTimer) {
+    OnCheckingTimer();
   } else if (page == Installing) {
     RECT band = ProgressBand();
     InvalidateRect(window, &band, FALSE);
@@ -421,6 +423,7 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER: return OnTimer(wparam);
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);
+    case kAnswerMessage: return OnAnswer(lparam);
     case WM_GETOBJECT: return OnGetObject(wparam, lparam);
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);
