@@ -32,6 +32,7 @@ void SetInitialState() {
   nup_checking = false;
   space_checking = false;
   asked_at = 0;
+  focus_waits = false;
   usable_folder.clear();
   started = 0;
   window = nullptr;

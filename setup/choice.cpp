@@ -56,7 +56,7 @@ std::wstring Parent(const std::wstring& path) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// The next level for the free-space probe. A network path stops at its share: shortened
+// The next level for the free-space and write probes. A network path stops at its share: shortened
 // further it becomes "\\server" and then "\", and the system answers "\" with the figure of
 // the current drive, which says nothing about the share and could hold Install back.
 std::wstring ProbeParent(const std::wstring& probe) {
@@ -308,7 +308,8 @@ Verdict FolderVerdict(const std::wstring& folder, bool& usable) {
 }
 
 // One field's question, answered from the disk on the system's thread pool: every keystroke
-// asks one, and a drive that does not answer must not hold the window. The answer is posted to
+// asks one, a drive that does not answer must not hold the window, and a thread of its own for
+// each cost more than the questions (milliseconds each under Wine). The answer is posted to
 // the window; Install waits for one of its own (answered_event), and then whichever of it and
 // the pool thread lets go last frees it. A pool thread held up by a drive that does not answer
 // is not reused; the pool makes others.
@@ -393,9 +394,14 @@ void TakeFolderVerdict(const Verdict& verdict, bool usable, const std::wstring& 
 
 // Install can be pressed only when both fields pass on answers for what they hold now.
 void ShowVerdicts() {
-  EnableWindow(install_button, nup_ok && space_ok && !nup_pending && !space_pending);
+  bool answered = !nup_pending && !space_pending;
+  EnableWindow(install_button, nup_ok && space_ok && answered);
+  if (focus_waits && answered) {
+    focus_waits = false;
+    if (IsWindowEnabled(install_button) && GetFocus() == nup_edit) SetFocus(install_button);
+  }
   if (!window) return;  // a null handle would repaint every window on the desktop
-  if (nup_pending || space_pending) {
+  if (!answered) {
     SetTimer(window, kCheckingTimer, kCheckingTick, nullptr);
   } else {
     KillTimer(window, kCheckingTimer);
@@ -407,6 +413,7 @@ void ShowVerdicts() {
 // Judges both fields: at once what their texts alone decide, the rest on the pool. Until a
 // field's answer comes, Install cannot be pressed and the field's note stays as it was.
 void Check() {
+  focus_waits = false;  // the player is typing
   std::wstring nup = Text(nup_edit);
   nup_empty = nup.empty();
   asked_at = Now();

@@ -100,6 +100,8 @@ bool space_pending;
 bool nup_checking;    // the note says that the field is being checked
 bool space_checking;
 DWORD asked_at;       // when the fields were last read for their questions
+bool focus_waits;     // the page has just opened: once both answers are in, Install takes the
+                      // keyboard from the game-file field if it can be pressed
 std::wstring usable_folder;  // the folder as judged, when the last answer found that the
                              // installation could begin there; empty otherwise
 double fraction;

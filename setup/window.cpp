@@ -177,6 +177,7 @@ LRESULT OnCreate(HWND created) {
   FindGames();
   Layout();
   Check();
+  focus_waits = true;
   return 0;
 }
 
@@ -359,6 +360,7 @@ void Back() {
   Show(Choices);
   Check();
   SetFocus(PageFocus());  // Install may have become pressable
+  focus_waits = true;     // or may once the answers are in
 }
 
 // Enter, as the message loop's dialog handling reports it (IDOK): a focused button is pressed;

@@ -658,6 +658,15 @@ void Key(WORD key) {
 // Enter presses the page's main button (never starting or stopping a run on the installing
 // page), Esc does what Close / Cancel does, and each page change puts the focus on the page's
 // main button, or on "Show details" while a script runs.
+// The game file as a file of 8 GB.
+BOOL WINAPI LargeGame(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+  if (wcscmp(path, kGame) != 0) return GetFileAttributesExW(path, level, data);
+  auto* found = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
+  *found = {};
+  found->nFileSizeHigh = 2;
+  return TRUE;
+}
+
 TEST_F(RunTest, EnterAndEscFollowThePage) {
   ShowWindow(window, SW_SHOWNORMAL);
   SetForegroundWindow(window);
@@ -695,8 +704,11 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
   ASSERT_TRUE(RunEnds());
   ASSERT_EQ(page, Stopped);
   EXPECT_EQ(GetFocus(), back_button);
+  // Back to choices that pass: Install takes the keyboard once the answers are in.
+  Scoped<decltype(file_attributes)> large(file_attributes, LargeGame);
   Key(VK_RETURN);
   ASSERT_TRUE(PumpUntil([] { return page == Choices; }, 10000)) << "Enter did not press Back";
+  EXPECT_TRUE(PumpUntil([] { return GetFocus() == install_button; }, 10000)) << "Install did not take the keyboard";
   // Space ticks the focused DLSS box; Tab goes on to Close, past the hidden buttons; Enter
   // presses the focused Close, not the page's Install.
   SetFocus(dlss_check);
