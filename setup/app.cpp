@@ -26,6 +26,14 @@ void SetInitialState() {
   nup_ok = false;
   nup_empty = true;
   space_ok = false;
+  space_warned = false;
+  nup_pending = false;
+  space_pending = false;
+  nup_checking = false;
+  space_checking = false;
+  asked_at = 0;
+  focus_waits = false;
+  usable_folder.clear();
   started = 0;
   window = nullptr;
   for (const ControlEntry& entry : kControls) *entry.handle = nullptr;
@@ -54,6 +62,7 @@ void SetInitialState() {
   powershell_path = SystemPowerShell;
   disk_free_space = GetDiskFreeSpaceExW;
   file_attributes = GetFileAttributesExW;
+  create_directory = CreateDirectoryW;
   show_taskbar = ShellTaskbar;
   execution_state = SetThreadExecutionState;
   create_std_object = nullptr;

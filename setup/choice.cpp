@@ -56,7 +56,7 @@ std::wstring Parent(const std::wstring& path) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// The next level for the free-space probe. A network path stops at its share: shortened
+// The next level for the free-space and write probes. A network path stops at its share: shortened
 // further it becomes "\\server" and then "\", and the system answers "\" with the figure of
 // the current drive, which says nothing about the share and could hold Install back.
 std::wstring ProbeParent(const std::wstring& probe) {
@@ -109,66 +109,39 @@ void FindGames() {
 struct Verdict {
   bool ok;
   std::wstring note;
+  bool warned = false;  // passes, but the note warns
 };
 
-// How a path is asked about; tests put a slow drive or share in their place.
+// How a path is asked about; tests put a slow drive or share in their place, and a folder that
+// refuses new folders (Wine has no access rights to refuse with).
 BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 BOOL(WINAPI* file_attributes)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
+BOOL(WINAPI* create_directory)(LPCWSTR, LPSECURITY_ATTRIBUTES);
 
-// The longest the window waits for one drive to answer. Check runs on every keystroke in the
-// fields, and a share on a server that does not answer can keep a call waiting for the
-// system's network timeout, tens of seconds.
+constexpr UINT kAnswerMessage = WM_APP + 3;  // lParam: a Question answered on the pool (heap)
+constexpr UINT_PTR kCheckingTimer = 3;       // the notes of fields still waiting for their answer
+constexpr DWORD kCheckingTick = 100;
+
+// A field whose answer takes longer than this says that it is being checked. A local drive
+// answers well within it, so the notes do not flicker while the player types.
+constexpr DWORD kCheckingDelay = 300;
+
+// After this long a drive is taken for one that does not answer: a share on a server that does
+// not answer can keep a call waiting for the system's network timeout, tens of seconds.
 constexpr DWORD kDriveWait = 1500;
 
-// One question about a path (its drive's free space, or its attributes), shared by the window
-// thread and the pool thread that asks: whichever lets go last frees it, so a question that
-// came too late answers into nothing, and nobody reads it.
-struct PathQuestion {
-  std::wstring path;
-  bool space;
-  ULARGE_INTEGER free = {};
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  BOOL answered = FALSE;
-  HANDLE answered_event = nullptr;
-  LONG holders = 2;
-};
+const wchar_t kCannotMake[] = L"Folders cannot be made there: choose one in your user folder, such as the default.";
 
-void Answer(PathQuestion& question) {
-  question.answered = question.space
-                          ? disk_free_space(question.path.c_str(), &question.free, nullptr, nullptr)
-                          : file_attributes(question.path.c_str(), GetFileExInfoStandard, &question.data);
-}
-
-void LetGo(PathQuestion* question) {
-  if (InterlockedDecrement(&question->holders) != 0) return;
-  if (question->answered_event) CloseHandle(question->answered_event);
-  delete question;
-}
-
-void CALLBACK AskInPool(PTP_CALLBACK_INSTANCE, void* data) {
-  PathQuestion* question = static_cast<PathQuestion*>(data);
-  Answer(*question);
-  SetEvent(question->answered_event);
-  LetGo(question);
-}
-
-// The question as answered within kDriveWait; nothing when the drive kept the window waiting.
-// Asked on the system's thread pool: every check asks several questions on every keystroke,
-// and a thread of its own for each cost more than the questions (milliseconds each under Wine).
-// A pool thread held up by a drive that does not answer is not reused; the pool makes others.
-std::optional<PathQuestion> Ask(const std::wstring& path, bool space) {
-  PathQuestion* question = new PathQuestion{path, space};
-  question->answered_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  bool pooled = question->answered_event && TrySubmitThreadpoolCallback(AskInPool, question, nullptr);
-  if (!pooled) {  // no pool to be had: ask here, however long it takes, and let go as the pool would
-    Answer(*question);
-    LetGo(question);
-  }
-  bool in_time = !pooled || WaitForSingleObject(question->answered_event, kDriveWait) == WAIT_OBJECT_0;
-  std::optional<PathQuestion> answer;
-  if (in_time) answer = *question;  // the pool thread is done with it
-  LetGo(question);
-  return answer;
+// The full path a typed one names, as the system resolves it (a relative name against the
+// installer's current folder); the text itself when the system cannot say.
+std::wstring FullPath(const std::wstring& path) {
+  DWORD needed = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (needed == 0) return path;
+  std::wstring full(needed, L'\0');
+  DWORD length = GetFullPathNameW(path.c_str(), needed, &full[0], nullptr);
+  if (length == 0 || length >= needed) return path;
+  full.resize(length);
+  return full;
 }
 
 // The game-file field judged by a fresh look at the file it names. The size is a first
@@ -179,10 +152,11 @@ Verdict GameVerdict(const std::wstring& text, size_t found) {
     return {false, std::to_wstring(found) +
                        L" game files were found on this PC: press Browse to choose which one to build."};
   }
-  std::optional<PathQuestion> file = Ask(text, false);
-  if (!file) return {false, L"The drive of that file does not answer: copy the file to this PC."};
-  const WIN32_FILE_ATTRIBUTE_DATA& data = file->data;
-  if (!file->answered || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return {false, L"There is no such file."};
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  if (!file_attributes(FullPath(text).c_str(), GetFileExInfoStandard, &data) ||
+      (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    return {false, L"There is no such file."};
+  }
   unsigned long long size = (static_cast<unsigned long long>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   std::wstring name = NameOf(text);
   if (size < kSmallestGame) return {false, name + L" is too small to be the game (" + SizeText(size) + L")."};
@@ -190,22 +164,19 @@ Verdict GameVerdict(const std::wstring& text, size_t found) {
 }
 
 // Free bytes for the caller on the drive of a folder that need not exist yet, asked of the
-// nearest level of its path that the system can answer for. Nothing when no level answers (a
-// drive that does not exist) or a drive keeps the window waiting too long.
+// nearest level of its path that the system can answer for. Nothing when no level answers.
 std::optional<unsigned long long> FreeSpace(std::wstring probe) {
-  while (!probe.empty()) {
-    std::optional<PathQuestion> answer = Ask(probe, true);
-    if (!answer) return std::nullopt;
-    if (answer->answered) return answer->free.QuadPart;
-    probe = ProbeParent(probe);
+  for (; !probe.empty(); probe = ProbeParent(probe)) {
+    ULARGE_INTEGER free;
+    if (disk_free_space(probe.c_str(), &free, nullptr, nullptr)) return free.QuadPart;
   }
   return std::nullopt;
 }
 
 // Whether the folder holds an earlier build ("build", a folder or a file).
 bool HoldsBuild(const std::wstring& folder) {
-  std::optional<PathQuestion> entry = Ask(folder + L"\\build", false);
-  return entry && entry->answered;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  return file_attributes((folder + L"\\build").c_str(), GetFileExInfoStandard, &data) != FALSE;
 }
 
 std::wstring WithoutTrailingSeparators(std::wstring path) {
@@ -228,27 +199,86 @@ bool IsAbsolute(const std::wstring& path) {
   return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]);
 }
 
-// Why a folder cannot take the installation, or nothing when it can. A drive's root would have
-// the build spread over it and the whole drive opened to every user; a relative name would be
-// read from the script's temporary folder; a file cannot hold the game.
-std::optional<Verdict> FolderRefusal(const std::wstring& folder) {
-  std::wstring full;
-  if (IsAbsolute(folder)) {
-    wchar_t buffer[MAX_PATH];
-    DWORD length = GetFullPathNameW(folder.c_str(), MAX_PATH, buffer, nullptr);
-    full = length > 0 && length < MAX_PATH ? std::wstring(buffer, length) : folder;
+// A character that Windows allows in no file or folder name; ':' only as the drive's.
+bool HasForbiddenCharacter(const std::wstring& path) {
+  for (size_t i = 0; i < path.size(); ++i) {
+    wchar_t c = path[i];
+    bool drive_colon = c == L':' && i == 1 && iswalpha(path[0]);
+    if (c < 32 || (!drive_colon && wcschr(L"\"<>|*?:", c))) return true;
   }
+  return false;
+}
+
+// Why a folder cannot take the installation by its name alone, or nothing when it can. A name
+// Windows forbids could never be made; a drive's root would have the build spread over it and
+// the whole drive opened to every user; a relative name would be read from the script's
+// temporary folder.
+std::optional<Verdict> FolderRefusal(const std::wstring& folder) {
+  if (HasForbiddenCharacter(folder)) {
+    return Verdict{false, L"A folder name cannot hold \" < > | * ? or a colon past the drive: choose another name."};
+  }
+  std::wstring full = IsAbsolute(folder) ? FullPath(folder) : std::wstring();
   const std::wstring* root = IsDriveRoot(folder) ? &folder : !full.empty() && IsDriveRoot(full) ? &full : nullptr;
   if (root) {
     return Verdict{false, L"Choose a folder on the drive, not the whole drive: for example " +
                               WithoutTrailingSeparators(*root) + L"\\Games\\Vorlen."};
   }
   if (full.empty()) return Verdict{false, L"Type the whole path of the folder, for example " + DefaultDir() + L"."};
-  std::optional<PathQuestion> entry = Ask(folder, false);
-  if (entry && entry->answered && !(entry->data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    return Verdict{false, L"That is a file, not a folder: choose another name."};
-  }
   return std::nullopt;
+}
+
+LONG probes;  // probe folders made by this process, for their names
+
+// Makes a folder of the installer's own name inside `level` and removes it at once: the error
+// that refused it, or ERROR_SUCCESS. An entry that happens to have the name is left alone.
+DWORD ProbeFolder(const std::wstring& level) {
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    std::wstring probe = level + L"\\vorlen-write-check-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                         std::to_wstring(InterlockedIncrement(&probes));
+    if (create_directory(probe.c_str(), nullptr)) {
+      RemoveDirectoryW(probe.c_str());
+      return ERROR_SUCCESS;
+    }
+    DWORD error = GetLastError();
+    if (error != ERROR_ALREADY_EXISTS) return error;
+  }
+  return ERROR_ALREADY_EXISTS;
+}
+
+// Why the installation could not begin in a full path, judged by doing what it does first:
+// making a folder in the nearest level that exists (inside the folder itself when it exists).
+// Without administrator rights, on a read-only drive or share, that fails only after MSYS2 and
+// the download otherwise. A test file would not do: a player may make folders, but not files, at
+// the root of C:.
+std::optional<Verdict> WriteRefusal(const std::wstring& folder) {
+  std::wstring level = folder;
+  WIN32_FILE_ATTRIBUTE_DATA data = {};
+  while (!level.empty() && !file_attributes(level.c_str(), GetFileExInfoStandard, &data)) level = ProbeParent(level);
+  bool directory = data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY;
+  if (level == folder && !directory) return Verdict{false, L"That is a file, not a folder: choose another name."};
+  DWORD error = level.empty() || !directory ? ERROR_PATH_NOT_FOUND : ProbeFolder(level);
+  if (error == ERROR_SUCCESS) return std::nullopt;
+  if (error != ERROR_ACCESS_DENIED) return Verdict{false, kCannotMake};
+  return Verdict{false,
+                 L"You cannot write to this folder without administrator rights: choose one in your user folder, "
+                 L"such as the default."};
+}
+
+// Whether OneDrive syncs the folder (a full path): it lies in a folder its variables name,
+// compared by whole names, case ignored.
+bool Synced(const std::wstring& folder) {
+  for (const wchar_t* name : {L"OneDrive", L"OneDriveConsumer", L"OneDriveCommercial"}) {
+    std::optional<std::wstring> synced = Environment(name);
+    if (!synced || !IsAbsolute(*synced)) continue;
+    std::wstring top = WithoutTrailingSeparators(FullPath(*synced));
+    int length = static_cast<int>(top.size());
+    if (folder.size() >= top.size() &&
+        CompareStringOrdinal(folder.c_str(), length, top.c_str(), length, TRUE) == CSTR_EQUAL &&
+        (folder.size() == top.size() || IsSeparator(folder[top.size()]))) {
+      return true;
+    }
+  }
+  return false;
 }
 
 // The room decision and its note. A drive that cannot be asked does not hold the installation
@@ -259,29 +289,185 @@ Verdict SpaceVerdict(std::optional<unsigned long long> free, bool built) {
   return {false, L"Only " + SizeText(*free) + L" free: about 16 GB are needed while building."};
 }
 
-// Judges both fields, writes their notes and lets Install be pressed only when both pass.
-void Check() {
-  std::wstring nup = Text(nup_edit);
-  Verdict game = GameVerdict(nup, found_games.size());
-  nup_empty = nup.empty();
-  nup_ok = game.ok;
-  nup_note = game.note;
+// The folder field's verdict from the disk, for a folder whose name FolderRefusal lets
+// through. `usable`: the installation could begin there (Install holds that, not the room).
+Verdict FolderVerdict(const std::wstring& folder, bool& usable) {
+  std::wstring full = WithoutTrailingSeparators(FullPath(folder));
+  std::optional<Verdict> refused = WriteRefusal(full);
+  usable = !refused;
+  if (refused) return *refused;
+  std::optional<unsigned long long> free = FreeSpace(full);
+  bool built = free && *free < kBuildRoom && HoldsBuild(full);
+  Verdict room = SpaceVerdict(free, built);
+  if (!room.ok || !Synced(full)) return room;
+  // The sync client uploads the build's tens of thousands of files and holds them open.
+  return {true,
+          L"OneDrive syncs this folder: it would upload the tens of thousands of files of the build and can "
+          L"hold them open while they are built. A folder outside it, such as the default, is better.",
+          true};
+}
 
-  std::wstring folder = Text(dir_edit);
-  if (folder.empty()) folder = DefaultDir();
-  std::optional<Verdict> refused = FolderRefusal(folder);
-  Verdict space = refused ? *refused : Verdict{};
-  if (!refused) {
-    std::optional<unsigned long long> free = FreeSpace(folder);
-    bool built = free && *free < kBuildRoom && HoldsBuild(folder);
-    space = SpaceVerdict(free, built);
+// One field's question, answered from the disk on the system's thread pool: every keystroke
+// asks one, a drive that does not answer must not hold the window, and a thread of its own for
+// each cost more than the questions (milliseconds each under Wine). The answer is posted to
+// the window; Install waits for one of its own (answered_event), and then whichever of it and
+// the pool thread lets go last frees it. A pool thread held up by a drive that does not answer
+// is not reused; the pool makes others.
+struct Question {
+  bool folder;
+  std::wstring text;  // the field as judged (the folder: the default when the field is empty)
+  Verdict verdict = {false, L""};
+  bool usable = false;
+  HANDLE answered_event = nullptr;
+  LONG holders = 1;
+};
+
+void Answer(Question& question) {
+  question.verdict = question.folder ? FolderVerdict(question.text, question.usable) : GameVerdict(question.text, 0);
+}
+
+void LetGo(Question* question) {
+  if (InterlockedDecrement(&question->holders) != 0) return;
+  if (question->answered_event) CloseHandle(question->answered_event);
+  delete question;
+}
+
+bool Deliver(UINT message, WPARAM wparam, LPARAM lparam);
+
+void CALLBACK AnswerInPool(PTP_CALLBACK_INSTANCE, void* data) {
+  Question* question = static_cast<Question*>(data);
+  Answer(*question);
+  if (question->answered_event) {
+    SetEvent(question->answered_event);
+    LetGo(question);
+  } else if (!window || !Deliver(kAnswerMessage, 0, reinterpret_cast<LPARAM>(question))) {
+    delete question;
   }
-  space_ok = space.ok;
-  space_note = space.note;
+}
 
-  EnableWindow(install_button, nup_ok && space_ok);
-  // A null handle would repaint every window on the desktop.
-  if (window) InvalidateRect(window, nullptr, TRUE);
+LRESULT OnAnswer(LPARAM lparam);
+
+// Asks on the pool; where no pool can be had, here and now, however long it takes.
+void Ask(bool folder, const std::wstring& text) {
+  Question* question = new Question{folder, text};
+  if (TrySubmitThreadpoolCallback(AnswerInPool, question, nullptr)) return;
+  Answer(*question);
+  OnAnswer(reinterpret_cast<LPARAM>(question));
+}
+
+// Whether the installation could begin in `folder`, asked again and waited for up to
+// kDriveWait: for Install, when the field's own answer is not in.
+bool UsableNow(const std::wstring& folder) {
+  Question* question = new Question{true, folder};
+  question->holders = 2;
+  question->answered_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  bool pooled = question->answered_event && TrySubmitThreadpoolCallback(AnswerInPool, question, nullptr);
+  if (!pooled) {
+    Answer(*question);
+    LetGo(question);
+  }
+  bool in_time = !pooled || WaitForSingleObject(question->answered_event, kDriveWait) == WAIT_OBJECT_0;
+  bool usable = in_time && question->usable;
+  LetGo(question);
+  return usable;
+}
+
+// The folder as judged: the field's text, or the default folder when it is left empty.
+std::wstring ChosenFolder() {
+  std::wstring folder = Text(dir_edit);
+  return folder.empty() ? DefaultDir() : folder;
+}
+
+void TakeGameVerdict(const Verdict& verdict) {
+  nup_pending = nup_checking = false;
+  nup_ok = verdict.ok;
+  nup_note = verdict.note;
+}
+
+void TakeFolderVerdict(const Verdict& verdict, bool usable, const std::wstring& folder) {
+  space_pending = space_checking = false;
+  space_ok = verdict.ok;
+  space_warned = verdict.warned;
+  space_note = verdict.note;
+  usable_folder = usable ? folder : std::wstring();
+}
+
+// Install can be pressed only when both fields pass on answers for what they hold now.
+void ShowVerdicts() {
+  bool answered = !nup_pending && !space_pending;
+  EnableWindow(install_button, nup_ok && space_ok && answered);
+  if (focus_waits && answered) {
+    focus_waits = false;
+    if (IsWindowEnabled(install_button) && GetFocus() == nup_edit) SetFocus(install_button);
+  }
+  if (!window) return;  // a null handle would repaint every window on the desktop
+  if (!answered) {
+    SetTimer(window, kCheckingTimer, kCheckingTick, nullptr);
+  } else {
+    KillTimer(window, kCheckingTimer);
+  }
+  InvalidateRect(window, nullptr, TRUE);
+  Announce();
+}
+
+// Judges both fields: at once what their texts alone decide, the rest on the pool. Until a
+// field's answer comes, Install cannot be pressed and the field's note stays as it was.
+void Check() {
+  focus_waits = false;  // the player is typing
+  std::wstring nup = Text(nup_edit);
+  nup_empty = nup.empty();
+  asked_at = Now();
+  if (nup.empty()) {
+    TakeGameVerdict(GameVerdict(nup, found_games.size()));
+  } else {
+    nup_pending = true;
+    Ask(false, nup);
+  }
+  std::wstring folder = ChosenFolder();
+  if (std::optional<Verdict> refused = FolderRefusal(folder)) {
+    TakeFolderVerdict(*refused, false, folder);
+  } else {
+    space_pending = true;
+    Ask(true, folder);
+  }
+  ShowVerdicts();
+}
+
+// A field's answer, taken only while the field still holds what was asked and waits for it.
+LRESULT OnAnswer(LPARAM lparam) {
+  Question* question = reinterpret_cast<Question*>(lparam);
+  if (question->folder && space_pending && question->text == ChosenFolder()) {
+    TakeFolderVerdict(question->verdict, question->usable, question->text);
+    ShowVerdicts();
+  } else if (!question->folder && nup_pending && question->text == Text(nup_edit)) {
+    TakeGameVerdict(question->verdict);
+    ShowVerdicts();
+  }
+  delete question;
+  return 0;
+}
+
+// The notes of fields still waiting: as they were for kCheckingDelay, then saying that the
+// field is being checked, and after kDriveWait that its drive does not answer.
+void OnCheckingTimer() {
+  DWORD waited = Now() - asked_at;
+  if (waited < kCheckingDelay) return;
+  bool silent = waited >= kDriveWait;
+  std::wstring before = nup_note + L"\n" + space_note;
+  if (nup_pending) {
+    nup_ok = false;
+    nup_checking = !silent;
+    nup_note = silent ? L"The drive of that file does not answer: copy the file to this PC." : L"Checking the file...";
+  }
+  if (space_pending) {
+    space_ok = false;
+    space_checking = !silent;
+    space_note = silent ? L"The drive of that folder does not answer: choose one on this PC, such as the default."
+                        : L"Checking the folder...";
+  }
+  if (silent) KillTimer(window, kCheckingTimer);
+  if (nup_note + L"\n" + space_note == before) return;
+  InvalidateRect(window, nullptr, TRUE);
   Announce();
 }
 

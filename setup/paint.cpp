@@ -204,9 +204,9 @@ const PanelRow kFinishedRows[] = {
 COLORREF NoteColour(const PageText& row) {
   switch (row.tint) {
     case NupNoteTint:
-      return nup_ok ? kGreen : nup_empty ? kMuted : kRed;
+      return nup_ok ? kGreen : nup_empty || nup_checking ? kMuted : kRed;
     case SpaceNoteTint:
-      return space_ok ? kGreen : kRed;
+      return space_checking ? kMuted : space_ok ? (space_warned ? kAccent : kGreen) : kRed;
     default:
       return row.colour;
   }

@@ -289,10 +289,11 @@ void ForgetScript() {
 }
 
 void Install() {
-  std::wstring nup = Text(nup_edit);
-  std::wstring dir = Text(dir_edit);
-  if (dir.empty()) dir = DefaultDir();
-  if (FolderRefusal(dir)) return;  // Install is disabled then; nothing else may start it either
+  // The script would resolve a relative name against its own folder.
+  std::wstring nup = FullPath(Text(nup_edit));
+  std::wstring dir = ChosenFolder();
+  // Install is disabled then; nothing else may start it either, nor before the answer is in.
+  if (FolderRefusal(dir) || (dir != usable_folder && !UsableNow(dir))) return;
   std::wstring folder = SetupFolder();
   if (!folder.empty()) CreateDirectoryW(folder.c_str(), nullptr);
   std::wstring script = folder + L"\\install.ps1";

@@ -94,6 +94,16 @@ bool nup_ok;
 bool nup_empty;  // the game-file field holds nothing (as the last check read it); the paint
                  // does not ask the field, which costs a quarter of a millisecond a time
 bool space_ok;
+bool space_warned;    // the folder passes, but its note warns
+bool nup_pending;     // the field's answer for what it holds now is still to come
+bool space_pending;
+bool nup_checking;    // the note says that the field is being checked
+bool space_checking;
+DWORD asked_at;       // when the fields were last read for their questions
+bool focus_waits;     // the page has just opened: once both answers are in, Install takes the
+                      // keyboard from the game-file field if it can be pressed
+std::wstring usable_folder;  // the folder as judged, when the last answer found that the
+                             // installation could begin there; empty otherwise
 double fraction;
 
 // The operations of one subsystem that others call, declared here because the subsystems share

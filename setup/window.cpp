@@ -177,6 +177,7 @@ LRESULT OnCreate(HWND created) {
   FindGames();
   Layout();
   Check();
+  focus_waits = true;
   return 0;
 }
 
@@ -328,6 +329,8 @@ void OnCatchUpTimer();
 LRESULT OnTimer(WPARAM id) {
   if (id == kCatchUpTimer) {
     OnCatchUpTimer();
+  } else if (id == kCheckingTimer) {
+    OnCheckingTimer();
   } else if (page == Installing) {
     RECT band = ProgressBand();
     InvalidateRect(window, &band, FALSE);
@@ -357,6 +360,7 @@ void Back() {
   Show(Choices);
   Check();
   SetFocus(PageFocus());  // Install may have become pressable
+  focus_waits = true;     // or may once the answers are in
 }
 
 // Enter, as the message loop's dialog handling reports it (IDOK): a focused button is pressed;
@@ -421,6 +425,7 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_TIMER: return OnTimer(wparam);
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);
+    case kAnswerMessage: return OnAnswer(lparam);
     case WM_GETOBJECT: return OnGetObject(wparam, lparam);
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);

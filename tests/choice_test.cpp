@@ -5,6 +5,8 @@
 
 #include <winioctl.h>
 
+#include <mutex>
+
 namespace {
 
 constexpr wchar_t kManyNote[] = L" game files were found on this PC: press Browse to choose which one to build.";
@@ -31,16 +33,6 @@ void MakeFile(const std::wstring& path, unsigned long long size, int hour = 0) {
   CloseHandle(file);
 }
 
-// A drive letter this prefix does not have.
-std::wstring MissingDrive() {
-  DWORD drives = GetLogicalDrives();
-  for (int letter = 'Z'; letter >= 'D'; --letter) {
-    if (!(drives & (1u << (letter - 'A')))) return std::wstring(1, static_cast<wchar_t>(letter)) + L":";
-  }
-  ADD_FAILURE() << "every drive letter is in use";
-  return L"";
-}
-
 HWND MakeControl(const wchar_t* kind) {
   return CreateWindowExW(0, kind, L"", WS_POPUP, 0, 0, 300, 30, nullptr, nullptr, GetModuleHandleW(nullptr),
                          nullptr);
@@ -51,6 +43,26 @@ std::wstring Slashed(std::wstring path) {
     if (c == L'\\') c = L'/';
   }
   return path;
+}
+
+// The window the fields' answers are posted to: the installer's window procedure for them and
+// for the checking timer, and nothing else (the tests make their own fields).
+LRESULT CALLBACK AnswersOnly(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
+  if (message == kAnswerMessage || message == WM_TIMER) return Proc(hwnd, message, wparam, lparam);
+  return DefWindowProcW(hwnd, message, wparam, lparam);
+}
+
+HWND MakeAnswersWindow() {
+  static const ATOM registered = [] {
+    WNDCLASSW kind = {};
+    kind.lpfnWndProc = AnswersOnly;
+    kind.hInstance = GetModuleHandleW(nullptr);
+    kind.lpszClassName = L"VorlenChoiceAnswers";
+    return RegisterClassW(&kind);
+  }();
+  return registered ? CreateWindowExW(0, L"VorlenChoiceAnswers", L"", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                      GetModuleHandleW(nullptr), nullptr)
+                    : nullptr;
 }
 
 // Each test gets a fresh profile folder with its three usual subfolders, real fields and an
@@ -73,11 +85,12 @@ struct ChoiceTest : StateTest {
     dir_edit = MakeControl(L"EDIT");
     nup_browse = MakeControl(L"BUTTON");
     install_button = MakeControl(L"BUTTON");
-    ASSERT_TRUE(nup_edit && dir_edit && install_button) << "no display for the controls";
+    window = MakeAnswersWindow();
+    ASSERT_TRUE(nup_edit && dir_edit && install_button && window) << "no display for the controls";
   }
 
   void TearDown() override {
-    for (HWND* control : {&nup_edit, &dir_edit, &nup_browse, &install_button}) {
+    for (HWND* control : {&nup_edit, &dir_edit, &nup_browse, &install_button, &window}) {
       DestroyWindow(*control);
       *control = nullptr;
     }
@@ -96,6 +109,7 @@ struct ChoiceTest : StateTest {
     SetWindowTextW(dir_edit, folder.c_str());
     EnableWindow(install_button, !expected_install);
     Check();
+    ASSERT_TRUE(PumpUntil(Answered, 10000)) << "no answer";
   }
 };
 
@@ -238,6 +252,11 @@ TEST(SpaceVerdict, RoomDecisionAndNotes) {
   }
 }
 
+BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
+  free->QuadPart = 100 * kGiB;
+  return TRUE;
+}
+
 TEST_F(ChoiceTest, GameFileNotes) {
   MakeFile(root + L"\\small.nup", 1073741823ull);
   MakeFile(root + L"\\exact.nup", 1073741824ull);
@@ -245,7 +264,7 @@ TEST_F(ChoiceTest, GameFileNotes) {
   ASSERT_TRUE(CreateDirectoryW((root + L"\\games").c_str(), nullptr));
   MakeFile(root + L"\\games\\x.nup", 524288000ull);
   ASSERT_TRUE(CreateDirectoryW((root + L"\\folder.nup").c_str(), nullptr));
-  std::wstring nowhere = MissingDrive() + L"\\Games\\Vorlen";  // room never holds Install back
+  Scoped<decltype(disk_free_space)> roomy(disk_free_space, RoomyDrive);  // room never holds Install back
 
   struct Case {
     std::wstring field;
@@ -269,84 +288,157 @@ TEST_F(ChoiceTest, GameFileNotes) {
   };
   for (const Case& c : cases) {
     found_games.assign(c.found, FoundGame{});
-    CheckWith(c.field, nowhere, c.ok);
+    CheckWith(c.field, root + L"\\Vorlen", c.ok);
     EXPECT_EQ(nup_note, c.note) << c.field;
     EXPECT_EQ(nup_ok, c.ok) << c.field;
     EXPECT_TRUE(space_ok);
-    EXPECT_EQ(space_note, L"");
+    EXPECT_EQ(space_note, L"100.0 GB free (about 16 GB are used while building).");
     EXPECT_EQ(IsWindowEnabled(install_button) != FALSE, c.ok) << c.field;
     // The checks judge the fields; they never rewrite them.
     EXPECT_EQ(WindowText(nup_edit), c.field);
   }
 }
 
-// The real probe on real paths: a folder that does not exist yet is judged by the drive it
-// would be made on; a path no level of which the system can answer for leaves no note and
-// does not hold Install back.
-TEST_F(ChoiceTest, FreeSpaceFromTheNearestExistingLevel) {
+// Folders made by the folder check, and refusals where Wine has no access rights to refuse
+// with: below `locked` as without administrator rights, below `read_only` as on a read-only drive.
+std::mutex probes_lock;
+std::vector<std::wstring> probes_made;
+std::wstring locked, read_only;
+BOOL WINAPI RecordedCreate(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+  std::wstring made = path;
+  {
+    std::lock_guard<std::mutex> hold(probes_lock);
+    probes_made.push_back(made);
+  }
+  const struct {
+    const std::wstring* below;
+    DWORD error;
+  } refusals[] = {{&locked, ERROR_ACCESS_DENIED}, {&read_only, ERROR_WRITE_PROTECT}};
+  for (const auto& refusal : refusals) {
+    if (made.compare(0, refusal.below->size() + 1, *refusal.below + L"\\") == 0) {
+      SetLastError(refusal.error);
+      return FALSE;
+    }
+  }
+  return CreateDirectoryW(path, security);
+}
+
+// Real paths: a folder is refused by a name Windows forbids and where no folder can be made in
+// the nearest level of its path that exists (the folder itself when it exists); a folder that
+// does not exist yet is judged by the drive it would be made on; one that OneDrive syncs is
+// warned of.
+TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
   MakeFile(root + L"\\exact.nup", 1073741824ull);
+  locked = root + L"\\locked";
+  read_only = root + L"\\read-only";
+  for (const std::wstring& folder : {locked, read_only, root + L"\\full"}) CreateDirectoryW(folder.c_str(), nullptr);
+  MakeFile(root + L"\\full\\kept", 1);
+  Scoped<decltype(create_directory)> recorded(create_directory, RecordedCreate);
+  ScopedVariable one_drive(L"OneDrive", root + L"\\OneDrive\\");
+  ScopedVariable consumer(L"OneDriveConsumer", std::nullopt);
+  ScopedVariable commercial(L"OneDriveCommercial", Slashed(root) + L"/OneDrive - Contoso");
   std::wstring missing = MissingDrive();
   // Folders that cannot take the installation, whatever room their drive has.
   const std::wstring whole_drive = L"Choose a folder on the drive, not the whole drive: for example ";
   const std::wstring relative = L"Type the whole path of the folder, for example " + root + L"\\vorlen.";
-  enum Judged { Room, NoAnswer, Refused };
+  const std::wstring forbidden =
+      L"A folder name cannot hold \" < > | * ? or a colon past the drive: choose another name.";
+  const std::wstring no_folders =
+      L"Folders cannot be made there: choose one in your user folder, such as the default.";
+  const std::wstring no_rights =
+      L"You cannot write to this folder without administrator rights: choose one in your user folder, such as "
+      L"the default.";
+  const std::wstring synced =
+      L"OneDrive syncs this folder: it would upload the tens of thousands of files of the build and can hold "
+      L"them open while they are built. A folder outside it, such as the default, is better.";
+  enum Judged { Room, Warned, Refused };
   struct Case {
     std::wstring folder;
     std::optional<std::wstring> local;
     Judged judged;
     std::wstring refusal;
+    std::wstring probed;  // the folder a probe must have been made in; empty: none
   } cases[] = {
-      {root + L"\\new\\deeper\\Vorlen", std::nullopt, Room, L""},
-      {Slashed(root) + L"/new/Vorlen/", std::nullopt, Room, L""},
-      {L"\"" + root + L"\\new\" ", std::nullopt, Room, L""},
-      {missing + L"\\Games\\Vorlen", std::nullopt, NoAnswer, L""},
-      {L"\\\\vorlen-no-such-host.invalid\\share\\Vorlen", std::nullopt, NoAnswer, L""},
-      {L"\\\\127.0.0.1\\vorlen-no-share\\Vorlen", std::nullopt, NoAnswer, L""},
+      {root + L"\\new\\deeper\\Vorlen", std::nullopt, Room, L"", root},
+      {Slashed(root) + L"/new/Vorlen/", std::nullopt, Room, L"", root},
+      {L"\"" + root + L"\\new\" ", std::nullopt, Room, L"", root},
+      {root + L"\\full", std::nullopt, Room, L"", root + L"\\full"},
       // An empty field is judged as the default folder.
-      {L"", root, Room, L""},
-      {L" \"\" ", root, Room, L""},
-      {L"", missing + L"\\Local", NoAnswer, L""},
+      {L"", root, Room, L"", root},
+      {L" \"\" ", root, Room, L"", root},
+      // No folder can be made where no level exists, in a file or where Windows refuses it.
+      {missing + L"\\Games\\Vorlen", std::nullopt, Refused, no_folders, L""},
+      {L"\\\\vorlen-no-such-host.invalid\\share\\Vorlen", std::nullopt, Refused, no_folders, L""},
+      {L"", missing + L"\\Local", Refused, no_folders, L""},
+      {root + L"\\exact.nup\\Vorlen", std::nullopt, Refused, no_folders, L""},
+      {locked + L"\\Vorlen", std::nullopt, Refused, no_rights, locked},
+      {locked, std::nullopt, Refused, no_rights, locked},
+      {read_only + L"\\Games\\Vorlen", std::nullopt, Refused, no_folders, read_only},
       // A drive's root would have the build spread over the drive and the drive opened to all.
-      {L"C:\\", root, Refused, whole_drive + L"C:\\Games\\Vorlen."},
-      {L"C:", root, Refused, whole_drive + L"C:\\Games\\Vorlen."},
-      {L"D:/", root, Refused, whole_drive + L"D:\\Games\\Vorlen."},
-      {missing + L"\\\\", root, Refused, whole_drive + missing + L"\\Games\\Vorlen."},
-      {L"C:\\Games\\..", root, Refused, whole_drive + L"C:\\Games\\Vorlen."},
-      {L"\\\\server\\share\\", root, Refused, whole_drive + L"\\\\server\\share\\Games\\Vorlen."},
+      {L"C:\\", root, Refused, whole_drive + L"C:\\Games\\Vorlen.", L""},
+      {L"C:", root, Refused, whole_drive + L"C:\\Games\\Vorlen.", L""},
+      {L"D:/", root, Refused, whole_drive + L"D:\\Games\\Vorlen.", L""},
+      {missing + L"\\\\", root, Refused, whole_drive + missing + L"\\Games\\Vorlen.", L""},
+      {L"C:\\Games\\..", root, Refused, whole_drive + L"C:\\Games\\Vorlen.", L""},
+      {L"\\\\server\\share\\", root, Refused, whole_drive + L"\\\\server\\share\\Games\\Vorlen.", L""},
       // A relative name would be read from the script's temporary folder.
-      {L"relative\\Vorlen", root, Refused, relative},
-      {L"Games", root, Refused, relative},
-      {L"\\Games", root, Refused, relative},
-      {L"C:Games", root, Refused, relative},
-      {root + L"\\exact.nup", root, Refused, L"That is a file, not a folder: choose another name."},
+      {L"relative\\Vorlen", root, Refused, relative, L""},
+      {L"Games", root, Refused, relative, L""},
+      {L"\\Games", root, Refused, relative, L""},
+      {L"C:Games", root, Refused, relative, L""},
+      {root + L"\\exact.nup", root, Refused, L"That is a file, not a folder: choose another name.", L""},
+      // Names Windows forbids.
+      {root + L"\\a|b", root, Refused, forbidden, L""},
+      {root + L"\\new\\<Vorlen>", root, Refused, forbidden, L""},
+      {root + L"\\what?", root, Refused, forbidden, L""},
+      {root + L"\\*", root, Refused, forbidden, L""},
+      {root + L"\\say \"hi\"", root, Refused, forbidden, L""},
+      {root + L"\\new:stream", root, Refused, forbidden, L""},
+      {root + L"\\tab\there", root, Refused, forbidden, L""},
+      // Inside a folder OneDrive syncs: warned, not refused. Whole names count, case ignored.
+      {root + L"\\OneDrive\\Games\\Vorlen", std::nullopt, Warned, synced, root},
+      {root + L"\\onedrive", std::nullopt, Warned, synced, root},
+      {Slashed(root) + L"/x/../OneDrive - CONTOSO/Vorlen", std::nullopt, Warned, synced, root},
+      {root + L"\\OneDriveX\\Vorlen", std::nullopt, Room, L"", root},
+      {root + L"\\OneDrive - Contoso.old", std::nullopt, Room, L"", root},
   };
   for (const Case& c : cases) {
     SetVariable(L"LOCALAPPDATA", c.local);
+    probes_made.clear();
     ULARGE_INTEGER before, after;
     ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &before, nullptr, nullptr));
     CheckWith(root + L"\\exact.nup", c.folder, c.judged != Refused);
     ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &after, nullptr, nullptr));
     ASSERT_TRUE(nup_ok);
-    if (c.judged == Refused) {
-      EXPECT_EQ(space_note, c.refusal) << Narrow(c.folder);
-      EXPECT_FALSE(space_ok) << Narrow(c.folder);
-    } else if (c.judged == NoAnswer) {
-      EXPECT_EQ(space_note, L"") << Narrow(c.folder);
-      EXPECT_TRUE(space_ok) << Narrow(c.folder);
-    } else {
+    if (c.judged == Room) {
       // The figure is the drive's own, read just before and just after.
       Verdict early = SpaceVerdict(before.QuadPart, false);
       Verdict late = SpaceVerdict(after.QuadPart, false);
       EXPECT_TRUE(space_note == early.note || space_note == late.note) << Narrow(c.folder + L": " + space_note);
       EXPECT_EQ(space_ok, early.ok) << Narrow(c.folder);
+    } else {
+      EXPECT_EQ(space_note, c.refusal) << Narrow(c.folder);
+      EXPECT_EQ(space_ok, c.judged == Warned) << Narrow(c.folder);
     }
+    EXPECT_EQ(space_warned, c.judged == Warned) << Narrow(c.folder);
     EXPECT_EQ(IsWindowEnabled(install_button) != FALSE, space_ok) << Narrow(c.folder);
+    // One probe, made in the nearest level that exists, and gone again.
+    std::vector<std::wstring> made = probes_made;
+    EXPECT_EQ(made.size(), c.probed.empty() ? 0u : 1u) << Narrow(c.folder);
+    for (const std::wstring& probe : made) {
+      EXPECT_EQ(Parent(probe), c.probed) << Narrow(probe);
+      EXPECT_EQ(NameOf(probe).rfind(L"vorlen-write-check-", 0), 0u) << Narrow(probe);
+      EXPECT_FALSE(Exists(probe)) << Narrow(probe);
+    }
   }
+  // What was there before is left as it was.
+  EXPECT_TRUE(Exists(root + L"\\full\\kept"));
+  EXPECT_TRUE(Exists(locked));
 }
 
 // A share whose server does not answer keeps every question about its paths waiting; the
-// window does not wait with them. Each late answer, should it be waited for, would be a
-// different verdict: a roomy drive, a large game file, an earlier build.
+// window does not wait with them. Each answer, once it comes, would be a different verdict: a
+// roomy drive, a large game file.
 HANDLE slow_share_release;
 bool SlowPath(LPCWSTR path) {
   if (wcsncmp(path, L"\\\\slow", 6) != 0) return false;
@@ -354,17 +446,11 @@ bool SlowPath(LPCWSTR path) {
   return true;
 }
 BOOL WINAPI SlowDrive(LPCWSTR path, PULARGE_INTEGER free, PULARGE_INTEGER total, PULARGE_INTEGER total_free) {
-  if (wcsncmp(path, L"\\\\small", 7) == 0) {
-    free->QuadPart = kGiB;  // answers at once: too little room, unless an earlier build is there
-    return TRUE;
-  }
   if (!SlowPath(path)) return GetDiskFreeSpaceExW(path, free, total, total_free);
   free->QuadPart = 100 * kGiB;
   return TRUE;
 }
 BOOL WINAPI SlowAttributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
-  // The small share's entries lie behind the slow server too.
-  if (wcsncmp(path, L"\\\\small", 7) == 0) path = L"\\\\slow";
   if (!SlowPath(path)) return GetFileAttributesExW(path, level, data);
   WIN32_FILE_ATTRIBUTE_DATA* found = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
   *found = {};
@@ -372,28 +458,69 @@ BOOL WINAPI SlowAttributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID da
   return TRUE;
 }
 
+std::atomic<int> answers_posted{0};
+// Counted once posted, so that a count reached means the answers are in the queue or taken.
+BOOL WINAPI CountedPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
+  BOOL posted = PostMessageW(to, message, wparam, lparam);
+  if (posted && message == kAnswerMessage) ++answers_posted;
+  return posted;
+}
+
 TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
-  MakeFile(root + L"\\exact.nup", 1073741824ull);
   slow_share_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  answers_posted = 0;
+  Scoped<decltype(post_message)> counted(post_message, CountedPost);
   Scoped<decltype(disk_free_space)> slow_space(disk_free_space, SlowDrive);
   Scoped<decltype(file_attributes)> slow_files(file_attributes, SlowAttributes);
-  // Free space: judged as a drive that could not be asked.
-  CheckWith(root + L"\\exact.nup", L"\\\\slow\\share\\Vorlen", true);
-  EXPECT_EQ(space_note, L"");
-  EXPECT_TRUE(space_ok);
-  EXPECT_TRUE(IsWindowEnabled(install_button));
-  // The game file: not taken for a game.
-  CheckWith(L"\\\\slow\\share\\game.nup", root, false);
-  EXPECT_FALSE(nup_ok);
-  EXPECT_EQ(nup_note, L"The drive of that file does not answer: copy the file to this PC.");
-  // An earlier build that cannot be looked for is not counted.
-  CheckWith(root + L"\\exact.nup", L"\\\\small\\share\\Vorlen", false);
-  EXPECT_FALSE(space_ok);
-  EXPECT_EQ(space_note, L"Only 1.0 GB free: about 16 GB are needed while building.");
-  // The late answers land in questions nobody waits for any more; a fast drive still answers.
+  SetWindowTextW(nup_edit, L"\\\\slow\\share\\game.nup");
+  SetWindowTextW(dir_edit, L"\\\\slow\\share\\Vorlen");
+  nup_note = space_note = L"as it was";
+  EnableWindow(install_button, TRUE);
+  test_now = 1000;
+  Check();  // returns with both answers still to come
+  EXPECT_TRUE(nup_pending && space_pending);
+  EXPECT_FALSE(IsWindowEnabled(install_button));
+  // The notes stay as they were for a moment, then say that the fields are being checked,
+  // then that the drive does not answer.
+  const std::wstring as_it_was = L"as it was";
+  const std::wstring file_checking = L"Checking the file...", folder_checking = L"Checking the folder...";
+  const std::wstring file_silent = L"The drive of that file does not answer: copy the file to this PC.";
+  const std::wstring folder_silent =
+      L"The drive of that folder does not answer: choose one on this PC, such as the default.";
+  struct Stage {
+    DWORD waited;
+    const std::wstring& nup;
+    const std::wstring& space;
+    bool checking;
+  } stages[] = {{299, as_it_was, as_it_was, false},
+                {300, file_checking, folder_checking, true},
+                {1499, file_checking, folder_checking, true},
+                {1500, file_silent, folder_silent, false}};
+  for (const Stage& stage : stages) {
+    test_now = 1000 + stage.waited;
+    OnCheckingTimer();
+    EXPECT_EQ(nup_note, stage.nup) << stage.waited;
+    EXPECT_EQ(space_note, stage.space) << stage.waited;
+    EXPECT_EQ(nup_checking, stage.checking) << stage.waited;
+    EXPECT_EQ(space_checking, stage.checking) << stage.waited;
+    EXPECT_FALSE(IsWindowEnabled(install_button)) << stage.waited;
+  }
+  // A folder on a drive that answers is judged while the share still keeps its questions.
+  SetWindowTextW(dir_edit, (root + L"\\Vorlen").c_str());
+  Check();
+  ASSERT_TRUE(PumpUntil([] { return !space_pending; }, 10000));
+  std::wstring local_note = space_note;
+  EXPECT_NE(local_note.find(L" free (about 16 GB"), std::wstring::npos) << Narrow(local_note);
+  EXPECT_TRUE(nup_pending);
+  EXPECT_FALSE(IsWindowEnabled(install_button));
+  // Once the share answers (four answers: each field asked twice), the game file's is taken, as
+  // the field still holds what was asked; the folder's, of a text the field no longer holds, is not.
   SetEvent(slow_share_release);
-  CheckWith(root + L"\\exact.nup", root + L"\\Vorlen", true);
-  EXPECT_FALSE(space_note.empty());
+  ASSERT_TRUE(PumpUntil([] { return answers_posted == 4 && HIWORD(GetQueueStatus(QS_POSTMESSAGE)) == 0; }, 10000));
+  EXPECT_TRUE(nup_ok);
+  EXPECT_EQ(nup_note, L"game.nup  (8.0 GB" + std::wstring(kLargeTail));
+  EXPECT_EQ(space_note, local_note);
+  EXPECT_TRUE(IsWindowEnabled(install_button));
   CloseHandle(slow_share_release);
 }
 
@@ -419,8 +546,10 @@ TEST_F(ChoiceTest, ChecksWithoutWindowOrButton) {
   ASSERT_TRUE(PumpUntil([&] { return !GetUpdateRect(other, nullptr, FALSE); }));
   DestroyWindow(install_button);
   install_button = nullptr;
+  DestroyWindow(window);
   window = nullptr;
-  CheckWith(L"", MissingDrive() + L"\\x", false);
+  SetWindowTextW(dir_edit, (MissingDrive() + L"\\x").c_str());
+  Check();  // its answers have nowhere to go
   EXPECT_EQ(nup_note, L"Choose your .nup file.");
   EXPECT_FALSE(nup_ok);
   EXPECT_FALSE(GetUpdateRect(other, nullptr, FALSE)) << "Check repainted the whole desktop";

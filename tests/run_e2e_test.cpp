@@ -239,15 +239,24 @@ struct TypedCase {
   std::wstring dir;
 };
 
+std::wstring CurrentFolder() {
+  wchar_t current[MAX_PATH];
+  DWORD length = GetCurrentDirectoryW(MAX_PATH, current);
+  if (length > 3 && current[length - 1] == L'\\') --length;
+  return std::wstring(current, length);
+}
+
 TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
   const std::wstring fallback = local + L"\\vorlen";
   const TypedCase cases[] = {
-      {L"  \"C:\\Games\\Zelda [v1.0] (EU).nup\"  ", L"D:\\Games\\", false, kGame, L"D:\\Games\\"},
+      {L"  \"C:\\Games\\Zelda [v1.0] (EU).nup\"  ", L"C:\\Games\\", false, kGame, L"C:\\Games\\"},
       {kGame, L"\"C:\\My Games\\Vorlen\\\\\\\"", true, kGame, L"C:\\My Games\\Vorlen\\\\\\"},
       {L"C:\\dumps\\game (1).nup", L"  C:\\Program Files\\Vorlen  ", true, L"C:\\dumps\\game (1).nup",
        L"C:\\Program Files\\Vorlen"},
       {kGame, L"", false, kGame, fallback},
       {kGame, L"   ", true, kGame, fallback},
+      // A relative name is passed as the file it names from the installer's current folder.
+      {L"dumps\\..\\game.nup", L"", false, CurrentFolder() + L"\\game.nup", fallback},
   };
   Use(Plan().Do("record").Do("exit 0"));
   for (const TypedCase& c : cases) {
@@ -276,13 +285,13 @@ TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
 TEST_F(RunTest, CommandLineIsTheOneWindowsPowerShellExpects) {
   Use(Plan().Do("record").Do("exit 0"));
   Type(nup_edit, kGame);
-  Type(dir_edit, L"D:\\Games\\");
+  Type(dir_edit, L"C:\\Games\\");
   SendMessageW(dlss_check, BM_SETCHECK, BST_CHECKED, 0);
   Install();
   ASSERT_TRUE(RunEnds());
   EXPECT_EQ(Recorded().command, L"powershell.exe -NoProfile -NonInteractive -ExecutionPolicy Bypass -File \"" +
                                     SetupFolder() + L"\\install.ps1\" -Nup \"" + kGame +
-                                    L"\" -Dir \"D:\\Games\\\\\" -Dlss");
+                                    L"\" -Dir \"C:\\Games\\\\\" -Dlss");
 }
 
 // --- Output, pieces and the end of a run ------------------------------------------------------
@@ -391,7 +400,7 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     SCOPED_TRACE(c.name);
     Use(Plan().Write(c.output).Do(std::string("exit ") + c.exit_code));
     Type(nup_edit, kGame);
-    Type(dir_edit, L"D:\\Games\\Vorlen");
+    Type(dir_edit, L"C:\\Games\\Vorlen");
     Install();
     ASSERT_TRUE(RunEnds());
     EXPECT_EQ(page, Stopped);
@@ -409,7 +418,7 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     Press(kBackId);
     EXPECT_EQ(page, Choices);
     EXPECT_EQ(TextOf(nup_edit), kGame);
-    EXPECT_EQ(TextOf(dir_edit), L"D:\\Games\\Vorlen");
+    EXPECT_EQ(TextOf(dir_edit), L"C:\\Games\\Vorlen");
     EXPECT_TRUE(Shown(install_button));
   }
 }
@@ -647,12 +656,22 @@ void Key(WORD key) {
 // Enter presses the page's main button (never starting or stopping a run on the installing
 // page), Esc does what Close / Cancel does, and each page change puts the focus on the page's
 // main button, or on "Show details" while a script runs.
+// The game file as a file of 8 GB.
+BOOL WINAPI LargeGame(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+  if (wcscmp(path, kGame) != 0) return GetFileAttributesExW(path, level, data);
+  auto* found = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
+  *found = {};
+  found->nFileSizeHigh = 2;
+  return TRUE;
+}
+
 TEST_F(RunTest, EnterAndEscFollowThePage) {
   ShowWindow(window, SW_SHOWNORMAL);
   SetForegroundWindow(window);
   ASSERT_TRUE(PumpUntil([] { return GetForegroundWindow() == window; }, 5000));
   Use(Plan().Write("@step msys\n").Do("wait go").Write("[build] error: stopped\n").Do("exit 1"));
   Type(nup_edit, kGame);
+  ASSERT_TRUE(PumpUntil(Answered, 10000));
   Show(Choices);
   EXPECT_EQ(GetFocus(), nup_edit) << "Install cannot be pressed yet";
   EnableWindow(install_button, TRUE);  // as when the game file is found
@@ -683,8 +702,11 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
   ASSERT_TRUE(RunEnds());
   ASSERT_EQ(page, Stopped);
   EXPECT_EQ(GetFocus(), back_button);
+  // Back to choices that pass: Install takes the keyboard once the answers are in.
+  Scoped<decltype(file_attributes)> large(file_attributes, LargeGame);
   Key(VK_RETURN);
   ASSERT_TRUE(PumpUntil([] { return page == Choices; }, 10000)) << "Enter did not press Back";
+  EXPECT_TRUE(PumpUntil([] { return GetFocus() == install_button; }, 10000)) << "Install did not take the keyboard";
   // Space ticks the focused DLSS box; Tab goes on to Close, past the hidden buttons; Enter
   // presses the focused Close, not the page's Install.
   SetFocus(dlss_check);
@@ -867,6 +889,52 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
     EXPECT_FALSE(Recorded().found);
     EXPECT_FALSE(Exists(stray)) << "the script went into the current folder";
   }
+}
+
+BOOL WINAPI NoRights(LPCWSTR, LPSECURITY_ATTRIBUTES) {
+  SetLastError(ERROR_ACCESS_DENIED);
+  return FALSE;
+}
+
+HANDLE silent_share_release = nullptr;
+BOOL WINAPI SilentShare(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+  if (wcsncmp(path, L"\\\\silent\\", 9) == 0) WaitForSingleObject(silent_share_release, 20000);
+  return GetFileAttributesExW(path, level, data);
+}
+
+// Install holds every refusal of the folder, also when a program sends its command while the
+// button is disabled, and starts nothing before the folder's answer is in.
+TEST_F(RunTest, FolderThatCannotTakeTheInstallationStartsNothing) {
+  Use(Plan().Do("record").Do("exit 0"));
+  Type(nup_edit, kGame);
+  silent_share_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  Scoped<decltype(file_attributes)> silent(file_attributes, SilentShare);
+  std::wstring missing = MissingDrive();
+  const std::wstring refused[] = {L"C:\\", local + L"\\a|b\\Vorlen", local + L"\\Vorlen?", missing + L"\\Vorlen",
+                                  L"\\\\silent\\share\\Vorlen"};
+  for (const std::wstring& folder : refused) {
+    Type(dir_edit, folder);
+    Press(kInstallId);
+    EXPECT_EQ(child, nullptr) << Narrow(folder);
+    EXPECT_EQ(page, Choices) << Narrow(folder);
+  }
+  {
+    Scoped<decltype(create_directory)> no_rights(create_directory, NoRights);
+    Type(dir_edit, local + L"\\Vorlen");
+    Press(kInstallId);
+    EXPECT_EQ(child, nullptr);
+    EXPECT_TRUE(PumpUntil([] { return !space_pending; }, 10000));
+    Press(kInstallId);  // also with the field's own answer in
+    EXPECT_EQ(child, nullptr);
+  }
+  EXPECT_FALSE(Recorded().found);
+  SetEvent(silent_share_release);
+  // The same folder once it can be written to.
+  Type(dir_edit, local + L"\\Vorlen");
+  Install();
+  ASSERT_TRUE(RunEnds());
+  EXPECT_TRUE(Recorded().found);
+  CloseHandle(silent_share_release);
 }
 
 HANDLE reader_less_script = nullptr;  // the script the failing thread start was asked to read

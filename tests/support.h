@@ -134,6 +134,16 @@ void RemoveTree(const std::wstring& folder) {
   RemoveDirectoryW(folder.c_str());
 }
 
+// A drive letter this prefix does not have.
+std::wstring MissingDrive() {
+  DWORD drives = GetLogicalDrives();
+  for (int letter = 'Z'; letter >= 'D'; --letter) {
+    if (!(drives & (1u << (letter - 'A')))) return std::wstring(1, static_cast<wchar_t>(letter)) + L":";
+  }
+  ADD_FAILURE() << "every drive letter is in use";
+  return L"";
+}
+
 // A path in the temporary folder of this test program's own, "name-<process id>".
 std::wstring TempPath(const std::wstring& name) {
   std::optional<std::wstring> temp = Variable(L"TEMP");
@@ -228,6 +238,9 @@ bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
   }
   return true;
 }
+
+// Whether both choice fields have their answers for what they hold now.
+bool Answered() { return !nup_pending && !space_pending; }
 
 // Every message waiting for this thread, thrown away.
 void DropMessages() {

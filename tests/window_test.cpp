@@ -308,15 +308,21 @@ TEST_F(PaintTest, ChoiceNotesTakeTheColourOfTheirVerdict) {
     COLORREF nup_colour;
     bool space;
     COLORREF space_colour;
-  } cases[] = {{L"", false, kMuted, true, kGreen},
-               {L" \"\" ", false, kMuted, false, kRed},
-               {L"C:\\missing.nup", false, kRed, true, kGreen},
-               {L"C:\\game.nup", true, kGreen, false, kRed}};
+    bool checking;  // both notes say that their field is being checked
+    bool warned;
+  } cases[] = {{L"", false, kMuted, true, kGreen, false, false},
+               {L" \"\" ", false, kMuted, false, kRed, false, false},
+               {L"C:\\missing.nup", false, kRed, true, kGreen, false, false},
+               {L"C:\\game.nup", true, kGreen, false, kRed, false, false},
+               {L"C:\\game.nup", false, kMuted, false, kMuted, true, false},
+               {L"C:\\game.nup", true, kGreen, true, kAccent, false, true}};
   for (const Case& c : cases) {
     SetWindowTextW(nup_edit, c.field);
     page = Choices;
     nup_ok = c.ok;
     space_ok = c.space;
+    nup_checking = space_checking = c.checking;
+    space_warned = c.warned;
     nup_note = L"A note about the game file";
     space_note = L"A note about the space";
     auto p = PaintAt(96);
@@ -650,13 +656,10 @@ BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_I
   return TRUE;
 }
 
-// A 20 GB file at any path that ends in ".nup"; nothing anywhere else.
-BOOL WINAPI GameFiles(LPCWSTR path, GET_FILEEX_INFO_LEVELS, LPVOID data) {
+// A 20 GB file at any path that ends in ".nup"; what is there anywhere else.
+BOOL WINAPI GameFiles(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
   size_t length = wcslen(path);
-  if (length < 4 || _wcsicmp(path + length - 4, L".nup") != 0) {
-    SetLastError(ERROR_FILE_NOT_FOUND);
-    return FALSE;
-  }
+  if (length < 4 || _wcsicmp(path + length - 4, L".nup") != 0) return GetFileAttributesExW(path, level, data);
   auto* info = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
   *info = {};
   info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
@@ -831,6 +834,7 @@ TEST_F(WindowTest, ScreenReaderReadsEachPageInOrder) {
     Scoped<decltype(file_attributes)> games(file_attributes, GameFiles);
     MakeWindow(880, 740);
     c.open();
+    ASSERT_TRUE(PumpUntil(Answered, 10000));
     IAccessible* page_object = PageObject();
     ASSERT_NE(page_object, nullptr);
     EXPECT_GE(access_objects, 1);
@@ -916,6 +920,7 @@ std::vector<WinEvent> HeardSoFar() {
 TEST_F(WindowTest, ScreenReaderHearsWhatChangedAndNothingElse) {
   Scoped<decltype(disk_free_space)> roomy(disk_free_space, RoomyDrive);
   MakeWindow(880, 740);
+  ASSERT_TRUE(PumpUntil(Answered, 10000));
   struct Hook {
     HWINEVENTHOOK handle = SetWinEventHook(EVENT_MIN, EVENT_MAX, nullptr, Hear, GetCurrentProcessId(), 0,
                                            WINEVENT_OUTOFCONTEXT);
@@ -951,6 +956,7 @@ TEST_F(WindowTest, ScreenReaderHearsWhatChangedAndNothingElse) {
   Show(Choices);
   EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}}));
   SetWindowTextW(nup_edit, L"C:\\missing.nup");
+  ASSERT_TRUE(PumpUntil(Answered, 10000));
   EXPECT_EQ(nup_note, L"There is no such file.");
   // The field (child 5) is described by its note, which is child 7.
   EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_DESCRIPTIONCHANGE, nup_edit, 0}, {EVENT_OBJECT_NAMECHANGE, window, 7}}));
