@@ -117,12 +117,13 @@ void LogStep() {
   log_tail.erase(0, piece.size());
 }
 
-// While output keeps coming, the log still takes a step this often: left to wait for a pause in
-// the output, it stood still on the screen for over a second at a time.
+// While output keeps coming, the shown log still takes a step this often: left to wait for a
+// pause in the output, it stood still on the screen for over a second at a time. A hidden log
+// waits, as every step costs the reading time.
 constexpr DWORD kLogPace = 150;
 
 void PaceLog() {
-  if (!LogPending() || Now() - log_stepped < kLogPace) return;
+  if (!LogPending() || Now() - log_stepped < kLogPace || !IsWindowVisible(log_edit)) return;
   LogStep();
   // Painted now: a flood of posted output would keep its paint waiting as long as it lasts.
   UpdateWindow(log_edit);
