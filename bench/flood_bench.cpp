@@ -16,6 +16,7 @@
 #include <thread>
 
 #include "doubles/flood_lines.h"
+#include "waits.h"
 
 namespace {
 
@@ -221,22 +222,12 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
           private_at_end > private_at_start ? private_at_end - private_at_start : 0, private_at_end};
 }
 
-void PrintWaits(const char* name, const char* what, std::vector<double> sorted) {
-  std::sort(sorted.begin(), sorted.end());
-  double median = sorted.empty() ? 0 : sorted[sorted.size() / 2];
-  double worst = sorted.empty() ? 0 : sorted.back();
-  long long over = std::count_if(sorted.begin(), sorted.end(), [](double ms) { return ms > 100; });
-  printf("%s_%s_median: %.2f ms\n", name, what, median);
-  printf("%s_%s_worst: %.2f ms\n", name, what, worst);
-  printf("%s_%ss_over_100ms: %lld of %zu samples\n", name, what, over, sorted.size());
-}
-
 void Print(const Run& run, const Result& result) {
   const char* name = run.name;
   if (run.lines > 1) printf("%s_lines_per_second: %.0f lines/s\n", name, run.lines / result.seconds);
   printf("%s_seconds: %.2f s\n", name, result.seconds);
-  PrintWaits(name, "response", result.responses);
-  PrintWaits(name, "key_wait", result.key_waits);
+  PrintWaits(name, "response", result.responses, 100);
+  PrintWaits(name, "key_wait", result.key_waits, 100);
   printf("%s_lines_lost: %lld lines\n", name, run.lines - result.lines_delivered);
   printf("%s_runs_with_text_changed: %d runs\n", name, result.text_intact ? 0 : 1);
   if (run.show_log) printf("%s_log_still_worst: %.0f ms\n", name, result.log_still);

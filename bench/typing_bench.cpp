@@ -5,6 +5,8 @@
 // folder, with the time from a key to the field's answer. Prints "name: value unit" lines.
 #include "module.h"
 
+#include "waits.h"
+
 #include <algorithm>
 #include <atomic>
 #include <chrono>
@@ -94,16 +96,6 @@ Figures Type(const std::wstring& start, int keys, bool hanging) {
   return figures;
 }
 
-void Print(const char* name, const char* what, std::vector<double> sorted) {
-  std::sort(sorted.begin(), sorted.end());
-  double median = sorted.empty() ? 0 : sorted[sorted.size() / 2];
-  double worst = sorted.empty() ? 0 : sorted.back();
-  long long over = std::count_if(sorted.begin(), sorted.end(), [](double ms) { return ms > 50; });
-  printf("%s_%s_median: %.2f ms\n", name, what, median);
-  printf("%s_%s_worst: %.2f ms\n", name, what, worst);
-  printf("%s_%s_over_50ms: %lld of %zu samples\n", name, what, over, sorted.size());
-}
-
 }  // namespace
 
 int wmain() {
@@ -125,12 +117,12 @@ int wmain() {
 
   const int keys = 100;
   Figures hanging = Type(L"\\\\hanging\\share\\Vorlen", keys, true);
-  Print("typing_hanging_share", "key_wait", hanging.key_waits);
-  Print("typing_hanging_share", "message", hanging.handling);
+  PrintWaits("typing_hanging_share", "key_wait", hanging.key_waits, 50);
+  PrintWaits("typing_hanging_share", "message", hanging.handling, 50);
   Figures on_disk = Type(local + L"\\Vorlen", keys, false);
-  Print("typing_local", "key_wait", on_disk.key_waits);
-  Print("typing_local", "message", on_disk.handling);
-  Print("typing_local", "answer", on_disk.answers);
+  PrintWaits("typing_local", "key_wait", on_disk.key_waits, 50);
+  PrintWaits("typing_local", "message", on_disk.handling, 50);
+  PrintWaits("typing_local", "answer", on_disk.answers, 50);
   fflush(stdout);
 
   SetEvent(release);
