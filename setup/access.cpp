@@ -35,7 +35,9 @@ struct Item {
 int announced_page;
 std::vector<Item> announced;
 
-constexpr UINT_PTR kAccessSubclass = 0x56414343;  // the controls' WM_GETOBJECT answer
+// The controls' WM_GETOBJECT answer. A subclass is known by its procedure and this id together;
+// "VACC" in ASCII, so that it is told apart from any other subclass of the same controls.
+constexpr UINT_PTR kAccessSubclass = 0x56414343;
 
 bool LoadAccess() {
   if (create_std_object && lresult_from_object && alloc_string) return true;
@@ -542,6 +544,8 @@ IAccessible* MakeObject(HWND of) {
 
 // The answer to WM_GETOBJECT for the client area of `of`; 0 where the system's own should do.
 LRESULT ObjectAnswer(HWND of, WPARAM wparam, LPARAM lparam) {
+  // The object id travels in the low 32 bits; on 64-bit Windows the high half may hold
+  // anything, so only a 32-bit signed reading compares right with the negative OBJID_ values.
   if (static_cast<LONG>(static_cast<DWORD>(lparam)) != OBJID_CLIENT) return 0;
   IAccessible* object = MakeObject(of);
   if (!object) return 0;

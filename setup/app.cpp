@@ -237,9 +237,9 @@ int Start(HINSTANCE instance, int show) {
   ReleaseDC(nullptr, screen);
   MakeResources(instance);
 
-  if (!OpenWindow(instance, L"VorlenSetup")) {
+  if (!OpenWindow(instance, kWindowClass)) {
     // Without a window the message loop would wait for ever for a message that never comes.
-    MessageBoxW(nullptr, L"Vorlen Installer could not open its window.", L"Vorlen", MB_ICONERROR);
+    Tell(L"Vorlen Installer could not open its window.", MB_ICONERROR);
     return 1;
   }
   FollowMonitorDpi();

@@ -77,7 +77,7 @@ bool AnotherInstallerOpen() {
   if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
   // The first installer may still be making its window: give it a few seconds to appear.
   HWND open = nullptr;
-  for (int tries = 0; tries < 50 && !(open = FindWindowW(L"VorlenSetup", nullptr)); ++tries) Sleep(100);
+  for (int tries = 0; tries < 50 && !(open = FindWindowW(kWindowClass, nullptr)); ++tries) Sleep(100);
   if (open) {
     if (IsIconic(open)) ShowWindow(open, SW_RESTORE);
     SetForegroundWindow(open);

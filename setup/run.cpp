@@ -188,7 +188,7 @@ DWORD WINAPI Reader(void* pipe) {
   DWORD count = 0;
   std::string carry;
   std::wstring batch;
-  UINT oem = GetOEMCP();
+  UINT oem = GetOEMCP();  // the code page of the hidden console PowerShell writes into
   while (ReadFile(read_end, buffer, sizeof buffer, &count, nullptr) && count > 0) {
     batch += Decode(carry, buffer, count, oem);
     // Nothing is held back while the pipe is empty: a batch goes as soon as no more output waits.
@@ -206,9 +206,7 @@ DWORD WINAPI Reader(void* pipe) {
   return 0;
 }
 
-void Fail(const wchar_t* message) {
-  MessageBoxW(window, message, L"Vorlen", MB_ICONERROR);
-}
+void Fail(const wchar_t* message) { Tell(message, MB_ICONERROR); }
 
 // "vorlen-setup" in the temporary folder; empty when the system cannot say where that is or
 // its path does not fit, never a bare name that would land in the current folder.
@@ -451,10 +449,9 @@ LRESULT OnClose() {
   if (asking_stop) return 0;  // a second close while the question is open asks nothing more
   // No is the default: Yes throws away the running build, so a stray Enter must not choose it.
   asking_stop = true;
-  int answer = MessageBoxW(window,
-                           L"Stop the installation?\n\nWhat is built so far is kept: installing again carries "
-                           L"on from there.",
-                           L"Vorlen", MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
+  int answer = Tell(L"Stop the installation?\n\nWhat is built so far is kept: installing again carries "
+                    L"on from there.",
+                    MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2);
   asking_stop = false;
   if (answer != IDYES) return 0;
   // The run may have ended while the question was open.
@@ -476,7 +473,7 @@ void Play() {
   if (reinterpret_cast<INT_PTR>(result) <= 32) {
     // Closing without a word would leave the player wondering why nothing started.
     std::wstring message = L"Cannot start the game: " + runner + L" could not be opened.";
-    MessageBoxW(window, message.c_str(), L"Vorlen", MB_ICONERROR);
+    Fail(message.c_str());
     return;
   }
   DestroyWindow(window);

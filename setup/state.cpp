@@ -143,6 +143,15 @@ DWORD(WINAPI* tick_source)();
 
 DWORD Now() { return tick_source(); }
 
+// The main window's class: a second installer finds the first one's window by it.
+constexpr wchar_t kWindowClass[] = L"VorlenSetup";
+
+// Every message box of the installer: captioned "Vorlen" and owned by the main window, or by
+// none when there is no window (a box given an owner that is gone does not show at all).
+int Tell(const std::wstring& text, UINT type) {
+  return MessageBoxW(IsWindow(window) ? window : nullptr, text.c_str(), L"Vorlen", type);
+}
+
 // Every length in the design is in pixels at 96 DPI; this is the one way it reaches the screen.
 int Scale(int length) { return MulDiv(length, dpi, 96); }
 

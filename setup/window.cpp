@@ -47,8 +47,6 @@ const ControlEntry kControls[] = {
     {&play_button, kPlayId, L"BUTTON", L"Play", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
 };
 
-constexpr int kControlCount = sizeof kControls / sizeof kControls[0];
-
 // Where a control stands on a page, in layout units.
 struct Box {
   HWND* control;
@@ -172,6 +170,8 @@ LRESULT OnCreate(HWND created) {
   SetControlFonts();
   std::wstring cue = L"Default: " + DefaultDir();
   SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
+  // 0 lifts the edit control's own limit (32,767 characters by default) to its maximum: the
+  // log bounds itself at 400,000.
   SendMessageW(log_edit, EM_LIMITTEXT, 0, 0);
   NameControls();
   FindGames();

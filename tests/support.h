@@ -200,7 +200,7 @@ HWND InstallerWindowOf(DWORD id, bool visible_only) {
   return FindTopWindow([=](HWND candidate) {
     DWORD owner = 0;
     GetWindowThreadProcessId(candidate, &owner);
-    return owner == id && HasClass(candidate, L"VorlenSetup") && (!visible_only || IsWindowVisible(candidate));
+    return owner == id && HasClass(candidate, kWindowClass) && (!visible_only || IsWindowVisible(candidate));
   });
 }
 
