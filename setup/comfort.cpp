@@ -36,13 +36,8 @@ LRESULT OnTaskbarCreated() {
   return 0;
 }
 
-// The bar's figure for the button, kept within its track like the bar itself.
-ULONGLONG TaskbarValue() {
-  double progress = Progress();
-  if (!(progress > 0)) return 0;
-  if (progress >= 1) return kTaskbarTotal;
-  return static_cast<ULONGLONG>(progress * kTaskbarTotal);
-}
+// The bar's figure for the button.
+ULONGLONG TaskbarValue() { return static_cast<ULONGLONG>(Bounded(Progress()) * kTaskbarTotal); }
 
 // A script has started: the button fills as the bar does, and the PC stays awake (the display
 // may still turn off) until the run ends, however it ends.

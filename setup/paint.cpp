@@ -76,21 +76,14 @@ std::wstring Text(HWND control) {
   return TrimField(text);
 }
 
-// The bar's fill in layout units for a track W - 52 wide. The model may hold a fraction past
-// 1 (a build tool that counts past its total) or below 0; the bar never leaves its track.
+// The bar's fill in layout units for a track W - 52 wide.
 int FillWidth(int width, double progress) {
   int track = width - 52 > 0 ? width - 52 : 0;
-  if (!(progress > 0)) return 0;
-  if (progress >= 1) return track;
-  return static_cast<int>(track * progress);
+  return static_cast<int>(track * Bounded(progress));
 }
 
-// The whole percentage, kept within 0% to 100% on screen for the same reason.
-int Percent(double progress) {
-  if (!(progress > 0)) return 0;
-  if (progress >= 1) return 100;
-  return static_cast<int>(100 * progress);
-}
+// The whole percentage, 0% to 100%.
+int Percent(double progress) { return static_cast<int>(100 * Bounded(progress)); }
 
 // "about 30 min left, 10 min so far", or only the time so far while there is too little to go
 // on (the first 45 seconds, or 8% or less done).

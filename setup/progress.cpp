@@ -57,6 +57,14 @@ double Progress() {
   return total > 0 ? done / total : 0;
 }
 
+// The progress as the bar, the percentage and the taskbar button show it: the model may hold a
+// fraction past 1 (a build tool that counts past its total) or below 0, and what is drawn never
+// leaves its track.
+double Bounded(double progress) {
+  if (!(progress > 0)) return 0;
+  return progress >= 1 ? 1 : progress;
+}
+
 // --- The details log -------------------------------------------------------------------------
 //
 // The log keeps the newest output: whenever a line is added to a log of more than 400000
