@@ -146,7 +146,8 @@ std::vector<Item> Items() {
       case Reading::Figure:
         // The bar with its percentage below it, as one progress bar.
         items.push_back({nullptr, ROLE_SYSTEM_PROGRESSBAR, std::wstring(), piece.text, std::wstring(),
-                         Reading::Figure, {26, 424, width - 26, piece.box.top + 18}, nullptr, 0});
+                         Reading::Figure, BarBox(width), nullptr, 0});
+        items.back().box.bottom = piece.box.top + 18;
         break;
       default:
         items.push_back(PieceItem(piece, ROLE_SYSTEM_STATICTEXT));

@@ -18,6 +18,42 @@ constexpr UINT kRight = DT_RIGHT | DT_SINGLELINE;
 constexpr UINT kPath = DT_SINGLELINE | DT_NOPREFIX | DT_PATH_ELLIPSIS;
 constexpr UINT kEllipsis = DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS;
 
+// --- Where things stand -------------------------------------------------------------------------
+//
+// The rows and boxes that more than the painting reads: the controls' layout, the progress
+// band's repaint and the screen reader's items place things by these same numbers. Layout
+// units; rows count from the client area's top, the foot's from its bottom.
+
+constexpr int kEdge = 26;  // the margin left and right of every page
+
+// The choices page: each field (or box) stands between its section's words and its note.
+constexpr int kGameField = 172;
+constexpr int kGameNote = 206;
+constexpr int kFolderField = 296;
+constexpr int kFolderNote = 330;
+constexpr int kDlssBox = 482;
+constexpr int kFieldHeight = 30;
+
+// The installing and stopped pages: everything from the heading to the note under the bar
+// changes while a script runs, so that band alone is repainted; the log starts below it.
+constexpr int kBandTop = 100;
+constexpr int kFirstStep = 156;
+constexpr int kStepPitch = 26;
+constexpr int kFigureRow = 446;  // the percentage, and the time line beside it
+constexpr int kNoteRow = 468;
+constexpr int kLogTop = 484;     // also where the band ends
+constexpr int kLeastLog = 31;    // a shorter log is not shown: it would not hold a line
+
+// The foot of every page, counted up from the bottom: the main button's top (the choices page's
+// last words start there too), the other buttons' top, centred on the same line, and the log's
+// end, above them.
+constexpr int kMainButtonUp = 62;
+constexpr int kButtonUp = 58;
+constexpr int kLogEndUp = kButtonUp + 16;
+
+// The progress bar's track for a client area `width` units wide.
+RECT BarBox(int width) { return {kEdge, 424, width - kEdge, 440}; }
+
 // One text in a rectangle given in layout units, 400 units tall whatever the text. The font
 // is left selected: each Draw selects its own, and the paint restores the context after.
 int Draw(HDC dc, const std::wstring& text, int x, int y, int width, COLORREF colour, HFONT with,
@@ -76,9 +112,10 @@ std::wstring Text(HWND control) {
   return TrimField(text);
 }
 
-// The bar's fill in layout units for a track W - 52 wide.
+// The bar's fill in layout units.
 int FillWidth(int width, double progress) {
-  int track = width - 52 > 0 ? width - 52 : 0;
+  RECT bar = BarBox(width);
+  int track = std::max(0, static_cast<int>(bar.right - bar.left));
   return static_cast<int>(track * Bounded(progress));
 }
 
@@ -161,12 +198,13 @@ const PageText kChoicesPage[] = {
      L"also called 1.1.1, is the tested one). It is only read on this computer: nothing from it is uploaded "
      L"or downloaded.",
      nullptr, &font, kMuted, Fixed, 26, {134, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &nup_note, &font, kMuted, NupNoteTint, 26, {206, 0}, {-52, 'W'}, kWrapped, Reading::Describes, &nup_edit},
+    {nullptr, &nup_note, &font, kMuted, NupNoteTint, 26, {kGameNote, 0}, {-52, 'W'}, kWrapped, Reading::Describes,
+     &nup_edit},
     {L"2   Where to install", nullptr, &heading_font, kAccent, Fixed, 26, {246, 0}, {500, 0}, kWrapped,
      Reading::Labels, &dir_edit},
     {L"The game, its saves and its settings all live in this folder. Leave it empty for the default.", nullptr,
      &font, kMuted, Fixed, 26, {268, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &space_note, &font, kMuted, SpaceNoteTint, 26, {330, 0}, {-52, 'W'}, kWrapped, Reading::Describes,
+    {nullptr, &space_note, &font, kMuted, SpaceNoteTint, 26, {kFolderNote, 0}, {-52, 'W'}, kWrapped, Reading::Describes,
      &dir_edit},
     {L"3   Build tools", nullptr, &heading_font, kAccent, Fixed, 26, {370, 0}, {500, 0}, kWrapped},
     {L"MSYS2 (compilers and libraries, about 3 GB) is downloaded and set up in C:\\msys64 if it is not there "
@@ -174,10 +212,10 @@ const PageText kChoicesPage[] = {
      nullptr, &font, kMuted, Fixed, 26, {392, 0}, {-52, 'W'}, kWrapped},
     {L"4   Optional: NVIDIA DLSS", nullptr, &heading_font, kAccent, Fixed, 26, {450, 0}, {500, 0}, kWrapped},
     {L"Add NVIDIA DLSS, DLAA and DLSS Frame Generation (NVIDIA RTX graphics cards)", nullptr, &font, kBright,
-     Fixed, 52, {481, 0}, {-78, 'W'}, kWrapped, Reading::Captions, &dlss_check},
+     Fixed, 52, {kDlssBox - 1, 0}, {-78, 'W'}, kWrapped, Reading::Captions, &dlss_check},
     {kDlssText, nullptr, &font, kMuted, Fixed, 26, {506, 0}, {-52, 'W'}, kWrapped},
     {L"The first installation compiles the whole game:\n15 to 60 minutes, depending on the processor.", nullptr,
-     &font, kMuted, Fixed, 26, {-62, 'H'}, {420, 0}, kWrapped},
+     &font, kMuted, Fixed, 26, {-kMainButtonUp, 'H'}, {420, 0}, kWrapped},
 };
 
 // The finished page's panel rows: a label and a value.
@@ -260,7 +298,7 @@ void AddProgress(std::vector<Piece>& pieces, int width, DWORD now) {
   pieces.push_back(TextPieceAt(L"Into " + install_dir, 26, 130, width - 52, kMuted, font, kPath));
   for (int i = 0; i < kStepCount; ++i) {
     const InstallStep& step = steps[i];
-    int y = 156 + 26 * i;
+    int y = kFirstStep + kStepPitch * i;
     pieces.push_back(MarkPieceAt(y, step.state));
     pieces.push_back(TextPieceAt(step.label, 52, y, width - 200, step.state == Pending ? kMuted : kBright,
                                  step.state == Running ? bold_font : font, kWrapped, Reading::StepLabel, step.state));
@@ -270,18 +308,19 @@ void AddProgress(std::vector<Piece>& pieces, int width, DWORD now) {
     }
   }
   double progress = Progress();
-  pieces.push_back(FillPieceAt(26, 424, width - 26, 440, kField));
+  RECT bar = BarBox(width);
+  pieces.push_back(FillPieceAt(bar.left, bar.top, bar.right, bar.bottom, kField));
   int fill = FillWidth(width, progress);
-  if (fill > 0) pieces.push_back(FillPieceAt(26, 424, 26 + fill, 440, stopped ? kRed : kAccent));
-  pieces.push_back(TextPieceAt(std::to_wstring(Percent(progress)) + L"%", 26, 446, 100, kBright, bold_font,
+  if (fill > 0) pieces.push_back(FillPieceAt(bar.left, bar.top, bar.left + fill, bar.bottom, stopped ? kRed : kAccent));
+  pieces.push_back(TextPieceAt(std::to_wstring(Percent(progress)) + L"%", kEdge, kFigureRow, 100, kBright, bold_font,
                                kWrapped, Reading::Figure));
   if (!stopped) {
-    pieces.push_back(TextPieceAt(TimeLine(progress, now - started), width - 426, 446, 400, kMuted, font, kRight,
+    pieces.push_back(TextPieceAt(TimeLine(progress, now - started), width - 426, kFigureRow, 400, kMuted, font, kRight,
                                  Reading::Clock));
-    pieces.push_back(TextPieceAt(doing, 26, 468, width - 52, kMuted, font, kEllipsis));
+    pieces.push_back(TextPieceAt(doing, kEdge, kNoteRow, width - 2 * kEdge, kMuted, font, kEllipsis));
   } else {
-    pieces.push_back(TextPieceAt(failure.empty() ? L"See the details below for what went wrong." : failure, 26,
-                                 468, width - 52, kRed, font, kEllipsis));
+    pieces.push_back(TextPieceAt(failure.empty() ? L"See the details below for what went wrong." : failure, kEdge,
+                                 kNoteRow, width - 2 * kEdge, kRed, font, kEllipsis));
   }
 }
 

@@ -63,19 +63,21 @@ std::vector<Box> LayoutBoxes(Page on, bool with_details, int width, int height) 
   bool choices = on == Choices;
   bool progress = on == Installing || on == Stopped;
   bool primary_page = on == Choices || on == Finished;
+  int log_height = height - kLogEndUp - kLogTop;
   return {
-      Place(&nup_edit, 26, 172, width - 176, 30, choices),
-      Place(&nup_browse, width - 116, 172, 90, 30, choices),
-      Place(&dir_edit, 26, 296, width - 176, 30, choices),
-      Place(&dir_browse, width - 116, 296, 90, 30, choices),
-      Place(&dlss_check, 26, 482, 18, 18, choices),
-      Place(&install_button, width - 176, height - 62, 150, 42, choices),
-      Place(&play_button, width - 176, height - 62, 150, 42, on == Finished),
-      Place(&close_button, primary_page ? width - 286 : width - 126, height - 58, 100, 34, true),
-      Place(&back_button, width - 236, height - 58, 100, 34, on == Stopped),
-      Place(&folder_button, 26, height - 58, 150, 34, on == Finished),
-      Place(&details_button, 26, height - 58, 130, 34, progress),
-      Place(&log_edit, 26, 484, width - 52, height - 558, progress && with_details && height >= 589),
+      Place(&nup_edit, kEdge, kGameField, width - 176, kFieldHeight, choices),
+      Place(&nup_browse, width - 116, kGameField, 90, kFieldHeight, choices),
+      Place(&dir_edit, kEdge, kFolderField, width - 176, kFieldHeight, choices),
+      Place(&dir_browse, width - 116, kFolderField, 90, kFieldHeight, choices),
+      Place(&dlss_check, kEdge, kDlssBox, 18, 18, choices),
+      Place(&install_button, width - 176, height - kMainButtonUp, 150, 42, choices),
+      Place(&play_button, width - 176, height - kMainButtonUp, 150, 42, on == Finished),
+      Place(&close_button, primary_page ? width - 286 : width - 126, height - kButtonUp, 100, 34, true),
+      Place(&back_button, width - 236, height - kButtonUp, 100, 34, on == Stopped),
+      Place(&folder_button, kEdge, height - kButtonUp, 150, 34, on == Finished),
+      Place(&details_button, kEdge, height - kButtonUp, 130, 34, progress),
+      Place(&log_edit, kEdge, kLogTop, width - 2 * kEdge, log_height,
+            progress && with_details && log_height >= kLeastLog),
   };
 }
 
@@ -319,7 +321,7 @@ LRESULT OnDestroy() {
 
 // The strip of the installing page that changes while a script runs: steps, bar, times, note.
 RECT ProgressBand() {
-  return {0, Scale(100), ClientSize().cx, Scale(484)};
+  return {0, Scale(kBandTop), ClientSize().cx, Scale(kLogTop)};
 }
 
 void RunProgressed();
