@@ -612,4 +612,13 @@ void Announce() {
   announced = std::move(items);
 }
 
+void SetInitialAccess() {
+  create_std_object = nullptr;
+  lresult_from_object = nullptr;
+  alloc_string = nullptr;
+  access_objects = 0;
+  announced_page = -1;
+  announced.clear();
+}
+
 }  // namespace

@@ -3,74 +3,32 @@
 namespace {
 
 // The state before wWinMain runs (it runs from the definition below) and at every test's
-// start: every variable and every replaceable function of the module. The fonts, brushes and
-// icon are not state: start-up makes them, and only a change of DPI makes them again; nor is
-// the page's off-screen copy, which the window makes at its first paint and frees as it goes.
+// start: what the subsystems share, then each subsystem's own, with every replaceable function
+// of the module. The fonts, brushes and icon are not state: start-up makes them, and only a
+// change of DPI makes them again.
 void SetInitialState() {
   dpi = 96;
-  for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
-  current = -1;
-  fraction = 0;
-  doing = L"Starting...";
-  failure.clear();
-  pending_line.clear();
   install_dir.clear();
   nup_note.clear();
   space_note.clear();
-  found_games.clear();
+  window = nullptr;
+  started = 0;
   page = Choices;
-  shown_at = 0;
-  kept_focus = nullptr;
-  laid_out = {0, 0};
   details = false;
+  child = nullptr;
   nup_ok = false;
   nup_empty = true;
   space_ok = false;
   space_warned = false;
-  nup_pending = false;
-  space_pending = false;
   nup_checking = false;
   space_checking = false;
-  asked_at = 0;
-  focus_waits = false;
-  usable_folder.clear();
-  started = 0;
-  window = nullptr;
-  for (const ControlEntry& entry : kControls) *entry.handle = nullptr;
-  child = nullptr;
-  job = nullptr;
-  script_wait = nullptr;
-  catch_up_set = false;
-  waiting_output.clear();
-  end_waits = false;
-  end_code = 0;
-  asking_stop = false;
-  error_view_waits = false;
-  first_error = kNoError;
-  log_shown = 0;
-  log_drop = 0;
-  log_tail.clear();
-  log_stepped = 0;
-  taskbar_created = 0;
-  taskbar = nullptr;
-  taskbar_value = 0;
-  instance_mutex = nullptr;
   tick_source = GetTickCount;
-  post_message = PostMessageW;
-  assign_to_job = AssignProcessToJobObject;
-  create_thread = CreateThread;
-  powershell_path = SystemPowerShell;
-  disk_free_space = GetDiskFreeSpaceExW;
-  file_attributes = GetFileAttributesExW;
-  create_directory = CreateDirectoryW;
-  show_taskbar = ShellTaskbar;
-  execution_state = SetThreadExecutionState;
-  create_std_object = nullptr;
-  lresult_from_object = nullptr;
-  alloc_string = nullptr;
-  access_objects = 0;
-  announced_page = -1;
-  announced.clear();
+  SetInitialProgress();
+  SetInitialComfort();
+  SetInitialChoices();
+  SetInitialWindow();
+  SetInitialAccess();
+  SetInitialRun();
 }
 
 // Runs during static initialisation, after every variable above has been constructed.
@@ -131,13 +89,8 @@ void MakeDpiAware() {
 
 // The first thing the program does: from now on every DLL that is loaded by name, also by the
 // system's own DLLs (uxtheme for the common controls, for one), is searched for in the system
-// folder only. Looked up at run time: Windows 7 without its 2011 update lacks the call.
-void SearchSystemFolderOnly() {
-  BOOL(WINAPI * set_directories)(DWORD);
-  if (FindCall(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories", set_directories)) {
-    set_directories(LOAD_LIBRARY_SEARCH_SYSTEM32);
-  }
-}
+// folder only.
+void SearchSystemFolderOnly() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
 
 void DarkenTitleBar() {
   HRESULT(WINAPI * set_attribute)(HWND, DWORD, const void*, DWORD);

@@ -15,6 +15,21 @@ constexpr size_t kMostGames = 12;
 constexpr DWORD kEnvBuffer = 260;
 constexpr UINT kOtherFile = 1000;  // menu id of "Browse for another file..."
 
+struct FoundGame {
+  std::wstring path;
+  FILETIME written;
+  unsigned long long size;
+};
+
+std::vector<FoundGame> found_games;
+bool nup_pending;     // the field's answer for what it holds now is still to come
+bool space_pending;
+DWORD asked_at;       // when the fields were last read for their questions
+bool focus_waits;     // the page has just opened: once both answers are in, Install takes the
+                      // keyboard from the game-file field if it can be pressed
+std::wstring usable_folder;  // the folder as judged, when the last answer found that the
+                             // installation could begin there; empty otherwise
+
 // A variable of the environment, or nothing when it is missing, empty or does not fit the
 // buffer of 260 characters (the call then reports the size it would need, terminator included).
 std::optional<std::wstring> Environment(const wchar_t* name) {
@@ -332,8 +347,6 @@ void LetGo(Question* question) {
   delete question;
 }
 
-bool Deliver(UINT message, WPARAM wparam, LPARAM lparam);
-
 void CALLBACK AnswerInPool(PTP_CALLBACK_INSTANCE, void* data) {
   Question* question = static_cast<Question*>(data);
   Answer(*question);
@@ -344,8 +357,6 @@ void CALLBACK AnswerInPool(PTP_CALLBACK_INSTANCE, void* data) {
     delete question;
   }
 }
-
-LRESULT OnAnswer(LPARAM lparam);
 
 // Asks on the pool; where no pool can be had, here and now, however long it takes.
 void Ask(bool folder, const std::wstring& text) {
@@ -551,6 +562,19 @@ void BrowseDir() {
   wchar_t path[260];
   if (path_of(item, path)) SetWindowTextW(dir_edit, InstallFolder(path).c_str());
   CoTaskMemFree(item);
+}
+
+// The choices as they are before the window opens.
+void SetInitialChoices() {
+  found_games.clear();
+  nup_pending = false;
+  space_pending = false;
+  asked_at = 0;
+  focus_waits = false;
+  usable_folder.clear();
+  disk_free_space = GetDiskFreeSpaceExW;
+  file_attributes = GetFileAttributesExW;
+  create_directory = CreateDirectoryW;
 }
 
 }  // namespace

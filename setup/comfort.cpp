@@ -80,4 +80,13 @@ bool AnotherInstallerOpen() {
   return true;
 }
 
+void SetInitialComfort() {
+  taskbar_created = 0;
+  taskbar = nullptr;
+  taskbar_value = 0;
+  instance_mutex = nullptr;
+  show_taskbar = ShellTaskbar;
+  execution_state = SetThreadExecutionState;
+}
+
 }  // namespace

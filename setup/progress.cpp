@@ -3,6 +3,37 @@
 
 namespace {
 
+struct InstallStep {
+  const wchar_t* key;
+  const wchar_t* label;
+  int weight;
+  int state;
+  DWORD start;
+  DWORD elapsed;
+};
+
+constexpr int kStepCount = 10;
+
+// The installation as the user sees it; the keys are what "@step " lines name.
+constexpr InstallStep kSteps[kStepCount] = {
+    {L"msys", L"Set up the build environment (MSYS2)", 6, Pending, 0, 0},
+    {L"packages", L"Download the build tools", 10, Pending, 0, 0},
+    {L"source", L"Get Vorlen's source", 2, Pending, 0, 0},
+    {L"tools", L"Prepare the translator", 3, Pending, 0, 0},
+    {L"dlss", L"Download NVIDIA DLSS (if chosen)", 1, Pending, 0, 0},
+    {L"check", L"Read and check your game", 3, Pending, 0, 0},
+    {L"translate", L"Translate the game's code", 6, Pending, 0, 0},
+    {L"compile", L"Compile the game", 55, Pending, 0, 0},
+    {L"runtime", L"Build Vorlen", 13, Pending, 0, 0},
+    {L"shortcuts", L"Create the shortcuts", 2, Pending, 0, 0},
+};
+
+InstallStep steps[kStepCount];
+int current;             // the running step, or -1
+double fraction;         // how much of the running step is done, as its output tells
+std::wstring doing;      // the note under the bar
+std::wstring failure;    // the stopped page's note, when the script said why
+
 constexpr size_t kNoError = static_cast<size_t>(-1);
 
 size_t first_error;  // where in the log the running step's first error line begins, or kNoError
@@ -275,6 +306,17 @@ void ReadLine(std::wstring line) {
   }
   if (first_error == kNoError && ReportsError(line)) first_error = LogLength();
   AppendLog(line);
+}
+
+// The steps and the log as they are before any installation.
+void SetInitialProgress() {
+  for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
+  ResetProgress();
+  first_error = kNoError;
+  log_shown = 0;
+  log_drop = 0;
+  log_tail.clear();
+  log_stepped = 0;
 }
 
 }  // namespace

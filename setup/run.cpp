@@ -3,11 +3,7 @@
 
 namespace {
 
-void RunStarted();
-void RunProgressed();
-void RunEnded(bool succeeded);
-extern EXECUTION_STATE(WINAPI* execution_state)(EXECUTION_STATE);
-
+std::wstring pending_line;  // output read from the pipe that the interpreter has still to take
 HANDLE job;            // every process of the running installation; null when none runs or
                        // when the system gave none (the script alone is ended then)
 HANDLE script_wait;    // ends the installation's leftovers when the script's process ends
@@ -379,8 +375,6 @@ void ScheduleCatchUp() {
   }
 }
 
-LRESULT OnEnd(WPARAM exit_code);
-
 // The log moves on only once the output is read: a step into a long shown log costs tens of
 // milliseconds, which output that keeps coming cannot spare.
 void OnCatchUpTimer() {
@@ -477,6 +471,22 @@ void Play() {
     return;
   }
   DestroyWindow(window);
+}
+
+void SetInitialRun() {
+  pending_line.clear();
+  job = nullptr;
+  script_wait = nullptr;
+  catch_up_set = false;
+  waiting_output.clear();
+  end_waits = false;
+  end_code = 0;
+  asking_stop = false;
+  error_view_waits = false;
+  post_message = PostMessageW;
+  assign_to_job = AssignProcessToJobObject;
+  create_thread = CreateThread;
+  powershell_path = SystemPowerShell;
 }
 
 }  // namespace

@@ -47,6 +47,26 @@ const ControlEntry kControls[] = {
     {&play_button, kPlayId, L"BUTTON", L"Play", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
 };
 
+LONG shown_at;     // message time at which the page was shown
+SIZE laid_out;     // the client size in pixels that the controls were last laid out for
+HWND kept_focus;   // the control that had the keyboard when the window was last deactivated
+
+// The off-screen copy of the client area that each paint composes the page in. It is kept from
+// paint to paint and made again only when the client area changes size: making a bitmap of a
+// few megabytes at every tick of the progress timer cost more than drawing the page, and made
+// the time a paint takes uneven. The window frees it when it is destroyed, so it is no part of
+// the initial state.
+HDC page_dc;
+HBITMAP page_bitmap;
+SIZE page_size;
+
+void SetInitialWindow() {
+  for (const ControlEntry& entry : kControls) *entry.handle = nullptr;
+  shown_at = 0;
+  laid_out = {0, 0};
+  kept_focus = nullptr;
+}
+
 // Where a control stands on a page, in layout units.
 struct Box {
   HWND* control;
@@ -158,9 +178,6 @@ void FollowDpi(int to, const RECT& outer) {
 }
 
 // --- Window procedure cases --------------------------------------------------------------------
-
-void NameControls();
-LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
 
 LRESULT OnCreate(HWND created) {
   window = created;
@@ -324,10 +341,6 @@ RECT ProgressBand() {
   return {0, Scale(kBandTop), ClientSize().cx, Scale(kLogTop)};
 }
 
-void RunProgressed();
-
-void OnCatchUpTimer();
-
 LRESULT OnTimer(WPARAM id) {
   if (id == kCatchUpTimer) {
     OnCatchUpTimer();
@@ -400,13 +413,6 @@ LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }
-
-LRESULT OnClose();
-LRESULT OnOutput(LPARAM lparam);
-LRESULT OnEnd(WPARAM exit_code);
-
-extern UINT taskbar_created;
-LRESULT OnTaskbarCreated();
 
 LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
   if (message == taskbar_created && taskbar_created) return OnTaskbarCreated();
