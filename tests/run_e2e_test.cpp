@@ -54,30 +54,6 @@ const auto* const environment = ::testing::AddGlobalTestEnvironment(new TestFold
 
 // --- The double's plan and record -------------------------------------------------------------
 
-// Bytes as a plan's "write" command carries them.
-std::string Escape(const std::string& bytes) {
-  std::string text;
-  char hex[8];
-  for (unsigned char c : bytes) {
-    if (c >= 32 && c < 127 && c != '\\') {
-      text += static_cast<char>(c);
-    } else {
-      snprintf(hex, sizeof hex, "\\x%02X", c);
-      text += hex;
-    }
-  }
-  return text;
-}
-
-struct Plan {
-  std::string text;
-  Plan& Do(const std::string& command) {
-    text += command + "\n";
-    return *this;
-  }
-  Plan& Write(const std::string& bytes) { return Do("write " + Escape(bytes)); }
-};
-
 struct Record {
   bool found = false;
   DWORD pid = 0;
@@ -136,14 +112,6 @@ BOOL WINAPI CountingPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
   return posted;
 }
 
-void MakeWindow() {
-  OpenTestWindow(880, 740);
-  // Not shown: under Xvfb without a window manager, Wine takes two seconds to destroy a shown
-  // top-level window. What Layout shows is read from the controls' own WS_VISIBLE style.
-}
-
-bool Shown(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
-
 const wchar_t* const kGame = L"C:\\Games\\Zelda [v1.0] (EU).nup";
 
 struct RunTest : ::testing::Test {
@@ -168,9 +136,7 @@ struct RunTest : ::testing::Test {
 
   // A new window on the state a new start has, as after the installer's process begins again.
   void Fresh() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    DropMessages();
     ResetState();
     tick_source = GetTickCount;
     post_message = CountingPost;
@@ -188,9 +154,7 @@ struct RunTest : ::testing::Test {
     // Every reader must have made its last post before the next test's window appears.
     EXPECT_TRUE(WaitFor([this] { return end_posts >= runs; }, 20000)) << "a reader is still running";
     ForgetRun();
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    DropMessages();
     ResetState();
   }
 
@@ -209,21 +173,13 @@ struct RunTest : ::testing::Test {
   void Signal(const char* name) { WriteBytes(folder + L"\\" + std::wstring(name, name + strlen(name)), ""); }
   Record Recorded() { return ReadRecord(folder + L"\\record.txt"); }
 
-  void Type(HWND edit, const std::wstring& text) { SetWindowTextW(edit, text.c_str()); }
-
-  // A click on a control: the command its window procedure gets.
-  LRESULT Press(int id) {
-    return SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
-  }
-
   // Install, and the checks that hold right after every start.
   void Install() {
-    Press(kInstallId);
+    Press(install_button);
     ASSERT_NE(child, nullptr) << "the script did not start";
     ++runs;
     EXPECT_EQ(page, Installing);
-    EXPECT_EQ(TextOf(close_button), L"Cancel");
+    EXPECT_EQ(WindowText(close_button), L"Cancel");
   }
 
   bool RunEnds(DWORD limit_ms = 30000) { return PumpUntil([] { return child == nullptr; }, limit_ms); }
@@ -278,7 +234,7 @@ TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
     std::string script(kInstallScript, kInstallScriptSize);
     EXPECT_TRUE(ReadBytes(SetupFolder() + L"\\install.ps1") == script) << "install.ps1 differs from the script";
     EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == script) << "the script given by -File differs";
-    Press(kBackId);  // not on this page, but the command works anywhere: back to a fresh start
+    Press(back_button);  // not on this page, but the command works anywhere: back to a fresh start
   }
 }
 
@@ -328,13 +284,13 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   EXPECT_EQ(doing, L"Starting...");
   EXPECT_EQ(Logged(), L"");
   // The log is shown and hidden on request while the run goes on.
-  Press(kDetailsId);
+  Press(details_button);
   EXPECT_TRUE(details);
-  EXPECT_TRUE(Shown(log_edit));
-  EXPECT_EQ(TextOf(details_button), L"Hide details");
-  Press(kDetailsId);
-  EXPECT_FALSE(Shown(log_edit));
-  EXPECT_EQ(TextOf(details_button), L"Show details");
+  EXPECT_TRUE(Showing(log_edit));
+  EXPECT_EQ(WindowText(details_button), L"Hide details");
+  Press(details_button);
+  EXPECT_FALSE(Showing(log_edit));
+  EXPECT_EQ(WindowText(details_button), L"Show details");
   Signal("a");
 
   ASSERT_TRUE(PumpUntil([] { return doing == L"hallo"; }));
@@ -368,9 +324,9 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   for (const InstallStep& step : steps) EXPECT_EQ(step.state, Done) << Narrow(step.key);
   EXPECT_EQ(current, -1);
   EXPECT_FALSE(KillTimer(window, kProgressTimer)) << "the progress timer is still running";
-  EXPECT_EQ(TextOf(close_button), L"Close");
-  EXPECT_TRUE(Shown(play_button));
-  EXPECT_TRUE(Shown(folder_button));
+  EXPECT_EQ(WindowText(close_button), L"Close");
+  EXPECT_TRUE(Showing(play_button));
+  EXPECT_TRUE(Showing(folder_button));
 }
 
 struct FailedRunCase {
@@ -405,8 +361,8 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     ASSERT_TRUE(RunEnds());
     EXPECT_EQ(page, Stopped);
     EXPECT_TRUE(details);
-    EXPECT_TRUE(Shown(log_edit));
-    EXPECT_TRUE(Shown(back_button));
+    EXPECT_TRUE(Showing(log_edit));
+    EXPECT_TRUE(Showing(back_button));
     EXPECT_EQ(failure, c.failure);
     for (int i = 0; i < kStepCount; ++i) {
       int expected = i == c.failed ? Failed : c.failed < 0 || i > c.failed ? Pending : Done;
@@ -415,11 +371,11 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     EXPECT_FALSE(Logged().empty());
 
     // Back keeps the choices for the next attempt.
-    Press(kBackId);
+    Press(back_button);
     EXPECT_EQ(page, Choices);
-    EXPECT_EQ(TextOf(nup_edit), kGame);
-    EXPECT_EQ(TextOf(dir_edit), L"C:\\Games\\Vorlen");
-    EXPECT_TRUE(Shown(install_button));
+    EXPECT_EQ(WindowText(nup_edit), kGame);
+    EXPECT_EQ(WindowText(dir_edit), L"C:\\Games\\Vorlen");
+    EXPECT_TRUE(Showing(install_button));
   }
 }
 
@@ -442,7 +398,7 @@ TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   ASSERT_EQ(doing, L"error: first");
   ASSERT_EQ(Logged(), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
   DWORD first_pid = Recorded().pid;
-  Press(kBackId);
+  Press(back_button);
 
   Use(Plan().Do("wait go").Do("record").Write("@step source\n[Vorlen] second run\n").Do("exit 0"));
   Install();
@@ -501,7 +457,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
     bool second_close_answered = false;
     Answerer answerer(window, IDNO, [&] {
       Signal(signal.c_str());
-      arrived = WaitFor([&] { return TextOf(log).find(expected_line) != std::wstring::npos; });
+      arrived = WaitFor([&] { return WindowText(log).find(expected_line) != std::wstring::npos; });
       // Closing again while the question is open asks nothing more: a second question would
       // keep this close waiting until it was answered.
       DWORD_PTR result = 0;
@@ -513,7 +469,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
       }
     });
     if (c.by_cancel) {
-      Press(kCloseId);
+      Press(close_button);
     } else {
       SendMessageW(window, WM_CLOSE, 0, 0);
     }
@@ -561,7 +517,7 @@ TEST_F(RunTest, RunEndsWithTheScriptWhateverItLeftRunning) {
       EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "the leftover still runs";
       CloseHandle(grandchild);
     }
-    Press(kBackId);
+    Press(back_button);
   }
 }
 
@@ -605,7 +561,7 @@ TEST_F(RunTest, StopQuestionAnsweredYesEndsTheScriptAndWhatItStarted) {
 
     Answerer answerer(window, IDYES);
     if (c.by_cancel) {
-      Press(kCloseId);
+      Press(close_button);
     } else {
       SendMessageW(window, WM_CLOSE, 0, 0);
     }
@@ -826,7 +782,7 @@ TEST_F(RunTest, PlayThatCannotStartTheRunnerSaysSoAndStays) {
   install_dir = root + L"\\moved away";
   Show(Finished);
   Answerer answerer(window, IDOK);
-  Press(kPlayId);
+  Press(play_button);
   SeenBox box = answerer.Stop();
   ASSERT_TRUE(box.seen) << "no message";
   EXPECT_EQ(box.caption, L"Vorlen");
@@ -850,7 +806,7 @@ TEST_F(RunTest, PlayStartsTheRunnerAndCloses) {
     install_dir = dir;
     Show(Finished);
     Answerer guard(window, IDOK);
-    Press(kPlayId);
+    Press(play_button);
     EXPECT_FALSE(guard.Stop().seen) << "a message instead of the game";
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(WaitFor([&] { return Exists(marker); }, 20000)) << "the runner did not run";
@@ -878,7 +834,7 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
     ScopedVariable temp_variable(L"TEMP", temp);
     Type(nup_edit, kGame);
     Answerer answerer(window, IDOK);
-    Press(kInstallId);
+    Press(install_button);
     SeenBox box = answerer.Stop();
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.caption, L"Vorlen");
@@ -914,17 +870,17 @@ TEST_F(RunTest, FolderThatCannotTakeTheInstallationStartsNothing) {
                                   L"\\\\silent\\share\\Vorlen"};
   for (const std::wstring& folder : refused) {
     Type(dir_edit, folder);
-    Press(kInstallId);
+    Press(install_button);
     EXPECT_EQ(child, nullptr) << Narrow(folder);
     EXPECT_EQ(page, Choices) << Narrow(folder);
   }
   {
     Scoped<decltype(create_directory)> no_rights(create_directory, NoRights);
     Type(dir_edit, local + L"\\Vorlen");
-    Press(kInstallId);
+    Press(install_button);
     EXPECT_EQ(child, nullptr);
     EXPECT_TRUE(PumpUntil([] { return !space_pending; }, 10000));
-    Press(kInstallId);  // also with the field's own answer in
+    Press(install_button);  // also with the field's own answer in
     EXPECT_EQ(child, nullptr);
   }
   EXPECT_FALSE(Recorded().found);
@@ -951,7 +907,7 @@ TEST_F(RunTest, ReaderThatCannotStartEndsTheScriptAndSaysSo) {
   Type(nup_edit, kGame);
   Scoped<decltype(create_thread)> failing(create_thread, NoThreadToBeHad);
   Answerer answerer(window, IDOK);
-  Press(kInstallId);
+  Press(install_button);
   SeenBox box = answerer.Stop();
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.text, L"Cannot start PowerShell.");
@@ -1109,10 +1065,10 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
   gui.cbSize = sizeof gui;
   EXPECT_TRUE(WaitFor([&] { return GetGUIThreadInfo(installer.process.dwThreadId, &gui) && gui.hwndFocus; }));
   EXPECT_EQ(gui.hwndFocus, installer.Control(IsWindowEnabled(installer.Control(kInstallId)) ? kInstallId : kNupEditId));
-  installer.Type(kNupEditId, kGame);
-  installer.Type(kDirEditId, dir);
+  Type(installer.Control(kNupEditId), kGame);
+  Type(installer.Control(kDirEditId), dir);
   SendMessageW(installer.Control(kDlssId), BM_SETCHECK, BST_CHECKED, 0);
-  installer.Press(kInstallId);
+  Press(installer.Control(kInstallId));
   ASSERT_TRUE(WaitFor([&] { return installer.Shows(kPlayId) || installer.Shows(kBackId); })) << "the run did not end";
   ASSERT_TRUE(installer.Shows(kPlayId)) << "the stopped page instead of the finished one";
 
@@ -1125,7 +1081,7 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
     EXPECT_FALSE(Exists(copy + name)) << Narrow(name) << ": a DLL planted beside the installer was loaded";
   }
 
-  installer.Press(kPlayId);
+  Press(installer.Control(kPlayId));
   EXPECT_TRUE(installer.EndsWith(0)) << "Play did not close";
   EXPECT_TRUE(WaitFor([&] { return Exists(dir + L"played.txt"); }, 20000)) << "the runner did not run";
 }
@@ -1136,8 +1092,8 @@ TEST_F(BuiltInstaller, EndingTheInstallerEndsTheRun) {
   Use(Plan().Do("grandchild").Do("record").Write("@step msys\n").Do("wait never"));
   Installer installer;
   ASSERT_TRUE(installer.Start(copy));
-  installer.Type(kNupEditId, kGame);
-  installer.Press(kInstallId);
+  Type(installer.Control(kNupEditId), kGame);
+  Press(installer.Control(kInstallId));
   ASSERT_TRUE(WaitFor([this] { return Recorded().found; }));
   Record record = Recorded();
   HANDLE script = OpenProcess(SYNCHRONIZE, FALSE, record.pid);
@@ -1159,9 +1115,9 @@ TEST_F(BuiltInstaller, PowerShellThatCannotStartIsReported) {
   std::wstring copy = CopyInstaller(folder + L"\\alone", true);
   Installer installer;
   ASSERT_TRUE(installer.Start(copy));
-  installer.Type(kNupEditId, kGame);
+  Type(installer.Control(kNupEditId), kGame);
   Answerer answerer(installer.window, IDOK);
-  installer.Press(kInstallId);
+  Press(installer.Control(kInstallId));
   SeenBox box = answerer.Stop(30000);
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, L"Vorlen");
