@@ -22,17 +22,12 @@ std::wstring Logged() {
 // --- Files and folders ------------------------------------------------------------------------
 
 std::wstring root;      // everything the runs write, this program's own
-std::wstring here;      // this program's folder, where the double lives
 std::wstring local;     // LOCALAPPDATA during the tests
 
 struct TestFolders : ::testing::Environment {
   std::optional<ScopedVariable> tmp, temp, local_app_data;
   void SetUp() override {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    here = self;
-    here.erase(here.find_last_of(L"\\/"));
     root = FreshFolder(TempPath(L"vorlen-e2e"));
     // A temporary folder and a local application data folder of the tests' own, so that the
     // setup folder and the default install folder are known and nothing else is touched.
@@ -124,9 +119,7 @@ struct RunTest : ::testing::Test {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '-';
-    folder = root + L"\\" + std::wstring(name.begin(), name.end());
-    RemoveTree(folder);
-    CreateDirectoryW(folder.c_str(), nullptr);
+    folder = FreshFolder(root + L"\\" + std::wstring(name.begin(), name.end()));
     plan_variable.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
     record_variable.emplace(L"VORLEN_DOUBLE_RECORD", folder + L"\\record.txt");
     signals_variable.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
@@ -183,6 +176,12 @@ struct RunTest : ::testing::Test {
   }
 
   bool RunEnds(DWORD limit_ms = 30000) { return PumpUntil([] { return child == nullptr; }, limit_ms); }
+
+  // Cancel pressed, or the title bar's close.
+  void AskToStop(bool by_cancel) {
+    if (by_cancel) Press(close_button);
+    else SendMessageW(window, WM_CLOSE, 0, 0);
+  }
 };
 
 // --- Arguments and the script file -----------------------------------------------------------
@@ -468,11 +467,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
         if (extra) SendMessageTimeoutW(GetDlgItem(extra, IDNO), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result);
       }
     });
-    if (c.by_cancel) {
-      Press(close_button);
-    } else {
-      SendMessageW(window, WM_CLOSE, 0, 0);
-    }
+    AskToStop(c.by_cancel);
     SeenBox box = answerer.Stop();
     ASSERT_TRUE(box.seen) << "no stop question";
     EXPECT_EQ(box.caption, L"Vorlen");
@@ -560,11 +555,7 @@ TEST_F(RunTest, StopQuestionAnsweredYesEndsTheScriptAndWhatItStarted) {
     }
 
     Answerer answerer(window, IDYES);
-    if (c.by_cancel) {
-      Press(close_button);
-    } else {
-      SendMessageW(window, WM_CLOSE, 0, 0);
-    }
+    AskToStop(c.by_cancel);
     SeenBox box = answerer.Stop();
     EXPECT_TRUE(box.seen);
     EXPECT_EQ(box.text, kStopQuestion);
@@ -612,15 +603,6 @@ void Key(WORD key) {
 // Enter presses the page's main button (never starting or stopping a run on the installing
 // page), Esc does what Close / Cancel does, and each page change puts the focus on the page's
 // main button, or on "Show details" while a script runs.
-// The game file as a file of 8 GB.
-BOOL WINAPI LargeGame(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
-  if (wcscmp(path, kGame) != 0) return GetFileAttributesExW(path, level, data);
-  auto* found = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
-  *found = {};
-  found->nFileSizeHigh = 2;
-  return TRUE;
-}
-
 TEST_F(RunTest, EnterAndEscFollowThePage) {
   ShowWindow(window, SW_SHOWNORMAL);
   SetForegroundWindow(window);
@@ -659,7 +641,7 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
   ASSERT_EQ(page, Stopped);
   EXPECT_EQ(GetFocus(), back_button);
   // Back to choices that pass: Install takes the keyboard once the answers are in.
-  Scoped<decltype(file_attributes)> large(file_attributes, LargeGame);
+  Scoped<decltype(file_attributes)> large(file_attributes, GameFiles);
   Key(VK_RETURN);
   ASSERT_TRUE(PumpUntil([] { return page == Choices; }, 10000)) << "Enter did not press Back";
   EXPECT_TRUE(PumpUntil([] { return GetFocus() == install_button; }, 10000)) << "Install did not take the keyboard";
@@ -823,9 +805,7 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
   CreateDirectoryW((blocked + L"\\vorlen-setup\\install.ps1").c_str(), nullptr);
   // A temporary folder whose path does not fit: never "vorlen-setup" in the current folder.
   std::wstring too_long = root + L"\\" + std::wstring(260, L't');
-  wchar_t current[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, current);
-  std::wstring stray = std::wstring(current) + L"\\vorlen-setup";
+  std::wstring stray = CurrentFolder() + L"\\vorlen-setup";
   RemoveTree(stray);
   Use(Plan().Do("record").Do("exit 0"));
   for (const std::wstring& temp : {blocked, too_long}) {
@@ -927,7 +907,7 @@ TEST_F(RunTest, OnlyThePipeReachesTheScript) {
   ScopedVariable probe_variable(L"VORLEN_DOUBLE_PROBE", std::to_wstring(reinterpret_cast<UINT_PTR>(probe)));
   Use(Plan().Do("record").Do("exit 0"));
   // The probe can tell: a child started to inherit everything reports the handle.
-  std::wstring command = L"\"" + here + L"\\powershell.exe\"";
+  std::wstring command = L"\"" + PowerShellDouble() + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -1014,9 +994,9 @@ std::wstring CopyInstaller(const std::wstring& folder, bool planted) {
   CreateDirectoryW(folder.c_str(), nullptr);
   CopyFileW(VORLEN_BINARY_DIR L"\\vorlen-setup.exe", (folder + L"\\vorlen-setup.exe").c_str(), FALSE);
   if (planted) {
-    CopyFileW((here + L"\\powershell.exe").c_str(), (folder + L"\\powershell.exe").c_str(), FALSE);
+    CopyFileW(PowerShellDouble().c_str(), (folder + L"\\powershell.exe").c_str(), FALSE);
     for (const wchar_t* name : {L"\\dwmapi.dll", L"\\uxtheme.dll"}) {
-      CopyFileW((here + L"\\dwmapi.dll").c_str(), (folder + name).c_str(), FALSE);
+      CopyFileW((ProgramFolder() + L"\\dwmapi.dll").c_str(), (folder + name).c_str(), FALSE);
     }
   }
   return folder;
@@ -1028,7 +1008,7 @@ class SystemPowerShellDouble {
  public:
   explicit SystemPowerShellDouble(bool present) : path_(SystemPowerShell()), saved_(root + L"\\system-powershell") {
     MoveFileExW(path_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING);
-    if (present) CopyFileW((here + L"\\powershell.exe").c_str(), path_.c_str(), FALSE);
+    if (present) CopyFileW(PowerShellDouble().c_str(), path_.c_str(), FALSE);
   }
   ~SystemPowerShellDouble() {
     DeleteFileW(path_.c_str());

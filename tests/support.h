@@ -46,6 +46,24 @@ class Scoped {
   T saved_;
 };
 
+// A drive with 100 GB free, in place of disk_free_space.
+BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
+  free->QuadPart = 100 * kGiB;
+  return TRUE;
+}
+
+// A 20 GB file at any path that ends in ".nup", in place of file_attributes; what is there
+// anywhere else.
+BOOL WINAPI GameFiles(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+  size_t length = wcslen(path);
+  if (length < 4 || _wcsicmp(path + length - 4, L".nup") != 0) return GetFileAttributesExW(path, level, data);
+  auto* info = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
+  *info = {};
+  info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  info->nFileSizeHigh = 5;
+  return TRUE;
+}
+
 // A variable of the environment whatever its length; nothing when it is not set.
 std::optional<std::wstring> Variable(const wchar_t* name) {
   SetLastError(0);
@@ -159,13 +177,15 @@ std::wstring FreshFolder(const std::wstring& path) {
   return path;
 }
 
-// The stand-in for Windows PowerShell, built beside the test programs.
-std::wstring PowerShellDouble() {
+// The folder of the test programs, where the doubles are built beside them.
+std::wstring ProgramFolder() {
   wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring folder(self, length);
-  return folder.substr(0, folder.find_last_of(L"\\/")) + L"\\powershell.exe";
+  std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.find_last_of(L"\\/"));
 }
+
+// The stand-in for Windows PowerShell.
+std::wstring PowerShellDouble() { return ProgramFolder() + L"\\powershell.exe"; }
 
 // Bytes as a plan's "write" command carries them.
 std::string Escape(const std::string& bytes) {
@@ -266,6 +286,16 @@ bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
 
 // Whether both choice fields have their answers for what they hold now.
 bool Answered() { return !nup_pending && !space_pending; }
+
+// A parameterised case's name as GoogleTest takes it into the test's name: its letters and digits.
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name;
+  for (const wchar_t* p = info.param.name; *p; ++p) {
+    if (iswalnum(*p)) name += static_cast<char>(*p);
+  }
+  return name;
+}
 
 // Every message waiting for this thread, thrown away.
 void DropMessages() {

@@ -662,22 +662,6 @@ namespace {
 
 // --- Screen readers ----------------------------------------------------------------------------
 
-BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
-  free->QuadPart = 100ull << 30;
-  return TRUE;
-}
-
-// A 20 GB file at any path that ends in ".nup"; what is there anywhere else.
-BOOL WINAPI GameFiles(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
-  size_t length = wcslen(path);
-  if (length < 4 || _wcsicmp(path + length - 4, L".nup") != 0) return GetFileAttributesExW(path, level, data);
-  auto* info = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
-  *info = {};
-  info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-  info->nFileSizeHigh = 5;
-  return TRUE;
-}
-
 std::wstring Take(BSTR text) {
   std::wstring words = text ? text : L"";
   SysFreeString(text);
