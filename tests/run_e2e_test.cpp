@@ -47,7 +47,7 @@ struct TestFolders : ::testing::Environment {
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new TestFolders);
 
-// --- The double's plan and record -------------------------------------------------------------
+// --- The double's record ----------------------------------------------------------------------
 
 struct Record {
   bool found = false;
