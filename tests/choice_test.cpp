@@ -252,11 +252,6 @@ TEST(SpaceVerdict, RoomDecisionAndNotes) {
   }
 }
 
-BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
-  free->QuadPart = 100 * kGiB;
-  return TRUE;
-}
-
 TEST_F(ChoiceTest, GameFileNotes) {
   MakeFile(root + L"\\small.nup", 1073741823ull);
   MakeFile(root + L"\\exact.nup", 1073741824ull);

@@ -2,7 +2,6 @@
 // the script's stand-in (tests/doubles) and real starts of the built installer.
 #include "support.h"
 
-
 namespace {
 
 struct TaskbarCall {
@@ -18,14 +17,9 @@ EXECUTION_STATE WINAPI RecordAwake(EXECUTION_STATE flags) {
   return ES_CONTINUOUS;
 }
 
-void MakeWindow() {
-  OpenTestWindow(900, 780);
-  ShowWindow(window, SW_SHOWNORMAL);
-}
-
 struct ComfortTest : StateTest {
   std::wstring folder;
-  std::optional<ScopedVariable> signals, plan;
+  std::optional<ScopedVariable> signals_variable, plan_variable;
   void SetUp() override {
     StateTest::SetUp();
     tick_source = GetTickCount;
@@ -36,11 +30,11 @@ struct ComfortTest : StateTest {
     execution_state = RecordAwake;
     powershell_path = PowerShellDouble;
     folder = FreshFolder(TempPath(L"vorlen-comfort"));
-    signals.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
-    plan.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
+    signals_variable.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
+    plan_variable.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
     MakeWindow();
-    SetWindowTextW(nup_edit, L"C:\\game.nup");
-    SetWindowTextW(dir_edit, (folder + L"\\install").c_str());
+    Type(nup_edit, L"C:\\game.nup");
+    Type(dir_edit, folder + L"\\install");
   }
   void TearDown() override {
     if (window) DestroyWindow(window);
@@ -49,9 +43,9 @@ struct ComfortTest : StateTest {
   }
   // The stand-in announces two steps, waits for the test's signal, then ends with `code`.
   void StartRun(int code) {
-    WriteBytes(folder + L"\\plan.txt", "write @step msys\\n@step compile\\n[60/120] Building CXX object a.cpp.obj\\n\n"
-                        "wait go\nexit " + std::to_string(code) + "\n");
-    SendMessageW(window, WM_COMMAND, MAKEWPARAM(kInstallId, BN_CLICKED), reinterpret_cast<LPARAM>(install_button));
+    Plan plan = Plan().Write("@step msys\n@step compile\n[60/120] Building CXX object a.cpp.obj\n");
+    WriteBytes(folder + L"\\plan.txt", plan.Do("wait go").Do("exit " + std::to_string(code)).text);
+    Press(install_button);
     ASSERT_NE(child, nullptr) << "the stand-in did not start";
   }
   void Finish() {

@@ -5,9 +5,6 @@ namespace {
 using Interpreter = StateTest;
 
 // One line through the interpreter, with the step named by `key` running (nullptr: none).
-struct LineCase;
-void PrintTo(const LineCase& c, std::ostream* out);
-
 struct LineCase {
   const wchar_t* name;
   const wchar_t* key;
@@ -18,6 +15,8 @@ struct LineCase {
   std::wstring failure_after;
   std::wstring logged;  // expected log text ("" when the line is not logged)
 };
+
+void PrintTo(const LineCase& c, std::ostream* out) { *out << Narrow(c.name); }
 
 const std::wstring kObject = L"[12/345] Building CXX object a/b/z_actor.cpp.obj";
 const std::wstring kLong = L"[Vorlen] " + std::wstring(291, L'm');
@@ -81,12 +80,6 @@ const LineCase kLineCases[] = {
      L"before", L"", L"\tpacman: ok\r\n"},
 };
 
-void PrintTo(const LineCase& c, std::ostream* out) {
-  std::string name;
-  for (const wchar_t* p = c.name; *p; ++p) name += static_cast<char>(*p);
-  *out << name;
-}
-
 class LineInterpretation : public ::testing::TestWithParam<LineCase> {
   void SetUp() override { ResetState(); }
 };
@@ -104,14 +97,7 @@ TEST_P(LineInterpretation, ChangesStateAndLogAsExpected) {
   EXPECT_EQ(log_tail, c.logged);
 }
 
-INSTANTIATE_TEST_SUITE_P(Lines, LineInterpretation, ::testing::ValuesIn(kLineCases),
-                         [](const ::testing::TestParamInfo<LineCase>& info) {
-                           std::string name;
-                           for (const wchar_t* p = info.param.name; *p; ++p) {
-                             if (iswalnum(*p)) name += static_cast<char>(*p);
-                           }
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Lines, LineInterpretation, ::testing::ValuesIn(kLineCases), CaseName<LineCase>);
 
 TEST_F(Interpreter, LaterFailureReplacesEarlierOne) {
   ReadLine(L"[build] error: first");

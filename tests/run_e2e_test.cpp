@@ -22,17 +22,12 @@ std::wstring Logged() {
 // --- Files and folders ------------------------------------------------------------------------
 
 std::wstring root;      // everything the runs write, this program's own
-std::wstring here;      // this program's folder, where the double lives
 std::wstring local;     // LOCALAPPDATA during the tests
 
 struct TestFolders : ::testing::Environment {
   std::optional<ScopedVariable> tmp, temp, local_app_data;
   void SetUp() override {
     CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
-    wchar_t self[MAX_PATH];
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    here = self;
-    here.erase(here.find_last_of(L"\\/"));
     root = FreshFolder(TempPath(L"vorlen-e2e"));
     // A temporary folder and a local application data folder of the tests' own, so that the
     // setup folder and the default install folder are known and nothing else is touched.
@@ -52,31 +47,7 @@ struct TestFolders : ::testing::Environment {
 
 const auto* const environment = ::testing::AddGlobalTestEnvironment(new TestFolders);
 
-// --- The double's plan and record -------------------------------------------------------------
-
-// Bytes as a plan's "write" command carries them.
-std::string Escape(const std::string& bytes) {
-  std::string text;
-  char hex[8];
-  for (unsigned char c : bytes) {
-    if (c >= 32 && c < 127 && c != '\\') {
-      text += static_cast<char>(c);
-    } else {
-      snprintf(hex, sizeof hex, "\\x%02X", c);
-      text += hex;
-    }
-  }
-  return text;
-}
-
-struct Plan {
-  std::string text;
-  Plan& Do(const std::string& command) {
-    text += command + "\n";
-    return *this;
-  }
-  Plan& Write(const std::string& bytes) { return Do("write " + Escape(bytes)); }
-};
+// --- The double's record ----------------------------------------------------------------------
 
 struct Record {
   bool found = false;
@@ -136,14 +107,6 @@ BOOL WINAPI CountingPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
   return posted;
 }
 
-void MakeWindow() {
-  OpenTestWindow(880, 740);
-  // Not shown: under Xvfb without a window manager, Wine takes two seconds to destroy a shown
-  // top-level window. What Layout shows is read from the controls' own WS_VISIBLE style.
-}
-
-bool Shown(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
-
 const wchar_t* const kGame = L"C:\\Games\\Zelda [v1.0] (EU).nup";
 
 struct RunTest : ::testing::Test {
@@ -156,9 +119,7 @@ struct RunTest : ::testing::Test {
     const ::testing::TestInfo* info = ::testing::UnitTest::GetInstance()->current_test_info();
     std::string name = std::string(info->test_suite_name()) + "." + info->name();
     for (char& c : name) c = isalnum(static_cast<unsigned char>(c)) ? c : '-';
-    folder = root + L"\\" + std::wstring(name.begin(), name.end());
-    RemoveTree(folder);
-    CreateDirectoryW(folder.c_str(), nullptr);
+    folder = FreshFolder(root + L"\\" + std::wstring(name.begin(), name.end()));
     plan_variable.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
     record_variable.emplace(L"VORLEN_DOUBLE_RECORD", folder + L"\\record.txt");
     signals_variable.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
@@ -168,9 +129,7 @@ struct RunTest : ::testing::Test {
 
   // A new window on the state a new start has, as after the installer's process begins again.
   void Fresh() {
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    DropMessages();
     ResetState();
     tick_source = GetTickCount;
     post_message = CountingPost;
@@ -188,9 +147,7 @@ struct RunTest : ::testing::Test {
     // Every reader must have made its last post before the next test's window appears.
     EXPECT_TRUE(WaitFor([this] { return end_posts >= runs; }, 20000)) << "a reader is still running";
     ForgetRun();
-    MSG message;
-    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
-    }
+    DropMessages();
     ResetState();
   }
 
@@ -209,24 +166,22 @@ struct RunTest : ::testing::Test {
   void Signal(const char* name) { WriteBytes(folder + L"\\" + std::wstring(name, name + strlen(name)), ""); }
   Record Recorded() { return ReadRecord(folder + L"\\record.txt"); }
 
-  void Type(HWND edit, const std::wstring& text) { SetWindowTextW(edit, text.c_str()); }
-
-  // A click on a control: the command its window procedure gets.
-  LRESULT Press(int id) {
-    return SendMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
-                        reinterpret_cast<LPARAM>(GetDlgItem(window, id)));
-  }
-
   // Install, and the checks that hold right after every start.
   void Install() {
-    Press(kInstallId);
+    Press(install_button);
     ASSERT_NE(child, nullptr) << "the script did not start";
     ++runs;
     EXPECT_EQ(page, Installing);
-    EXPECT_EQ(TextOf(close_button), L"Cancel");
+    EXPECT_EQ(WindowText(close_button), L"Cancel");
   }
 
   bool RunEnds(DWORD limit_ms = 30000) { return PumpUntil([] { return child == nullptr; }, limit_ms); }
+
+  // Cancel pressed, or the title bar's close.
+  void AskToStop(bool by_cancel) {
+    if (by_cancel) Press(close_button);
+    else SendMessageW(window, WM_CLOSE, 0, 0);
+  }
 };
 
 // --- Arguments and the script file -----------------------------------------------------------
@@ -278,7 +233,7 @@ TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
     std::string script(kInstallScript, kInstallScriptSize);
     EXPECT_TRUE(ReadBytes(SetupFolder() + L"\\install.ps1") == script) << "install.ps1 differs from the script";
     EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == script) << "the script given by -File differs";
-    Press(kBackId);  // not on this page, but the command works anywhere: back to a fresh start
+    Press(back_button);  // not on this page, but the command works anywhere: back to a fresh start
   }
 }
 
@@ -328,13 +283,13 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   EXPECT_EQ(doing, L"Starting...");
   EXPECT_EQ(Logged(), L"");
   // The log is shown and hidden on request while the run goes on.
-  Press(kDetailsId);
+  Press(details_button);
   EXPECT_TRUE(details);
-  EXPECT_TRUE(Shown(log_edit));
-  EXPECT_EQ(TextOf(details_button), L"Hide details");
-  Press(kDetailsId);
-  EXPECT_FALSE(Shown(log_edit));
-  EXPECT_EQ(TextOf(details_button), L"Show details");
+  EXPECT_TRUE(Showing(log_edit));
+  EXPECT_EQ(WindowText(details_button), L"Hide details");
+  Press(details_button);
+  EXPECT_FALSE(Showing(log_edit));
+  EXPECT_EQ(WindowText(details_button), L"Show details");
   Signal("a");
 
   ASSERT_TRUE(PumpUntil([] { return doing == L"hallo"; }));
@@ -368,9 +323,9 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
   for (const InstallStep& step : steps) EXPECT_EQ(step.state, Done) << Narrow(step.key);
   EXPECT_EQ(current, -1);
   EXPECT_FALSE(KillTimer(window, kProgressTimer)) << "the progress timer is still running";
-  EXPECT_EQ(TextOf(close_button), L"Close");
-  EXPECT_TRUE(Shown(play_button));
-  EXPECT_TRUE(Shown(folder_button));
+  EXPECT_EQ(WindowText(close_button), L"Close");
+  EXPECT_TRUE(Showing(play_button));
+  EXPECT_TRUE(Showing(folder_button));
 }
 
 struct FailedRunCase {
@@ -405,8 +360,8 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     ASSERT_TRUE(RunEnds());
     EXPECT_EQ(page, Stopped);
     EXPECT_TRUE(details);
-    EXPECT_TRUE(Shown(log_edit));
-    EXPECT_TRUE(Shown(back_button));
+    EXPECT_TRUE(Showing(log_edit));
+    EXPECT_TRUE(Showing(back_button));
     EXPECT_EQ(failure, c.failure);
     for (int i = 0; i < kStepCount; ++i) {
       int expected = i == c.failed ? Failed : c.failed < 0 || i > c.failed ? Pending : Done;
@@ -415,11 +370,11 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     EXPECT_FALSE(Logged().empty());
 
     // Back keeps the choices for the next attempt.
-    Press(kBackId);
+    Press(back_button);
     EXPECT_EQ(page, Choices);
-    EXPECT_EQ(TextOf(nup_edit), kGame);
-    EXPECT_EQ(TextOf(dir_edit), L"C:\\Games\\Vorlen");
-    EXPECT_TRUE(Shown(install_button));
+    EXPECT_EQ(WindowText(nup_edit), kGame);
+    EXPECT_EQ(WindowText(dir_edit), L"C:\\Games\\Vorlen");
+    EXPECT_TRUE(Showing(install_button));
   }
 }
 
@@ -442,7 +397,7 @@ TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   ASSERT_EQ(doing, L"error: first");
   ASSERT_EQ(Logged(), L"[5/10] x\r\n[build] error: first\r\npartial\r\n");
   DWORD first_pid = Recorded().pid;
-  Press(kBackId);
+  Press(back_button);
 
   Use(Plan().Do("wait go").Do("record").Write("@step source\n[Vorlen] second run\n").Do("exit 0"));
   Install();
@@ -501,7 +456,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
     bool second_close_answered = false;
     Answerer answerer(window, IDNO, [&] {
       Signal(signal.c_str());
-      arrived = WaitFor([&] { return TextOf(log).find(expected_line) != std::wstring::npos; });
+      arrived = WaitFor([&] { return WindowText(log).find(expected_line) != std::wstring::npos; });
       // Closing again while the question is open asks nothing more: a second question would
       // keep this close waiting until it was answered.
       DWORD_PTR result = 0;
@@ -512,11 +467,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
         if (extra) SendMessageTimeoutW(GetDlgItem(extra, IDNO), BM_CLICK, 0, 0, SMTO_NORMAL, 5000, &result);
       }
     });
-    if (c.by_cancel) {
-      Press(kCloseId);
-    } else {
-      SendMessageW(window, WM_CLOSE, 0, 0);
-    }
+    AskToStop(c.by_cancel);
     SeenBox box = answerer.Stop();
     ASSERT_TRUE(box.seen) << "no stop question";
     EXPECT_EQ(box.caption, L"Vorlen");
@@ -561,7 +512,7 @@ TEST_F(RunTest, RunEndsWithTheScriptWhateverItLeftRunning) {
       EXPECT_EQ(WaitForSingleObject(grandchild, 10000), WAIT_OBJECT_0) << "the leftover still runs";
       CloseHandle(grandchild);
     }
-    Press(kBackId);
+    Press(back_button);
   }
 }
 
@@ -604,11 +555,7 @@ TEST_F(RunTest, StopQuestionAnsweredYesEndsTheScriptAndWhatItStarted) {
     }
 
     Answerer answerer(window, IDYES);
-    if (c.by_cancel) {
-      Press(kCloseId);
-    } else {
-      SendMessageW(window, WM_CLOSE, 0, 0);
-    }
+    AskToStop(c.by_cancel);
     SeenBox box = answerer.Stop();
     EXPECT_TRUE(box.seen);
     EXPECT_EQ(box.text, kStopQuestion);
@@ -656,15 +603,6 @@ void Key(WORD key) {
 // Enter presses the page's main button (never starting or stopping a run on the installing
 // page), Esc does what Close / Cancel does, and each page change puts the focus on the page's
 // main button, or on "Show details" while a script runs.
-// The game file as a file of 8 GB.
-BOOL WINAPI LargeGame(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
-  if (wcscmp(path, kGame) != 0) return GetFileAttributesExW(path, level, data);
-  auto* found = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
-  *found = {};
-  found->nFileSizeHigh = 2;
-  return TRUE;
-}
-
 TEST_F(RunTest, EnterAndEscFollowThePage) {
   ShowWindow(window, SW_SHOWNORMAL);
   SetForegroundWindow(window);
@@ -703,7 +641,7 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
   ASSERT_EQ(page, Stopped);
   EXPECT_EQ(GetFocus(), back_button);
   // Back to choices that pass: Install takes the keyboard once the answers are in.
-  Scoped<decltype(file_attributes)> large(file_attributes, LargeGame);
+  Scoped<decltype(file_attributes)> large(file_attributes, GameFiles);
   Key(VK_RETURN);
   ASSERT_TRUE(PumpUntil([] { return page == Choices; }, 10000)) << "Enter did not press Back";
   EXPECT_TRUE(PumpUntil([] { return GetFocus() == install_button; }, 10000)) << "Install did not take the keyboard";
@@ -826,7 +764,7 @@ TEST_F(RunTest, PlayThatCannotStartTheRunnerSaysSoAndStays) {
   install_dir = root + L"\\moved away";
   Show(Finished);
   Answerer answerer(window, IDOK);
-  Press(kPlayId);
+  Press(play_button);
   SeenBox box = answerer.Stop();
   ASSERT_TRUE(box.seen) << "no message";
   EXPECT_EQ(box.caption, L"Vorlen");
@@ -850,7 +788,7 @@ TEST_F(RunTest, PlayStartsTheRunnerAndCloses) {
     install_dir = dir;
     Show(Finished);
     Answerer guard(window, IDOK);
-    Press(kPlayId);
+    Press(play_button);
     EXPECT_FALSE(guard.Stop().seen) << "a message instead of the game";
     EXPECT_FALSE(IsWindow(window));
     EXPECT_TRUE(WaitFor([&] { return Exists(marker); }, 20000)) << "the runner did not run";
@@ -867,9 +805,7 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
   CreateDirectoryW((blocked + L"\\vorlen-setup\\install.ps1").c_str(), nullptr);
   // A temporary folder whose path does not fit: never "vorlen-setup" in the current folder.
   std::wstring too_long = root + L"\\" + std::wstring(260, L't');
-  wchar_t current[MAX_PATH];
-  GetCurrentDirectoryW(MAX_PATH, current);
-  std::wstring stray = std::wstring(current) + L"\\vorlen-setup";
+  std::wstring stray = CurrentFolder() + L"\\vorlen-setup";
   RemoveTree(stray);
   Use(Plan().Do("record").Do("exit 0"));
   for (const std::wstring& temp : {blocked, too_long}) {
@@ -878,7 +814,7 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
     ScopedVariable temp_variable(L"TEMP", temp);
     Type(nup_edit, kGame);
     Answerer answerer(window, IDOK);
-    Press(kInstallId);
+    Press(install_button);
     SeenBox box = answerer.Stop();
     ASSERT_TRUE(box.seen);
     EXPECT_EQ(box.caption, L"Vorlen");
@@ -914,17 +850,17 @@ TEST_F(RunTest, FolderThatCannotTakeTheInstallationStartsNothing) {
                                   L"\\\\silent\\share\\Vorlen"};
   for (const std::wstring& folder : refused) {
     Type(dir_edit, folder);
-    Press(kInstallId);
+    Press(install_button);
     EXPECT_EQ(child, nullptr) << Narrow(folder);
     EXPECT_EQ(page, Choices) << Narrow(folder);
   }
   {
     Scoped<decltype(create_directory)> no_rights(create_directory, NoRights);
     Type(dir_edit, local + L"\\Vorlen");
-    Press(kInstallId);
+    Press(install_button);
     EXPECT_EQ(child, nullptr);
     EXPECT_TRUE(PumpUntil([] { return !space_pending; }, 10000));
-    Press(kInstallId);  // also with the field's own answer in
+    Press(install_button);  // also with the field's own answer in
     EXPECT_EQ(child, nullptr);
   }
   EXPECT_FALSE(Recorded().found);
@@ -951,7 +887,7 @@ TEST_F(RunTest, ReaderThatCannotStartEndsTheScriptAndSaysSo) {
   Type(nup_edit, kGame);
   Scoped<decltype(create_thread)> failing(create_thread, NoThreadToBeHad);
   Answerer answerer(window, IDOK);
-  Press(kInstallId);
+  Press(install_button);
   SeenBox box = answerer.Stop();
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.text, L"Cannot start PowerShell.");
@@ -971,7 +907,7 @@ TEST_F(RunTest, OnlyThePipeReachesTheScript) {
   ScopedVariable probe_variable(L"VORLEN_DOUBLE_PROBE", std::to_wstring(reinterpret_cast<UINT_PTR>(probe)));
   Use(Plan().Do("record").Do("exit 0"));
   // The probe can tell: a child started to inherit everything reports the handle.
-  std::wstring command = L"\"" + here + L"\\powershell.exe\"";
+  std::wstring command = L"\"" + PowerShellDouble() + L"\"";
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -1058,9 +994,9 @@ std::wstring CopyInstaller(const std::wstring& folder, bool planted) {
   CreateDirectoryW(folder.c_str(), nullptr);
   CopyFileW(VORLEN_BINARY_DIR L"\\vorlen-setup.exe", (folder + L"\\vorlen-setup.exe").c_str(), FALSE);
   if (planted) {
-    CopyFileW((here + L"\\powershell.exe").c_str(), (folder + L"\\powershell.exe").c_str(), FALSE);
+    CopyFileW(PowerShellDouble().c_str(), (folder + L"\\powershell.exe").c_str(), FALSE);
     for (const wchar_t* name : {L"\\dwmapi.dll", L"\\uxtheme.dll"}) {
-      CopyFileW((here + L"\\dwmapi.dll").c_str(), (folder + name).c_str(), FALSE);
+      CopyFileW((ProgramFolder() + L"\\dwmapi.dll").c_str(), (folder + name).c_str(), FALSE);
     }
   }
   return folder;
@@ -1072,7 +1008,7 @@ class SystemPowerShellDouble {
  public:
   explicit SystemPowerShellDouble(bool present) : path_(SystemPowerShell()), saved_(root + L"\\system-powershell") {
     MoveFileExW(path_.c_str(), saved_.c_str(), MOVEFILE_REPLACE_EXISTING);
-    if (present) CopyFileW((here + L"\\powershell.exe").c_str(), path_.c_str(), FALSE);
+    if (present) CopyFileW(PowerShellDouble().c_str(), path_.c_str(), FALSE);
   }
   ~SystemPowerShellDouble() {
     DeleteFileW(path_.c_str());
@@ -1109,10 +1045,10 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
   gui.cbSize = sizeof gui;
   EXPECT_TRUE(WaitFor([&] { return GetGUIThreadInfo(installer.process.dwThreadId, &gui) && gui.hwndFocus; }));
   EXPECT_EQ(gui.hwndFocus, installer.Control(IsWindowEnabled(installer.Control(kInstallId)) ? kInstallId : kNupEditId));
-  installer.Type(kNupEditId, kGame);
-  installer.Type(kDirEditId, dir);
+  Type(installer.Control(kNupEditId), kGame);
+  Type(installer.Control(kDirEditId), dir);
   SendMessageW(installer.Control(kDlssId), BM_SETCHECK, BST_CHECKED, 0);
-  installer.Press(kInstallId);
+  Press(installer.Control(kInstallId));
   ASSERT_TRUE(WaitFor([&] { return installer.Shows(kPlayId) || installer.Shows(kBackId); })) << "the run did not end";
   ASSERT_TRUE(installer.Shows(kPlayId)) << "the stopped page instead of the finished one";
 
@@ -1125,7 +1061,7 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
     EXPECT_FALSE(Exists(copy + name)) << Narrow(name) << ": a DLL planted beside the installer was loaded";
   }
 
-  installer.Press(kPlayId);
+  Press(installer.Control(kPlayId));
   EXPECT_TRUE(installer.EndsWith(0)) << "Play did not close";
   EXPECT_TRUE(WaitFor([&] { return Exists(dir + L"played.txt"); }, 20000)) << "the runner did not run";
 }
@@ -1136,8 +1072,8 @@ TEST_F(BuiltInstaller, EndingTheInstallerEndsTheRun) {
   Use(Plan().Do("grandchild").Do("record").Write("@step msys\n").Do("wait never"));
   Installer installer;
   ASSERT_TRUE(installer.Start(copy));
-  installer.Type(kNupEditId, kGame);
-  installer.Press(kInstallId);
+  Type(installer.Control(kNupEditId), kGame);
+  Press(installer.Control(kInstallId));
   ASSERT_TRUE(WaitFor([this] { return Recorded().found; }));
   Record record = Recorded();
   HANDLE script = OpenProcess(SYNCHRONIZE, FALSE, record.pid);
@@ -1159,9 +1095,9 @@ TEST_F(BuiltInstaller, PowerShellThatCannotStartIsReported) {
   std::wstring copy = CopyInstaller(folder + L"\\alone", true);
   Installer installer;
   ASSERT_TRUE(installer.Start(copy));
-  installer.Type(kNupEditId, kGame);
+  Type(installer.Control(kNupEditId), kGame);
   Answerer answerer(installer.window, IDOK);
-  installer.Press(kInstallId);
+  Press(installer.Control(kInstallId));
   SeenBox box = answerer.Stop(30000);
   ASSERT_TRUE(box.seen);
   EXPECT_EQ(box.caption, L"Vorlen");

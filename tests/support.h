@@ -46,6 +46,24 @@ class Scoped {
   T saved_;
 };
 
+// A drive with 100 GB free, in place of disk_free_space.
+BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
+  free->QuadPart = 100 * kGiB;
+  return TRUE;
+}
+
+// A 20 GB file at any path that ends in ".nup", in place of file_attributes; what is there
+// anywhere else.
+BOOL WINAPI GameFiles(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+  size_t length = wcslen(path);
+  if (length < 4 || _wcsicmp(path + length - 4, L".nup") != 0) return GetFileAttributesExW(path, level, data);
+  auto* info = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
+  *info = {};
+  info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
+  info->nFileSizeHigh = 5;
+  return TRUE;
+}
+
 // A variable of the environment whatever its length; nothing when it is not set.
 std::optional<std::wstring> Variable(const wchar_t* name) {
   SetLastError(0);
@@ -159,13 +177,40 @@ std::wstring FreshFolder(const std::wstring& path) {
   return path;
 }
 
-// The stand-in for Windows PowerShell, built beside the test programs.
-std::wstring PowerShellDouble() {
+// The folder of the test programs, where the doubles are built beside them.
+std::wstring ProgramFolder() {
   wchar_t self[MAX_PATH];
-  DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
-  std::wstring folder(self, length);
-  return folder.substr(0, folder.find_last_of(L"\\/")) + L"\\powershell.exe";
+  std::wstring path(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+  return path.substr(0, path.find_last_of(L"\\/"));
 }
+
+// The stand-in for Windows PowerShell.
+std::wstring PowerShellDouble() { return ProgramFolder() + L"\\powershell.exe"; }
+
+// Bytes as a plan's "write" command carries them.
+std::string Escape(const std::string& bytes) {
+  std::string text;
+  char hex[8];
+  for (unsigned char c : bytes) {
+    if (c >= 32 && c < 127 && c != '\\') {
+      text += static_cast<char>(c);
+    } else {
+      snprintf(hex, sizeof hex, "\\x%02X", c);
+      text += hex;
+    }
+  }
+  return text;
+}
+
+// What the stand-in does, one command a line (see doubles/powershell_double.cpp).
+struct Plan {
+  std::string text;
+  Plan& Do(const std::string& command) {
+    text += command + "\n";
+    return *this;
+  }
+  Plan& Write(const std::string& bytes) { return Do("write " + Escape(bytes)); }
+};
 
 // A recorded run of the script as the replay reads it, in build/artifacts for people to see.
 std::wstring WriteTranscript(const std::wstring& name, const std::string& bytes) {
@@ -242,6 +287,16 @@ bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
 // Whether both choice fields have their answers for what they hold now.
 bool Answered() { return !nup_pending && !space_pending; }
 
+// A parameterised case's name as GoogleTest takes it into the test's name: its letters and digits.
+template <class Case>
+std::string CaseName(const ::testing::TestParamInfo<Case>& info) {
+  std::string name;
+  for (const wchar_t* p = info.param.name; *p; ++p) {
+    if (iswalnum(*p)) name += static_cast<char>(*p);
+  }
+  return name;
+}
+
 // Every message waiting for this thread, thrown away.
 void DropMessages() {
   MSG message;
@@ -249,24 +304,32 @@ void DropMessages() {
   }
 }
 
+// Messages to a window go through a time limit, so that a window of another thread or process
+// that hangs fails the test instead of hanging it. To a window of this thread they are a call.
+LRESULT Send(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
+  DWORD_PTR result = 0;
+  return SendMessageTimeoutW(to, message, wparam, lparam, SMTO_NORMAL, 10000, &result) ? result : 0;
+}
+
+// A window's whole text: a caption, a field's or the log's contents.
 std::wstring WindowText(HWND control) {
-  int length = GetWindowTextLengthW(control);
-  std::wstring text(length, L'\0');
-  if (length > 0) GetWindowTextW(control, &text[0], length + 1);
+  std::wstring text(Send(control, WM_GETTEXTLENGTH, 0, 0) + 1, L'\0');
+  text.resize(Send(control, WM_GETTEXT, text.size(), reinterpret_cast<LPARAM>(&text[0])));
   return text;
 }
 
-// A window's text asked for with a time limit, so that a window of another thread or process
-// that hangs fails the test instead of hanging it.
-std::wstring TextOf(HWND control) {
-  std::wstring buffer(65536, L'\0');
-  DWORD_PTR length = 0;
-  if (!SendMessageTimeoutW(control, WM_GETTEXT, buffer.size(), reinterpret_cast<LPARAM>(&buffer[0]), SMTO_NORMAL,
-                           10000, &length)) {
-    return L"<no answer>";
-  }
-  buffer.resize(length);
-  return buffer;
+// Whether Layout shows the control: its own WS_VISIBLE style, which holds also while the
+// window itself is not shown.
+bool Showing(HWND control) { return (GetWindowLongW(control, GWL_STYLE) & WS_VISIBLE) != 0; }
+
+// Text typed into a field; an edit control tells its window of the change as typing does.
+void Type(HWND field, const std::wstring& text) { Send(field, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str())); }
+
+// A click on a button as the button reports it to its window: BN_CLICKED under its own id. Sent,
+// so that what the press does (a page, a started script, a message box answered meanwhile)
+// has happened when this returns.
+void Press(HWND button) {
+  Send(GetParent(button), WM_COMMAND, MAKEWPARAM(GetDlgCtrlID(button), BN_CLICKED), reinterpret_cast<LPARAM>(button));
 }
 
 // A real read-only multi-line edit like the installer's log (Wine makes none without a display).
@@ -280,8 +343,10 @@ HWND MakeLogControl(bool visible = false) {
 }
 
 // The installer's own window under a class of the tests' own, with a client area of the
-// given size in pixels; `window` and the control handles are set by its creation.
-HWND OpenTestWindow(int client_width, int client_height) {
+// given size in pixels; `window` and the control handles are set by its creation. Not shown:
+// under Xvfb without a window manager, Wine takes two seconds to destroy a shown top-level
+// window, and what Layout shows is read from the controls' own style (Showing).
+HWND MakeWindow(int client_width = 880, int client_height = 740) {
   static bool resources = false;
   if (!resources) MakeResources(GetModuleHandleW(nullptr));
   resources = true;
@@ -420,8 +485,8 @@ class Answerer {
       : thread_([this, owner, button, while_open] {
           HWND box = nullptr;
           if (!WaitFor([&] { return stop_ || (box = FindBox(owner)) != nullptr; }, 30000) || !box) return;
-          seen_.caption = TextOf(box);
-          seen_.text = TextOf(GetDlgItem(box, 0xFFFF));
+          seen_.caption = WindowText(box);
+          seen_.text = WindowText(GetDlgItem(box, 0xFFFF));
           seen_.icon = BoxIcon(box);
           for (HWND item = GetWindow(box, GW_CHILD); item; item = GetWindow(item, GW_HWNDNEXT)) {
             if (HasClass(item, L"Button") && (GetWindowLongW(item, GWL_STYLE) & 0xF) == BS_DEFPUSHBUTTON) {
@@ -430,8 +495,7 @@ class Answerer {
           }
           seen_.seen = true;
           if (while_open) while_open();
-          DWORD_PTR result = 0;
-          SendMessageTimeoutW(GetDlgItem(box, button), BM_CLICK, 0, 0, SMTO_NORMAL, 10000, &result);
+          Send(GetDlgItem(box, button), BM_CLICK, 0, 0);
           done_ = true;
         }) {}
   ~Answerer() { Stop(); }
@@ -496,13 +560,7 @@ struct Installer {
   }
 
   HWND Control(int id) const { return GetDlgItem(window, id); }
-  bool Shows(int id) const { return IsWindowVisible(Control(id)) != FALSE; }
-  void Type(int id, const std::wstring& text) const {
-    DWORD_PTR result = 0;
-    SendMessageTimeoutW(Control(id), WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()), SMTO_NORMAL, 10000,
-                        &result);
-  }
-  void Press(int id) const { PostMessageW(window, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+  bool Shows(int id) const { return Showing(Control(id)); }
 };
 
 }  // namespace

@@ -15,9 +15,7 @@ struct Scenario {
   int running_row;   // row with the accent dot, or -1
 };
 
-void PrintTo(const Scenario& s, std::ostream* out) {
-  for (const wchar_t* p = s.name; *p; ++p) *out << static_cast<char>(*p);
-}
+void PrintTo(const Scenario& s, std::ostream* out) { *out << Narrow(s.name); }
 
 class ReplayedWindow : public ::testing::TestWithParam<Scenario> {};
 
@@ -80,13 +78,7 @@ const Scenario kScenarios[] = {
     {L"done_then_empty_line", "@step compile\n@step done\n\n", false, 10, -1},
 };
 
-INSTANTIATE_TEST_SUITE_P(Transcripts, ReplayedWindow, ::testing::ValuesIn(kScenarios),
-                         [](const ::testing::TestParamInfo<Scenario>& info) {
-                           std::string name;
-                           for (const wchar_t* p = info.param.name; *p; ++p)
-                             if (iswalnum(*p)) name += static_cast<char>(*p);
-                           return name;
-                         });
+INSTANTIATE_TEST_SUITE_P(Transcripts, ReplayedWindow, ::testing::ValuesIn(kScenarios), CaseName<Scenario>);
 
 // --- What the program loads -------------------------------------------------------------------
 

@@ -3,10 +3,9 @@
 #include "support.h"
 
 #include <map>
+#include <set>
 
 namespace {
-
-HWND MakeWindow(int client_width, int client_height) { return OpenTestWindow(client_width, client_height); }
 
 // A control's rectangle in the window's client coordinates.
 RECT Where(HWND control) {
@@ -15,8 +14,6 @@ RECT Where(HWND control) {
   MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&r), 2);
   return r;
 }
-
-std::wstring Caption(HWND control) { return WindowText(control); }
 
 LOGFONTW LogFontOf(HFONT f) {
   LOGFONTW got = {};
@@ -117,24 +114,38 @@ TEST(LayoutTable, LogNeedsDetailsAProgressPageAndRoom) {
   }
 }
 
+// Twelve controls, each under an id of its own that is not one of those Enter and Esc send, so
+// that a command names one control. Tab goes through a page's shown controls as they stand:
+// down the page, then left to right.
 TEST_F(WindowTest, CreatesTwelveControlsInTabOrderWithTheirIds) {
   MakeWindow(880, 740);
   ASSERT_NE(window, nullptr);
-  int expected_ids[] = {101, 102, 103, 104, 112, 105, 109, 111, 110, 107, 106, 108};
-  HWND child_window = GetWindow(window, GW_CHILD);
-  for (int id : expected_ids) {
-    ASSERT_NE(child_window, nullptr);
-    EXPECT_EQ(GetDlgCtrlID(child_window), id);
-    child_window = GetWindow(child_window, GW_HWNDNEXT);
+  std::set<int> ids;
+  for (HWND control = GetWindow(window, GW_CHILD); control; control = GetWindow(control, GW_HWNDNEXT)) {
+    int id = GetDlgCtrlID(control);
+    EXPECT_TRUE(ids.insert(id).second) << "two controls share the id " << id;
+    EXPECT_TRUE(id != IDOK && id != IDCANCEL) << id;
   }
-  EXPECT_EQ(child_window, nullptr);
-  EXPECT_EQ(Caption(nup_browse), L"Browse...");
-  EXPECT_EQ(Caption(close_button), L"Close");
+  EXPECT_EQ(ids.size(), 12u);
+  EXPECT_EQ(WindowText(nup_browse), L"Browse...");
+  EXPECT_EQ(WindowText(close_button), L"Close");
   EXPECT_FALSE(GetWindowLongW(log_edit, GWL_STYLE) & WS_TABSTOP);
   EXPECT_TRUE(GetWindowLongW(log_edit, GWL_STYLE) & ES_READONLY);
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(log_edit, WM_GETFONT, 0, 0)), mono_font);
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(nup_edit, WM_GETFONT, 0, 0)), font);
   EXPECT_EQ(page, Choices);
+  EnableWindow(install_button, TRUE);  // as when the game file is found
+  const std::pair<Page, std::vector<HWND>> tab_orders[] = {
+      {Choices, {nup_edit, nup_browse, dir_edit, dir_browse, dlss_check, close_button, install_button}},
+      {Installing, {details_button, close_button}},
+      {Stopped, {details_button, back_button, close_button}},
+      {Finished, {folder_button, close_button, play_button}}};
+  for (const auto& [on, order] : tab_orders) {
+    Show(on);
+    for (size_t i = 0; i < order.size(); ++i) {
+      EXPECT_EQ(GetNextDlgTabItem(window, order[i], FALSE), order[(i + 1) % order.size()]) << on << ", stop " << i;
+    }
+  }
 }
 
 // The fonts are the system's message font in the design's sizes: at 144 DPI a height of 14
@@ -182,17 +193,17 @@ TEST_F(WindowTest, CaptionsAndLogFollowPageDetailsAndHeight) {
   MakeWindow(880, 740);
   details = true;
   Show(Installing);
-  EXPECT_EQ(Caption(close_button), L"Cancel");
-  EXPECT_EQ(Caption(details_button), L"Hide details");
-  EXPECT_TRUE(GetWindowLongW(log_edit, GWL_STYLE) & WS_VISIBLE);
-  SendMessageW(window, WM_COMMAND, MAKEWPARAM(kDetailsId, BN_CLICKED), reinterpret_cast<LPARAM>(details_button));
+  EXPECT_EQ(WindowText(close_button), L"Cancel");
+  EXPECT_EQ(WindowText(details_button), L"Hide details");
+  EXPECT_TRUE(Showing(log_edit));
+  Press(details_button);
   EXPECT_FALSE(details);
-  EXPECT_EQ(Caption(details_button), L"Show details");
-  EXPECT_FALSE(GetWindowLongW(log_edit, GWL_STYLE) & WS_VISIBLE);
+  EXPECT_EQ(WindowText(details_button), L"Show details");
+  EXPECT_FALSE(Showing(log_edit));
   Show(Stopped);  // a stopped run always opens its log
   EXPECT_TRUE(details);
-  EXPECT_TRUE(GetWindowLongW(log_edit, GWL_STYLE) & WS_VISIBLE);
-  EXPECT_EQ(Caption(close_button), L"Close");
+  EXPECT_TRUE(Showing(log_edit));
+  EXPECT_EQ(WindowText(close_button), L"Close");
 }
 
 TEST_F(WindowTest, ResizeMinimumSizeAndEraseAnswer) {
@@ -696,22 +707,6 @@ namespace {
 
 // --- Screen readers ----------------------------------------------------------------------------
 
-BOOL WINAPI RoomyDrive(LPCWSTR, PULARGE_INTEGER free, PULARGE_INTEGER, PULARGE_INTEGER) {
-  free->QuadPart = 100ull << 30;
-  return TRUE;
-}
-
-// A 20 GB file at any path that ends in ".nup"; what is there anywhere else.
-BOOL WINAPI GameFiles(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
-  size_t length = wcslen(path);
-  if (length < 4 || _wcsicmp(path + length - 4, L".nup") != 0) return GetFileAttributesExW(path, level, data);
-  auto* info = static_cast<WIN32_FILE_ATTRIBUTE_DATA*>(data);
-  *info = {};
-  info->dwFileAttributes = FILE_ATTRIBUTE_NORMAL;
-  info->nFileSizeHigh = 5;
-  return TRUE;
-}
-
 std::wstring Take(BSTR text) {
   std::wstring words = text ? text : L"";
   SysFreeString(text);
@@ -995,7 +990,7 @@ TEST_F(WindowTest, ScreenReaderHearsWhatChangedAndNothingElse) {
   doing.clear();
   tick();
   EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}})) << "the note went away";
-  SendMessageW(window, WM_COMMAND, MAKEWPARAM(kDetailsId, BN_CLICKED), reinterpret_cast<LPARAM>(details_button));
+  Press(details_button);
   EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}})) << "the log came";
 
   Show(Choices);
