@@ -199,9 +199,18 @@ IAccessible* ControlObject(HWND control) {
   return object;
 }
 
+// A child's own object: a control's; none for a page item, which the page's object answers for.
+IAccessible* ChildObject(const Item& item) { return item.control ? ControlObject(item.control) : nullptr; }
+
 HRESULT AnswerText(const std::wstring& text, BSTR* out) {
   *out = text.empty() ? nullptr : alloc_string(text.c_str());
   return *out ? S_OK : S_FALSE;
+}
+
+HRESULT AnswerNumber(LONG number, VARIANT* out) {
+  out->vt = VT_I4;
+  out->lVal = number;
+  return S_OK;
 }
 
 VARIANT SelfId() {
@@ -211,10 +220,175 @@ VARIANT SelfId() {
   return self;
 }
 
+bool IsSelf(const VARIANT& id) { return id.vt == VT_I4 && id.lVal == CHILDID_SELF; }
+
+// Child `child` (1 to N) as a VARIANT: its own object, or its id.
+void ChildAnswer(const std::vector<Item>& items, long child, VARIANT* out) {
+  if (IAccessible* object = ChildObject(items[child - 1])) {
+    out->vt = VT_DISPATCH;
+    out->pdispVal = object;
+  } else {
+    AnswerNumber(child, out);
+  }
+}
+
 enum Field { NameField, ValueField, DescriptionField };
 
 const std::wstring& FieldOf(const Item& item, Field field) {
   return field == NameField ? item.name : field == ValueField ? item.value : item.description;
+}
+
+// One of the page's children 1 to N, with the page's items; false for the page itself and for
+// anything that is not a child.
+bool Child(const VARIANT& id, std::vector<Item>& items) {
+  if (id.vt != VT_I4 || id.lVal == CHILDID_SELF) return false;
+  items = Items();
+  return id.lVal > 0 && static_cast<size_t>(id.lVal) <= items.size();
+}
+
+// What a question gets about an id that names neither the object itself nor one of the page's
+// children.
+enum Strays { AskStandard, Refuse };
+
+// Who answers a question about `id` put to the object of `of`. On the page's object, about one
+// of the page's children: a control's own object, asked `ask` about itself, or `own` for a page
+// item. Anything else goes to the standard object, asked `ask` as it was, though `strays` may
+// refuse an id that names no child. `given` false: a child's answer has nowhere to go
+// (E_POINTER). The page's items are made here, once per question.
+template <class Own, class Ask>
+HRESULT Route(HWND of, IAccessible* standard, const VARIANT& id, Own own, Ask ask, Strays strays = AskStandard,
+              bool given = true) {
+  std::vector<Item> items;
+  if (of != window || IsSelf(id)) return ask(standard, id);
+  if (!Child(id, items)) return strays == Refuse ? E_INVALIDARG : ask(standard, id);
+  if (!given) return E_POINTER;
+  const Item& item = items[id.lVal - 1];
+  if (!item.control) return own(item);
+  IAccessible* object = ControlObject(item.control);
+  if (!object) return E_FAIL;
+  HRESULT result = ask(object, SelfId());
+  object->Release();
+  return result;
+}
+
+using WordsQuery = HRESULT (STDMETHODCALLTYPE IAccessible::*)(VARIANT, BSTR*);
+
+// A name, value or description: the page's item's, a named control's own, or the standard's.
+HRESULT Words(HWND of, IAccessible* standard, VARIANT id, BSTR* out, Field field, WordsQuery ask) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  Item own = {};
+  if (of != window && IsSelf(id) && field != ValueField && ControlItem(of, own) && !FieldOf(own, field).empty()) {
+    return AnswerText(FieldOf(own, field), out);
+  }
+  return Route(of, standard, id, [&](const Item& item) { return AnswerText(FieldOf(item, field), out); },
+               [&](IAccessible* object, VARIANT about) { return (object->*ask)(about, out); });
+}
+
+// Help, shortcuts and default actions: the page's own items have none.
+HRESULT Plain(HWND of, IAccessible* standard, VARIANT id, BSTR* out, WordsQuery ask) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  return Route(of, standard, id, [](const Item&) { return S_FALSE; },
+               [&](IAccessible* object, VARIANT about) { return (object->*ask)(about, out); }, Refuse);
+}
+
+HRESULT Role(HWND of, IAccessible* standard, VARIANT id, VARIANT* out) {
+  if (!out) return E_POINTER;
+  // A check box, whatever the standard object makes of a button.
+  if (of == dlss_check && IsSelf(id)) return AnswerNumber(ROLE_SYSTEM_CHECKBUTTON, out);
+  return Route(of, standard, id, [&](const Item& item) { return AnswerNumber(item.role, out); },
+               [&](IAccessible* object, VARIANT about) { return object->get_accRole(about, out); });
+}
+
+HRESULT State(HWND of, IAccessible* standard, VARIANT id, VARIANT* out) {
+  if (!out) return E_POINTER;
+  HRESULT result = Route(of, standard, id, [&](const Item&) { return AnswerNumber(STATE_SYSTEM_READONLY, out); },
+                         [&](IAccessible* object, VARIANT about) { return object->get_accState(about, out); });
+  if (of == dlss_check && IsSelf(id) && SUCCEEDED(result) && out->vt == VT_I4) {
+    out->lVal &= ~STATE_SYSTEM_CHECKED;
+    if (SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED) out->lVal |= STATE_SYSTEM_CHECKED;
+  }
+  return result;
+}
+
+HRESULT Location(HWND of, IAccessible* standard, VARIANT id, long* left, long* top, long* width, long* height) {
+  auto own = [&](const Item& item) {
+    RECT box = ScreenBox(item);
+    *left = box.left;
+    *top = box.top;
+    *width = box.right - box.left;
+    *height = box.bottom - box.top;
+    return S_OK;
+  };
+  auto ask = [&](IAccessible* object, VARIANT about) { return object->accLocation(left, top, width, height, about); };
+  return Route(of, standard, id, own, ask, AskStandard, left && top && width && height);
+}
+
+// What the page's object alone answers: a child's own object (S_FALSE for a page item), the
+// focused child, a move among the children and the child at a point.
+HRESULT PageChild(VARIANT id, IDispatch** out) {
+  if (!out) return E_POINTER;
+  *out = nullptr;
+  std::vector<Item> items;
+  if (!Child(id, items)) return E_INVALIDARG;
+  *out = ChildObject(items[id.lVal - 1]);
+  return *out ? S_OK : S_FALSE;
+}
+
+HRESULT FocusedChild(VARIANT* out) {
+  if (!out) return E_POINTER;
+  out->vt = VT_EMPTY;
+  HWND focus = GetFocus();
+  if (focus == window) {
+    *out = SelfId();
+    return S_OK;
+  }
+  std::vector<Item> items = Items();
+  for (size_t i = 0; i < items.size(); ++i) {
+    if (!items[i].control || items[i].control != focus) continue;
+    ChildAnswer(items, static_cast<long>(i + 1), out);
+    return S_OK;
+  }
+  return S_FALSE;
+}
+
+// Among the page's children in reading order; from the page itself to its first or last.
+HRESULT Navigate(IAccessible* standard, long direction, VARIANT start, VARIANT* out) {
+  bool from_self = IsSelf(start) && (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD);
+  std::vector<Item> items;
+  if (!from_self && !Child(start, items)) return standard->accNavigate(direction, start, out);
+  if (!out) return E_POINTER;
+  out->vt = VT_EMPTY;
+  if (from_self) items = Items();
+  long count = static_cast<long>(items.size());
+  long to = 0;
+  if (direction == NAVDIR_FIRSTCHILD) to = from_self ? 1 : 0;
+  if (direction == NAVDIR_LASTCHILD) to = from_self ? count : 0;
+  if (direction == NAVDIR_NEXT || direction == NAVDIR_DOWN || direction == NAVDIR_RIGHT) to = start.lVal + 1;
+  if (direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP || direction == NAVDIR_LEFT) to = start.lVal - 1;
+  if (to < 1 || to > count) return S_FALSE;
+  ChildAnswer(items, to, out);
+  return S_OK;
+}
+
+HRESULT ChildAt(IAccessible* standard, long x, long y, VARIANT* out) {
+  if (!out) return E_POINTER;
+  out->vt = VT_EMPTY;
+  POINT point = {x, y};
+  std::vector<Item> items = Items();
+  for (size_t i = 0; i < items.size(); ++i) {
+    RECT box;
+    if (items[i].control) {
+      GetWindowRect(items[i].control, &box);
+    } else {
+      box = ScreenBox(items[i]);
+    }
+    if (!PtInRect(&box, point)) continue;
+    ChildAnswer(items, static_cast<long>(i + 1), out);
+    return S_OK;
+  }
+  return standard->accHitTest(x, y, out);
 }
 
 // The object of the page (of `window`) or of a named control. What it does not answer itself,
@@ -233,56 +407,6 @@ struct AccessObject final : IAccessible, IOleWindow {
   AccessObject& operator=(const AccessObject&) = delete;
 
   bool Page() const { return hwnd == window; }
-
-  // One of the page's children 1 to N, with the page's items; false for the page itself and
-  // for anything that is not a child.
-  static bool Child(const VARIANT& id, std::vector<Item>& items) {
-    if (id.vt != VT_I4 || id.lVal == CHILDID_SELF) return false;
-    items = Items();
-    return id.lVal > 0 && static_cast<size_t>(id.lVal) <= items.size();
-  }
-  static bool IsSelf(const VARIANT& id) { return id.vt == VT_I4 && id.lVal == CHILDID_SELF; }
-
-  // A question about a control among the page's children goes to the control's own object.
-  template <class Question>
-  static HRESULT AskControl(HWND control, Question question) {
-    IAccessible* object = ControlObject(control);
-    if (!object) return E_FAIL;
-    HRESULT result = question(object, SelfId());
-    object->Release();
-    return result;
-  }
-
-  // Child `child` (1 to N) as a VARIANT: a control's object, or the child id.
-  static void ChildAnswer(const std::vector<Item>& items, long child, VARIANT* out) {
-    const Item& item = items[child - 1];
-    if (item.control) {
-      if (IAccessible* object = ControlObject(item.control)) {
-        out->vt = VT_DISPATCH;
-        out->pdispVal = object;
-        return;
-      }
-    }
-    out->vt = VT_I4;
-    out->lVal = child;
-  }
-
-  // A name, value or description: the page's item's, a named control's own, or the standard's.
-  HRESULT Words(VARIANT id, BSTR* out, Field field, HRESULT (STDMETHODCALLTYPE IAccessible::*ask)(VARIANT, BSTR*)) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    std::vector<Item> items;
-    if (Page() && Child(id, items)) {
-      const Item& item = items[id.lVal - 1];
-      if (!item.control) return AnswerText(FieldOf(item, field), out);
-      return AskControl(item.control, [&](IAccessible* object, VARIANT self) { return (object->*ask)(self, out); });
-    }
-    Item own = {};
-    if (!Page() && IsSelf(id) && field != ValueField && ControlItem(hwnd, own) && !FieldOf(own, field).empty()) {
-      return AnswerText(FieldOf(own, field), out);
-    }
-    return (standard->*ask)(id, out);
-  }
 
   // IUnknown
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID id, void** out) override {
@@ -327,197 +451,61 @@ struct AccessObject final : IAccessible, IOleWindow {
 
   // IAccessible
   HRESULT STDMETHODCALLTYPE get_accParent(IDispatch** out) override { return standard->get_accParent(out); }
-
   HRESULT STDMETHODCALLTYPE get_accChildCount(long* count) override {
     if (!Page()) return standard->get_accChildCount(count);
     if (!count) return E_POINTER;
     *count = static_cast<long>(Items().size());
     return S_OK;
   }
-
   HRESULT STDMETHODCALLTYPE get_accChild(VARIANT id, IDispatch** out) override {
-    if (!Page()) return standard->get_accChild(id, out);
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    std::vector<Item> items;
-    if (!Child(id, items)) return E_INVALIDARG;
-    const Item& item = items[id.lVal - 1];
-    if (!item.control) return S_FALSE;  // a simple element: this object answers for it
-    *out = ControlObject(item.control);
-    return *out ? S_OK : S_FALSE;
+    return Page() ? PageChild(id, out) : standard->get_accChild(id, out);
   }
-
   HRESULT STDMETHODCALLTYPE get_accName(VARIANT id, BSTR* out) override {
-    return Words(id, out, NameField, &IAccessible::get_accName);
+    return Words(hwnd, standard, id, out, NameField, &IAccessible::get_accName);
   }
   HRESULT STDMETHODCALLTYPE get_accValue(VARIANT id, BSTR* out) override {
-    return Words(id, out, ValueField, &IAccessible::get_accValue);
+    return Words(hwnd, standard, id, out, ValueField, &IAccessible::get_accValue);
   }
   HRESULT STDMETHODCALLTYPE get_accDescription(VARIANT id, BSTR* out) override {
-    return Words(id, out, DescriptionField, &IAccessible::get_accDescription);
+    return Words(hwnd, standard, id, out, DescriptionField, &IAccessible::get_accDescription);
   }
-
-  HRESULT STDMETHODCALLTYPE get_accRole(VARIANT id, VARIANT* out) override {
-    if (!out) return E_POINTER;
-    std::vector<Item> items;
-    if (Page() && Child(id, items)) {
-      const Item& item = items[id.lVal - 1];
-      if (item.control) {
-        return AskControl(item.control,
-                          [&](IAccessible* object, VARIANT self) { return object->get_accRole(self, out); });
-      }
-      out->vt = VT_I4;
-      out->lVal = item.role;
-      return S_OK;
-    }
-    if (hwnd == dlss_check && IsSelf(id)) {
-      // A check box, whatever the standard object makes of a button.
-      out->vt = VT_I4;
-      out->lVal = ROLE_SYSTEM_CHECKBUTTON;
-      return S_OK;
-    }
-    return standard->get_accRole(id, out);
-  }
-
-  HRESULT STDMETHODCALLTYPE get_accState(VARIANT id, VARIANT* out) override {
-    if (!out) return E_POINTER;
-    std::vector<Item> items;
-    if (Page() && Child(id, items)) {
-      const Item& item = items[id.lVal - 1];
-      if (item.control) {
-        return AskControl(item.control,
-                          [&](IAccessible* object, VARIANT self) { return object->get_accState(self, out); });
-      }
-      out->vt = VT_I4;
-      out->lVal = STATE_SYSTEM_READONLY;
-      return S_OK;
-    }
-    HRESULT result = standard->get_accState(id, out);
-    if (hwnd == dlss_check && IsSelf(id) && SUCCEEDED(result) && out->vt == VT_I4) {
-      out->lVal &= ~STATE_SYSTEM_CHECKED;
-      if (SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED) out->lVal |= STATE_SYSTEM_CHECKED;
-    }
-    return result;
-  }
-
-  // Help, shortcuts and actions: the page's own items have none.
+  HRESULT STDMETHODCALLTYPE get_accRole(VARIANT id, VARIANT* out) override { return Role(hwnd, standard, id, out); }
+  HRESULT STDMETHODCALLTYPE get_accState(VARIANT id, VARIANT* out) override { return State(hwnd, standard, id, out); }
   HRESULT STDMETHODCALLTYPE get_accHelp(VARIANT id, BSTR* out) override {
-    return Plain(id, out, &IAccessible::get_accHelp);
+    return Plain(hwnd, standard, id, out, &IAccessible::get_accHelp);
   }
   HRESULT STDMETHODCALLTYPE get_accKeyboardShortcut(VARIANT id, BSTR* out) override {
-    return Plain(id, out, &IAccessible::get_accKeyboardShortcut);
+    return Plain(hwnd, standard, id, out, &IAccessible::get_accKeyboardShortcut);
   }
   HRESULT STDMETHODCALLTYPE get_accDefaultAction(VARIANT id, BSTR* out) override {
-    return Plain(id, out, &IAccessible::get_accDefaultAction);
-  }
-  HRESULT Plain(VARIANT id, BSTR* out, HRESULT (STDMETHODCALLTYPE IAccessible::*ask)(VARIANT, BSTR*)) {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    std::vector<Item> items;
-    if (!Page() || IsSelf(id)) return (standard->*ask)(id, out);
-    if (!Child(id, items)) return E_INVALIDARG;
-    const Item& item = items[id.lVal - 1];
-    if (!item.control) return S_FALSE;
-    return AskControl(item.control, [&](IAccessible* object, VARIANT self) { return (object->*ask)(self, out); });
+    return Plain(hwnd, standard, id, out, &IAccessible::get_accDefaultAction);
   }
   HRESULT STDMETHODCALLTYPE get_accHelpTopic(BSTR* file, VARIANT id, long* topic) override {
     return standard->get_accHelpTopic(file, id, topic);
   }
   HRESULT STDMETHODCALLTYPE accDoDefaultAction(VARIANT id) override {
-    std::vector<Item> items;
-    if (!Page() || IsSelf(id)) return standard->accDoDefaultAction(id);
-    if (!Child(id, items)) return E_INVALIDARG;
-    const Item& item = items[id.lVal - 1];
-    if (!item.control) return DISP_E_MEMBERNOTFOUND;
-    return AskControl(item.control, [](IAccessible* object, VARIANT self) { return object->accDoDefaultAction(self); });
+    return Route(hwnd, standard, id, [](const Item&) { return DISP_E_MEMBERNOTFOUND; },
+                 [](IAccessible* object, VARIANT about) { return object->accDoDefaultAction(about); }, Refuse);
   }
-
   HRESULT STDMETHODCALLTYPE get_accFocus(VARIANT* out) override {
-    if (!Page()) return standard->get_accFocus(out);
-    if (!out) return E_POINTER;
-    out->vt = VT_EMPTY;
-    HWND focus = GetFocus();
-    if (focus == window) {
-      *out = SelfId();
-      return S_OK;
-    }
-    std::vector<Item> items = Items();
-    for (size_t i = 0; i < items.size(); ++i) {
-      if (!items[i].control || items[i].control != focus) continue;
-      ChildAnswer(items, static_cast<long>(i + 1), out);
-      return S_OK;
-    }
-    return S_FALSE;
+    return Page() ? FocusedChild(out) : standard->get_accFocus(out);
   }
-
   HRESULT STDMETHODCALLTYPE get_accSelection(VARIANT* out) override { return standard->get_accSelection(out); }
-
   HRESULT STDMETHODCALLTYPE accSelect(long how, VARIANT id) override {
-    if (!Page() || IsSelf(id)) return standard->accSelect(how, id);
-    return DISP_E_MEMBERNOTFOUND;
+    return !Page() || IsSelf(id) ? standard->accSelect(how, id) : DISP_E_MEMBERNOTFOUND;
   }
-
   HRESULT STDMETHODCALLTYPE accLocation(long* left, long* top, long* width, long* height, VARIANT id) override {
-    std::vector<Item> items;
-    if (!Page() || !Child(id, items)) return standard->accLocation(left, top, width, height, id);
-    if (!left || !top || !width || !height) return E_POINTER;
-    const Item& item = items[id.lVal - 1];
-    if (item.control) {
-      return AskControl(item.control, [&](IAccessible* object, VARIANT self) {
-        return object->accLocation(left, top, width, height, self);
-      });
-    }
-    RECT box = ScreenBox(item);
-    *left = box.left;
-    *top = box.top;
-    *width = box.right - box.left;
-    *height = box.bottom - box.top;
-    return S_OK;
+    return Location(hwnd, standard, id, left, top, width, height);
   }
-
-  // Among the page's children in reading order; from the page itself to its first or last.
   HRESULT STDMETHODCALLTYPE accNavigate(long direction, VARIANT start, VARIANT* out) override {
-    bool from_self = IsSelf(start) && (direction == NAVDIR_FIRSTCHILD || direction == NAVDIR_LASTCHILD);
-    std::vector<Item> items;
-    if (!Page() || (!from_self && !Child(start, items))) return standard->accNavigate(direction, start, out);
-    if (!out) return E_POINTER;
-    out->vt = VT_EMPTY;
-    if (from_self) items = Items();
-    long count = static_cast<long>(items.size());
-    long to = 0;
-    if (direction == NAVDIR_FIRSTCHILD) to = from_self ? 1 : 0;
-    if (direction == NAVDIR_LASTCHILD) to = from_self ? count : 0;
-    if (direction == NAVDIR_NEXT || direction == NAVDIR_DOWN || direction == NAVDIR_RIGHT) to = start.lVal + 1;
-    if (direction == NAVDIR_PREVIOUS || direction == NAVDIR_UP || direction == NAVDIR_LEFT) to = start.lVal - 1;
-    if (to < 1 || to > count) return S_FALSE;
-    ChildAnswer(items, to, out);
-    return S_OK;
+    return Page() ? Navigate(standard, direction, start, out) : standard->accNavigate(direction, start, out);
   }
-
   HRESULT STDMETHODCALLTYPE accHitTest(long x, long y, VARIANT* out) override {
-    if (!Page()) return standard->accHitTest(x, y, out);
-    if (!out) return E_POINTER;
-    out->vt = VT_EMPTY;
-    POINT point = {x, y};
-    std::vector<Item> items = Items();
-    for (size_t i = 0; i < items.size(); ++i) {
-      RECT box;
-      if (items[i].control) {
-        GetWindowRect(items[i].control, &box);
-      } else {
-        box = ScreenBox(items[i]);
-      }
-      if (!PtInRect(&box, point)) continue;
-      ChildAnswer(items, static_cast<long>(i + 1), out);
-      return S_OK;
-    }
-    return standard->accHitTest(x, y, out);
+    return Page() ? ChildAt(standard, x, y, out) : standard->accHitTest(x, y, out);
   }
-
   HRESULT STDMETHODCALLTYPE put_accName(VARIANT, BSTR) override { return DISP_E_MEMBERNOTFOUND; }
   HRESULT STDMETHODCALLTYPE put_accValue(VARIANT id, BSTR value) override {
-    if (!Page()) return standard->put_accValue(id, value);
-    return DISP_E_MEMBERNOTFOUND;
+    return Page() ? DISP_E_MEMBERNOTFOUND : standard->put_accValue(id, value);
   }
 };
 

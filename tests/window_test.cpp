@@ -767,6 +767,10 @@ std::vector<std::wstring> ReadAloud(IAccessible* page_object) {
     self.vt = VT_I4;
     self.lVal = CHILDID_SELF;
     heard.push_back(control ? Say(control, self) : L"<no object>");
+    // Asked through the page by its child id, the control says the same.
+    VARIANT child = self;
+    child.lVal = i + 1;
+    EXPECT_EQ(Narrow(Say(page_object, child)), Narrow(heard.back())) << "asked through the page";
     // A control that takes the focus is asked for itself, by its window: it says the same.
     HWND hwnd = nullptr;
     if (control && WindowFromAccessibleObject(control, &hwnd) == S_OK) {
