@@ -188,8 +188,6 @@ RECT ScreenBox(const Item& item) {
 
 // --- The accessible objects ------------------------------------------------------------------
 
-IAccessible* MakeObject(HWND of);
-
 // A control's object, as the page's child: its own answer to WM_GETOBJECT, or the standard one.
 IAccessible* ControlObject(HWND control) {
   IAccessible* object = MakeObject(control);

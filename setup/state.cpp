@@ -54,16 +54,16 @@ bool space_checking;
 
 // The operations that are called ahead of their definitions: the subsystems share one
 // translation unit and call each other both ways.
-void Show(Page to);                             // window.cpp
-void Layout();
 void FindGames();                               // choice.cpp
 void Check();
 void BrowseNup();
 void BrowseDir();
 std::wstring DefaultDir();
 LRESULT OnAnswer(LPARAM lparam);
-void MakeScaledResources(HINSTANCE instance);   // app.cpp
+void Show(Page to);                             // window.cpp
+void Layout();
 void NameControls();                            // access.cpp
+IAccessible* MakeObject(HWND of);
 void Announce();
 LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
 bool Deliver(UINT message, WPARAM wparam, LPARAM lparam);  // run.cpp
@@ -73,6 +73,7 @@ void OnCatchUpTimer();
 LRESULT OnClose();
 LRESULT OnOutput(LPARAM lparam);
 LRESULT OnEnd(WPARAM exit_code);
+void MakeScaledResources(HINSTANCE instance);   // app.cpp
 
 // A function looked up at run time, in a DLL loaded while running or one that earlier versions of
 // Windows 10 lack: null (and false) where the module or the function is missing.
