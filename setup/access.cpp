@@ -166,9 +166,14 @@ bool ControlItem(HWND control, Item& found) {
   return false;
 }
 
-// Where an item stands on the screen, in pixels: for words, as far as their lines reach.
+// Where an item stands on the screen, in pixels: a control where its window is, words as far as
+// their lines reach.
 RECT ScreenBox(const Item& item) {
   RECT box = {Scale(item.box.left), Scale(item.box.top), Scale(item.box.right), Scale(item.box.bottom)};
+  if (item.control) {
+    GetWindowRect(item.control, &box);
+    return box;
+  }
   if (item.font) {
     HDC dc = CreateCompatibleDC(nullptr);
     HGDIOBJ old = SelectObject(dc, item.font);
@@ -376,12 +381,7 @@ HRESULT ChildAt(IAccessible* standard, long x, long y, VARIANT* out) {
   POINT point = {x, y};
   std::vector<Item> items = Items();
   for (size_t i = 0; i < items.size(); ++i) {
-    RECT box;
-    if (items[i].control) {
-      GetWindowRect(items[i].control, &box);
-    } else {
-      box = ScreenBox(items[i]);
-    }
+    RECT box = ScreenBox(items[i]);
     if (!PtInRect(&box, point)) continue;
     ChildAnswer(items, static_cast<long>(i + 1), out);
     return S_OK;

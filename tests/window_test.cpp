@@ -60,27 +60,18 @@ TEST_F(WindowTest, EveryPageKeepsWhatItShowsApartAndInside) {
         GetClientRect(window, &client);
         MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
         std::vector<Item> items = Items();
-        std::vector<RECT> boxes;
-        for (const Item& item : items) {
-          RECT box;
-          if (item.control) {
-            GetWindowRect(item.control, &box);
-          } else {
-            box = ScreenBox(item);
-          }
-          boxes.push_back(box);
-        }
         for (size_t i = 0; i < items.size(); ++i) {
-          std::wstring what = std::to_wstring(at) + L" dpi, " + std::to_wstring(size.cx) + L" by " +
-                              std::to_wstring(size.cy) + L", page " + std::to_wstring(on) + L": \"" + items[i].name + L"\"";
-          RECT inside;
-          IntersectRect(&inside, &boxes[i], &client);
-          EXPECT_TRUE(EqualRect(&inside, &boxes[i])) << what;
+          RECT box = ScreenBox(items[i]), inside, both;
+          IntersectRect(&inside, &box, &client);
+          EXPECT_TRUE(EqualRect(&inside, &box)) << at << " dpi, " << size.cx << " wide, page " << on << ": "
+                                                << items[i].name;
           for (size_t j = i + 1; j < items.size(); ++j) {
             // The bar is read with its percentage, so its item reaches into the time line's row.
             if (items[i].role == ROLE_SYSTEM_PROGRESSBAR && items[j].reading == Reading::Clock) continue;
-            RECT both;
-            EXPECT_FALSE(IntersectRect(&both, &boxes[i], &boxes[j])) << what << L" and \"" << items[j].name << L"\"";
+            RECT other = ScreenBox(items[j]);
+            EXPECT_FALSE(IntersectRect(&both, &box, &other))
+                << at << " dpi, " << size.cx << " wide, page " << on << ": " << items[i].name << " and "
+                << items[j].name;
           }
         }
       }
