@@ -464,7 +464,8 @@ void OnCheckingTimer() {
   DWORD waited = Now() - asked_at;
   if (waited < kCheckingDelay) return;
   bool silent = waited >= kDriveWait;
-  std::wstring before = nup_note + L"\n" + space_note;
+  std::wstring nup_was = nup_note;
+  std::wstring space_was = space_note;
   if (nup_pending) {
     nup_ok = false;
     nup_checking = !silent;
@@ -477,7 +478,7 @@ void OnCheckingTimer() {
                         : L"Checking the folder...";
   }
   if (silent) KillTimer(window, kCheckingTimer);
-  if (nup_note + L"\n" + space_note == before) return;
+  if (nup_note == nup_was && space_note == space_was) return;
   InvalidateRect(window, nullptr, TRUE);
   Announce();
 }

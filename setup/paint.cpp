@@ -128,7 +128,7 @@ std::wstring TimeLine(double progress, DWORD so_far) {
   std::wstring line;
   if (progress > 0.08 && so_far > 45000) {
     // Past 100% there is nothing left, not a negative time.
-    double p = progress < 1 ? progress : 1;
+    double p = Bounded(progress);
     double left = (1 - p) * so_far / p;
     line = L"about " + Duration(static_cast<DWORD>(static_cast<unsigned long long>(left))) + L" left, ";
   }

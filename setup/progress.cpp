@@ -173,12 +173,17 @@ void FlushLog() {
   while (LogPending()) LogStep();
 }
 
-// Empties the log for a new installation.
-void ClearLog() {
+// The log's text as the installer keeps it, emptied.
+void ForgetLog() {
   log_shown = 0;
   log_drop = 0;
   log_tail.clear();
   first_error = kNoError;
+}
+
+// Empties the log for a new installation.
+void ClearLog() {
+  ForgetLog();
   SetWindowTextW(log_edit, L"");
 }
 
@@ -312,10 +317,7 @@ void ReadLine(std::wstring line) {
 void SetInitialProgress() {
   for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
   ResetProgress();
-  first_error = kNoError;
-  log_shown = 0;
-  log_drop = 0;
-  log_tail.clear();
+  ForgetLog();
   log_stepped = 0;
 }
 
