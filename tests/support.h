@@ -29,6 +29,32 @@ struct StateTest : ::testing::Test {
   void SetUp() override { ResetState(); }
 };
 
+// --- The one screen ---------------------------------------------------------------------------
+
+#ifndef VORLEN_SCREEN_TEST
+// A program that does not hold the screen lock runs beside those that do, which show windows,
+// take the foreground and send real keys: the keys go to whichever window is in the foreground,
+// in any process of the Wine session. Such a program fails the test in which one of its windows
+// shows on the screen or takes the foreground.
+LRESULT CALLBACK ScreenGuard(int code, WPARAM wparam, LPARAM lparam) {
+  const CWPSTRUCT* sent = reinterpret_cast<const CWPSTRUCT*>(lparam);
+  if (code == HC_ACTION && !(GetWindowLongW(sent->hwnd, GWL_STYLE) & WS_CHILD)) {
+    if (sent->message == WM_SHOWWINDOW && sent->wParam) {
+      ADD_FAILURE() << "a window was shown by a program that runs beside the screen tests";
+    }
+    if (sent->message == WM_ACTIVATE && LOWORD(sent->wParam) != WA_INACTIVE && GetForegroundWindow() == sent->hwnd) {
+      ADD_FAILURE() << "a window took the foreground in a program that runs beside the screen tests";
+    }
+  }
+  return CallNextHookEx(nullptr, code, wparam, lparam);
+}
+
+struct ScreenGuardInstalled : ::testing::Environment {
+  void SetUp() override { SetWindowsHookExW(WH_CALLWNDPROC, ScreenGuard, nullptr, GetCurrentThreadId()); }
+};
+const auto* const screen_guard = ::testing::AddGlobalTestEnvironment(new ScreenGuardInstalled);
+#endif
+
 // --- Scoped changes ---------------------------------------------------------------------------
 
 // A variable or seam of the module set for one scope and given back its value when the scope
@@ -345,15 +371,22 @@ HWND MakeLogControl(bool visible = false) {
 // The installer's own window under a class of the tests' own, with a client area of the
 // given size in pixels; `window` and the control handles are set by its creation. Not shown:
 // under Xvfb without a window manager, Wine takes two seconds to destroy a shown top-level
-// window, and what Layout shows is read from the controls' own style (Showing).
+// window, and what Layout shows is read from the controls' own style (Showing). Sized without
+// activating it: Wine makes even a hidden window the foreground window when it is moved or sized
+// without SWP_NOACTIVATE, and a screen test running beside then sends its keys to it.
 HWND MakeWindow(int client_width = 880, int client_height = 740) {
   static bool resources = false;
-  if (!resources) MakeResources(GetModuleHandleW(nullptr));
+  if (!resources) {
+    // A single-threaded apartment, as the installer's window thread is: the screen reader's
+    // objects are handed out through COM. (Under Wine an activated window had made one by chance.)
+    CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    MakeResources(GetModuleHandleW(nullptr));
+  }
   resources = true;
   if (!OpenWindow(GetModuleHandleW(nullptr), L"VorlenSetupTest")) return nullptr;
   RECT outer = {0, 0, client_width, client_height};
   AdjustWindowRect(&outer, WS_OVERLAPPEDWINDOW, FALSE);
-  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top, SWP_NOZORDER);
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left, outer.bottom - outer.top, SWP_NOZORDER | SWP_NOACTIVATE);
   return window;
 }
 

@@ -203,7 +203,8 @@ TEST_F(WindowTest, ResizeMinimumSizeAndEraseAnswer) {
   // A resized window lays its controls out again.
   RECT outer;
   GetWindowRect(window, &outer);
-  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + 150, outer.bottom - outer.top + 90, SWP_NOZORDER);
+  SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + 150, outer.bottom - outer.top + 90,
+               SWP_NOZORDER | SWP_NOACTIVATE);
   EXPECT_EQ(Where(install_button).left, Scale(Unscale(ClientSize().cx) - 176));
   EXPECT_EQ(Where(install_button).top, Scale(Unscale(ClientSize().cy) - 62));
   MINMAXINFO info = {};
@@ -528,7 +529,7 @@ TEST_F(PaintTest, PaintingEveryPageAndButtonLeaksNothing) {
   GetWindowRect(window, &outer);
   for (int grow : {150, 0}) {
     SetWindowPos(window, nullptr, 0, 0, outer.right - outer.left + grow, outer.bottom - outer.top + grow,
-                 SWP_NOZORDER | SWP_NOMOVE);
+                 SWP_NOZORDER | SWP_NOMOVE | SWP_NOACTIVATE);
     SendMessageW(window, WM_PAINT, 0, 0);
     SIZE client = ClientSize();
     EXPECT_EQ(GetPixel(page_dc, client.cx - 1, client.cy - 1), kBackground) << grow;
