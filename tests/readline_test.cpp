@@ -116,44 +116,68 @@ struct LineByLineLog {
   }
 };
 
-// Deterministic lines of varied length, some long enough that a cut reaches into unflushed text.
+// Deterministic lines of varied length, some long enough that a cut reaches into unflushed text
+// and some longer than a step's piece; long on the whole, so that a few hundred lines cross
+// several cuts while the control takes few steps (each costs as much as the text it holds).
 std::wstring SampleLine(unsigned& seed, int index) {
   seed = seed * 1103515245u + 12345u;
-  size_t length = 1 + (seed >> 8) % ((seed & 15) == 0 ? 2000 : 300);
+  size_t length = 1 + (seed >> 8) % ((seed & 15) == 0 ? 20000 : 8000);
   std::wstring line = L"line " + std::to_wstring(index);
   while (line.size() < length) line += static_cast<wchar_t>(line.size() % 7 == 0 ? L' ' : L'a' + index % 26);
   return line + L"."; // the interpreter trims trailing spaces; keep the reference simple
 }
 
-TEST_F(Interpreter, BatchedLogEqualsLineByLineAcrossCuts) {
-  // Every few lines the control takes a few bounded steps, as the window does between blocks.
-  struct Case {
-    int lines, step_every, steps;
-    bool shown;
-  } cases[] = {{4000, 1, 1, false}, {4000, 7, 3, false}, {4000, 300, 2, true}, {4000, 100000, 0, false}};
-  for (const Case& c : cases) {
-    ResetState();
-    log_edit = MakeLogControl(c.shown);
-    ASSERT_NE(log_edit, nullptr);
-    LineByLineLog reference;
-    unsigned seed = 7;
-    int cuts = 0;
-    for (int i = 0; i < c.lines; ++i) {
-      std::wstring line = SampleLine(seed, i);
-      if (reference.text.size() > 400000) ++cuts;
-      reference.Add(line);
-      ReadLine(line);
-      if ((i + 1) % c.step_every == 0) {
-        for (int k = 0; k < c.steps; ++k) LogStep();
-      }
+// Every few lines the control takes a few bounded steps, as the window does between blocks. A
+// case meets one kind of cut or both: one within what the control holds, and one that reaches
+// into the text still waiting (the control emptied). One test a case: the control's steps cost
+// as much as the text it holds.
+struct CutCase {
+  const wchar_t* name;
+  int step_every, steps;
+  bool shown;
+  bool within, into_waiting;  // the kinds of cut the case must meet
+};
+
+void PrintTo(const CutCase& c, std::ostream* out) { *out << Narrow(c.name); }
+
+const CutCase kCutCases[] = {
+    {L"a step after each line", 1, 1, false, true, false},
+    {L"two steps every third line", 3, 2, false, true, false},
+    {L"two steps every tenth line shown", 10, 2, true, false, true},
+    {L"only the last flush", 100000, 0, false, false, true},
+};
+
+class BatchedLog : public ::testing::TestWithParam<CutCase> {
+  void SetUp() override { ResetState(); }
+};
+
+TEST_P(BatchedLog, EqualsLineByLineAcrossCuts) {
+  const CutCase& c = GetParam();
+  log_edit = MakeLogControl(c.shown);
+  ASSERT_NE(log_edit, nullptr);
+  LineByLineLog reference;
+  unsigned seed = 7;
+  int cuts = 0, within = 0, into_waiting = 0;
+  for (int i = 0; i < 160; ++i) {
+    std::wstring line = SampleLine(seed, i);
+    bool cut = reference.text.size() > 400000;
+    reference.Add(line);
+    ReadLine(line);
+    if (cut) ++cuts, ++(log_drop == log_shown ? into_waiting : within);
+    if ((i + 1) % c.step_every == 0) {
+      for (int k = 0; k < c.steps; ++k) LogStep();
     }
-    FlushLog();
-    EXPECT_GE(cuts, 2) << "the sample must cross several cuts";
-    EXPECT_EQ(WindowText(log_edit), reference.text) << "steps every " << c.step_every;
-    EXPECT_EQ(static_cast<size_t>(GetWindowTextLengthW(log_edit)), log_shown);
-    DestroyWindow(log_edit);
   }
+  FlushLog();
+  EXPECT_GE(cuts, 2) << "the sample must cross several cuts";
+  EXPECT_EQ(within > 0, c.within);
+  EXPECT_EQ(into_waiting > 0, c.into_waiting);
+  EXPECT_EQ(WindowText(log_edit), reference.text);
+  EXPECT_EQ(static_cast<size_t>(GetWindowTextLengthW(log_edit)), log_shown);
+  DestroyWindow(log_edit);
 }
+
+INSTANTIATE_TEST_SUITE_P(Cuts, BatchedLog, ::testing::ValuesIn(kCutCases), CaseName<CutCase>);
 
 TEST_F(Interpreter, EachLogStepIsOneCutOrOneBoundedPiece) {
   log_edit = MakeLogControl();

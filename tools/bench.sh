@@ -3,7 +3,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh
-export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all
+# A prefix apart from the tests': Wine shares one foreground window and one keyboard among the
+# programs of a prefix, and this ends its Wine server when done; a test run beside keeps its own.
+tools/prefix.sh build wineprefix-run
+export WINEPREFIX="$PWD/build/wineprefix-run" WINEDEBUG=-all
 exec xvfb-run -a -s "-screen 0 2560x1600x24" bash -c '
   wineserver -p
   wine cmd.exe /c exit >/dev/null 2>&1 </dev/null

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the build folder's private Wine prefix once (it takes a while); later calls return at once.
+# Makes one of the build folder's private Wine prefixes once (it takes a while); later calls
+# return at once. tools/prefix.sh BUILD [NAME]: NAME is wineprefix (the tests') unless given.
 set -euo pipefail
 build=${1:-build}
-export WINEPREFIX="$(cd "$build" && pwd)/wineprefix" WINEDEBUG=-all
+export WINEPREFIX="$(cd "$build" && pwd)/${2:-wineprefix}" WINEDEBUG=-all
 if [ ! -f "$WINEPREFIX/.made" ]; then
   echo "making the Wine prefix in $WINEPREFIX"
   rm -rf "$WINEPREFIX"

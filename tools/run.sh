@@ -7,7 +7,10 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/build.sh --target vorlen-setup >/dev/null
-export WINEPREFIX="$PWD/build/wineprefix" WINEDEBUG=-all
+# A prefix apart from the tests': Wine shares one foreground window and one keyboard among the
+# programs of a prefix, and this ends its Wine server when done; a test run beside keeps its own.
+tools/prefix.sh build wineprefix-run
+export WINEPREFIX="$PWD/build/wineprefix-run" WINEDEBUG=-all
 if [ $# -gt 0 ]; then
   export VORLEN_SETUP_REPLAY="Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 fi
