@@ -568,9 +568,14 @@ TEST_F(PaintTest, FollowsTheDpiOfItsMonitorAndBack) {
     SendMessageW(window, WM_DPICHANGED, MAKEWPARAM(to, to), reinterpret_cast<LPARAM>(&suggested));
     return suggested;
   };
-  // Whatever the first change makes once (Wine caches a context for each newly drawn control)
-  // is made now.
-  for (int to : {144, 96}) change(to);
+  // Whatever the first change and the first painting at each DPI make once (Wine caches a
+  // context for each newly drawn control and one for each newly measured text) is made now.
+  for (int to : {144, 96}) {
+    change(to);
+    SIZE client = ClientSize();
+    Canvas picture(client.cx, client.cy);
+    PaintWindow(picture.dc, picture.size, 600000);
+  }
   settle();
   std::map<DWORD, int> before = GdiObjects();
   std::map<int, int> ink;
