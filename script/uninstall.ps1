@@ -166,8 +166,8 @@ if (-not $Quiet) {
     }
 }
 
-# 3. The installation's entries, each first renamed aside: a file in use (the game still
-# running) fails there, before anything is removed, and what was renamed is put back.
+# 3. The installation's entries, each first renamed aside: a file in use fails there, before
+# anything is removed, and what was renamed is put back.
 function Set-Aside {
     $script:aside = @()
     foreach ($name in $ours) {
@@ -211,9 +211,23 @@ function Remove-Tree([string]$Path) {
     }
 }
 
+# A program of the installation that runs (the game): Windows lets a folder that holds a
+# running program be renamed, and refuses only to delete the program itself, at the end.
+function Running {
+    foreach ($process in @(Get-Process -ErrorAction SilentlyContinue)) {
+        $path = ''
+        try { $path = $process.Path } catch { }
+        if ($path -and (Plain $path).StartsWith("$here\", [StringComparison]::OrdinalIgnoreCase)) {
+            return (Plain $path).Substring($here.Length + 1)
+        }
+    }
+    ''
+}
+
 $tries = 1
 while ($true) {
-    $busy = Set-Aside
+    $busy = Running
+    if (-not $busy) { $busy = Set-Aside }
     if (-not $busy) { break }
     if ($tries -gt 3) {
         Say "error: $busy in $full is still in use, so nothing was removed; close the game, then uninstall Vorlen again"
