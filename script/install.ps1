@@ -473,7 +473,8 @@ Write-Record $data $record.Made $record.Found -Unfinished
 # and the project that publishes it.
 $version = ''
 $launcher = Full "$source\installer\launcher.py"
-if ([IO.File]::Exists($launcher)) { $version = [IO.File]::GetLastWriteTime($launcher).ToString('yyyy.M.d') }
+# Dates in the Gregorian calendar, whatever the player's own (a Thai Windows counts 543 years more).
+if ([IO.File]::Exists($launcher)) { $version = [IO.File]::GetLastWriteTime($launcher).ToString('yyyy.M.d', [Globalization.CultureInfo]::InvariantCulture) }
 $publisher = $Repo.Split('/')[0]
 try { $publisher = ([IO.File]::ReadAllLines((Full "$source\installer\repo.txt"))[0].Trim() -split '/')[0] } catch { }
 
@@ -614,7 +615,7 @@ try {
         DisplayVersion       = $version
         Publisher            = $publisher
         InstallLocation      = $data
-        InstallDate          = (Get-Date).ToString('yyyyMMdd')
+        InstallDate          = (Get-Date).ToString('yyyyMMdd', [Globalization.CultureInfo]::InvariantCulture)
         EstimatedSize        = $size
         NoModify             = [uint32]1
         NoRepair             = [uint32]1

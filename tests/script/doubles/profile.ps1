@@ -1,6 +1,7 @@
-# PowerShell profile for the install script's test runs: it stands in for what PowerShell on
-# Linux lacks or must not reach (the network, Windows Forms, COM). The script calls Add-Type
-# and New-Object by their plain names, and functions come before cmdlets when a name is
+# PowerShell profile for the scripts' test runs: it stands in for what PowerShell on Linux
+# lacks or must not reach (the network, Windows Forms, COM, the registry, a file that another
+# program holds open). The scripts call Add-Type, New-Object, Rename-Item and Get-ItemProperty
+# by their plain names, and functions come before cmdlets when a name is
 # looked up, so these take their place while the script text stays as it is. Every call is appended to $env:VORLEN_TEST_LOG in the stand-in programs' format.
 #
 # Set by the test for one run:
