@@ -1,7 +1,11 @@
-# Turns the install script into a C++ byte array. The script is written to disk byte for byte
+# Turns a script into a C++ byte array named NAME (kInstallScript unless given), with its size
+# as NAME followed by Size. The script is written to disk byte for byte
 # and run by Windows PowerShell 5.1, which reads a file without a byte-order mark in the
 # system's ANSI code page: anything but plain ASCII with LF line ends would change meaning
 # from one machine to the next, so the build refuses it.
+if(NOT NAME)
+  set(NAME kInstallScript)
+endif()
 file(READ ${INPUT} hex HEX)
 string(LENGTH "${hex}" hex_length)
 math(EXPR size "${hex_length} / 2")
@@ -32,10 +36,10 @@ if(size EQUAL 0)
   set(count_note "// empty script: one placeholder byte, not part of the text\n")
 endif()
 file(WRITE ${OUTPUT}.tmp
-"// Generated from script/install.ps1 by cmake/embed_script.cmake; do not edit.\n"
+"// Generated from ${INPUT} by cmake/embed_script.cmake; do not edit.\n"
 "#pragma once\n"
 "${count_note}"
-"constexpr unsigned long kInstallScriptSize = ${size};\n"
-"constexpr char kInstallScript[] = {\n${body}\n};\n")
+"constexpr unsigned long ${NAME}Size = ${size};\n"
+"constexpr char ${NAME}[] = {\n${body}\n};\n")
 file(COPY_FILE ${OUTPUT}.tmp ${OUTPUT} ONLY_IF_DIFFERENT)
 file(REMOVE ${OUTPUT}.tmp)

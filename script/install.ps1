@@ -260,6 +260,38 @@ function Is-Install([string]$Folder) {
         (Test-Path -LiteralPath "$Folder\app\vorlen.exe" -PathType Leaf)
 }
 
+# The installation's record, uninstall.txt in the install folder, says what uninstall.ps1 may
+# remove: "made NAME" for each top-level entry that the installation made, "msys ROOT" for
+# the MSYS2 it built with. While a run is unfinished, "unfinished" and "found NAME" for each
+# entry that was there before it: what a stopped or failed run made then counts as made by
+# the run that finishes. Names are compared as Windows does, ignoring case.
+function Read-Record([string]$Folder) {
+    $record = @{ Exists = $false; Made = @(); Found = @(); Unfinished = $false }
+    $file = Full "$Folder\uninstall.txt"
+    if (-not [IO.File]::Exists($file)) { return $record }
+    $record.Exists = $true
+    foreach ($line in [IO.File]::ReadAllLines($file, [Text.Encoding]::UTF8)) {
+        if ($line.StartsWith('made ')) { $record.Made += $line.Substring(5) }
+        elseif ($line.StartsWith('found ')) { $record.Found += $line.Substring(6) }
+        elseif ($line -eq 'unfinished') { $record.Unfinished = $true }
+    }
+    $record
+}
+
+function Write-Record([string]$Folder, [string[]]$Made, [string[]]$Found, [switch]$Unfinished) {
+    $lines = @('# What the Vorlen installation made in this folder: uninstall.ps1 removes these entries and nothing else.', "msys $Msys")
+    $lines += @($Made | Sort-Object -Unique | ForEach-Object { "made $_" })
+    if ($Unfinished) { $lines += @('unfinished') + @($Found | Sort-Object -Unique | ForEach-Object { "found $_" }) }
+    [IO.File]::WriteAllLines((Full "$Folder\uninstall.txt"), [string[]]$lines, (New-Object Text.UTF8Encoding $false))
+}
+
+# The names of a folder's top-level entries; none where there is no folder.
+function Entries([string]$Folder) {
+    $full = Full $Folder
+    if (-not [IO.Directory]::Exists($full)) { return @() }
+    @([IO.Directory]::GetFileSystemEntries($full) | ForEach-Object { [IO.Path]::GetFileName($_) })
+}
+
 # 1. Platform. A 32-bit PowerShell on 64-bit Windows sees "x86" here and the machine's own
 # architecture in PROCESSOR_ARCHITEW6432.
 if ($env:PROCESSOR_ARCHITECTURE -eq 'x86' -and -not $env:PROCESSOR_ARCHITEW6432) {
@@ -424,6 +456,28 @@ if (-not $data) {
 $data = Resolve-Folder $data
 Say "installing into $data"
 
+# What is in the folder before the build is not the installation's (saves, a file of the
+# player's), unless an earlier run made it; a run that did not finish keeps its list.
+$record = Read-Record $data
+if (-not $record.Unfinished) {
+    $record.Found = @(Entries $data | Where-Object { $record.Made -notcontains $_ })
+    # An installation made before there was a record: what the launcher is known to make.
+    if (-not $record.Exists -and (Is-Install $data)) {
+        $record.Made = @($record.Found | Where-Object { @('source', 'app', 'main.img', 'vorlen.cmd') -contains $_ })
+        $record.Found = @($record.Found | Where-Object { $record.Made -notcontains $_ })
+    }
+}
+$null = [IO.Directory]::CreateDirectory((Full $data))
+Write-Record $data $record.Made $record.Found -Unfinished
+# For the entry in Installed apps: the source's date (an archive's files carry its commit's)
+# and the project that publishes it.
+$version = ''
+$launcher = Full "$source\installer\launcher.py"
+# Dates in the Gregorian calendar, whatever the player's own (a Thai Windows counts 543 years more).
+if ([IO.File]::Exists($launcher)) { $version = [IO.File]::GetLastWriteTime($launcher).ToString('yyyy.M.d', [Globalization.CultureInfo]::InvariantCulture) }
+$publisher = $Repo.Split('/')[0]
+try { $publisher = ([IO.File]::ReadAllLines((Full "$source\installer\repo.txt"))[0].Trim() -split '/')[0] } catch { }
+
 # 7. Build.
 $clang64 = "$Msys\clang64\bin"
 $python = "$clang64\python.exe"
@@ -521,6 +575,65 @@ try {
 }
 if ($failed) {
     Say "could not set the installation's permissions ($failed); if the game asks for administrator rights, run this installer again without them"
+}
+
+# Removable like any program: the record of what the installation made, the uninstaller
+# beside it, and the player's own entry in Installed apps. None of it undoes the finished build.
+$record = Read-Record $data
+$ours = @($record.Made) + @(Entries $data | Where-Object { $record.Found -notcontains $_ })
+$ours = @(@(Entries $data | Where-Object { $ours -contains $_ }) + @('vorlen.cmd', 'uninstall.ps1', 'uninstall.txt') | Sort-Object -Unique)
+$uninstaller = Full "$data\uninstall.ps1"
+try {
+    Write-Record $data $ours
+    # Carried beside this script by the installer, and by a source tree beside its install.ps1.
+    foreach ($from in @("$PSScriptRoot\uninstall.ps1", "$data\source\uninstall.ps1")) {
+        $from = Full $from
+        if ([IO.File]::Exists($from)) {
+            if ($from -ne $uninstaller) { [IO.File]::Copy($from, $uninstaller, $true) }
+            break
+        }
+    }
+    if (-not [IO.File]::Exists($uninstaller)) { throw 'uninstall.ps1 is not beside this script' }
+    # The size is left out where a folder cannot be read to its end.
+    $size = ''
+    try {
+        $bytes = 0
+        foreach ($name in $ours) {
+            $item = Full "$data\$name"
+            if ([IO.File]::Exists($item)) { $bytes += (New-Object IO.FileInfo $item).Length }
+            elseif ([IO.Directory]::Exists($item)) {
+                foreach ($file in (New-Object IO.DirectoryInfo $item).EnumerateFiles('*', 'AllDirectories')) { $bytes += $file.Length }
+            }
+        }
+        $size = [uint32][Math]::Min([Math]::Ceiling($bytes / 1KB), [uint32]::MaxValue)
+    } catch { }
+    $powershell = [IO.Path]::Combine([Environment]::SystemDirectory, 'WindowsPowerShell\v1.0\powershell.exe')
+    $remove = "`"$powershell`" -NoProfile -ExecutionPolicy Bypass -File `"$uninstaller`""
+    $entry = [ordered]@{
+        DisplayName          = 'Vorlen'
+        DisplayIcon          = "$data\app\vorlen.exe"
+        DisplayVersion       = $version
+        Publisher            = $publisher
+        InstallLocation      = $data
+        InstallDate          = (Get-Date).ToString('yyyyMMdd', [Globalization.CultureInfo]::InvariantCulture)
+        EstimatedSize        = $size
+        NoModify             = [uint32]1
+        NoRepair             = [uint32]1
+        UninstallString      = $remove
+        QuietUninstallString = "$remove -Quiet"
+    }
+    # reg.exe by its full path, as icacls above; per user, so no administrator rights.
+    $reg = [IO.Path]::Combine([Environment]::SystemDirectory, 'reg.exe')
+    foreach ($name in $entry.Keys) {
+        $value = $entry[$name]
+        if ("$value" -eq '') { continue }
+        $type = if ($value -is [uint32]) { 'REG_DWORD' } else { 'REG_SZ' }
+        $null = Run $reg @('add', 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorlen', '/v', $name, '/t', $type, '/d', "$value", '/f') -Quiet
+        if ($LASTEXITCODE -ne 0) { throw "reg.exe $LASTEXITCODE" }
+    }
+} catch {
+    $how = if ([IO.File]::Exists($uninstaller)) { "; uninstall.ps1 in $data removes it" } else { '' }
+    Say "could not add Vorlen to Installed apps ($(Reason $_))$how"
 }
 
 if ($made) {

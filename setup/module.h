@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "install_script.h"
+#include "uninstall_script.h"
 
 #include "state.cpp"
 #include "progress.cpp"

@@ -213,13 +213,13 @@ std::wstring SetupFolder() {
   return std::wstring(temp, length) + L"vorlen-setup";
 }
 
-bool WriteScript(const std::wstring& path) {
+bool WriteScript(const std::wstring& path, const char* text = kInstallScript, unsigned long size = kInstallScriptSize) {
   HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   DWORD written = 0;
-  BOOL ok = WriteFile(file, kInstallScript, kInstallScriptSize, &written, nullptr);
+  BOOL ok = WriteFile(file, text, size, &written, nullptr);
   // A short write leaves a truncated script that PowerShell would run half of.
-  ok = ok && written == kInstallScriptSize;
+  ok = ok && written == size;
   ok = CloseHandle(file) && ok;
   return ok;
 }
@@ -291,7 +291,10 @@ void Install() {
   std::wstring folder = SetupFolder();
   if (!folder.empty()) CreateDirectoryW(folder.c_str(), nullptr);
   std::wstring script = folder + L"\\install.ps1";
-  if (folder.empty() || !WriteScript(script)) return Fail(L"Cannot write the setup script to the temporary folder.");
+  // The uninstaller beside it, which the script puts into the installation.
+  if (folder.empty() || !WriteScript(script) ||
+      !WriteScript(folder + L"\\uninstall.ps1", kUninstallScript, kUninstallScriptSize))
+    return Fail(L"Cannot write the setup script to the temporary folder.");
 
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr;

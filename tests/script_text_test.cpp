@@ -3,19 +3,34 @@
 
 namespace {
 
+// Each script the installer carries, with the file it comes from.
+struct Carried {
+  const wchar_t* file;
+  const char* text;
+  unsigned long size;
+};
+const Carried kCarried[] = {
+    {VORLEN_SOURCE_DIR L"/script/install.ps1", kInstallScript, kInstallScriptSize},
+    {VORLEN_SOURCE_DIR L"/script/uninstall.ps1", kUninstallScript, kUninstallScriptSize},
+};
+
 TEST(ScriptText, ConstantEqualsTheFileByteForByte) {
-  std::string file = ReadBytes(VORLEN_SOURCE_DIR L"/script/install.ps1");
-  ASSERT_GT(file.size(), 1000u);
-  EXPECT_EQ(kInstallScriptSize, file.size());
-  EXPECT_EQ(std::string(kInstallScript, kInstallScriptSize), file);
+  for (const Carried& carried : kCarried) {
+    std::string file = ReadBytes(carried.file);
+    ASSERT_GT(file.size(), 1000u);
+    EXPECT_EQ(carried.size, file.size());
+    EXPECT_EQ(std::string(carried.text, carried.size), file);
+  }
 }
 
 TEST(ScriptText, IsPlainAsciiWithLineFeeds) {
-  for (unsigned long i = 0; i < kInstallScriptSize; ++i) {
-    unsigned char c = static_cast<unsigned char>(kInstallScript[i]);
-    ASSERT_TRUE(c < 128 && c != '\r') << "byte " << i;
+  for (const Carried& carried : kCarried) {
+    for (unsigned long i = 0; i < carried.size; ++i) {
+      unsigned char c = static_cast<unsigned char>(carried.text[i]);
+      ASSERT_TRUE(c < 128 && c != '\r') << "byte " << i;
+    }
+    EXPECT_EQ(carried.text[carried.size - 1], '\n');
   }
-  EXPECT_EQ(kInstallScript[kInstallScriptSize - 1], '\n');
 }
 
 }  // namespace

@@ -1,15 +1,21 @@
-# The script is carried byte for byte and run by Windows PowerShell 5.1; PowerShell 7, which
+# The scripts are carried byte for byte and run by Windows PowerShell 5.1; PowerShell 7, which
 # runs the other tests, accepts far more. These checks stand in for a run on 5.1.
+
+BeforeDiscovery {
+    # As in Harness.ps1, VORLEN_SCRIPT_UNDER_TEST and VORLEN_UNINSTALL_UNDER_TEST check other copies.
+    $script:Scripts = @(
+        @{ Name = 'install.ps1'; ScriptFile = if ($env:VORLEN_SCRIPT_UNDER_TEST) { $env:VORLEN_SCRIPT_UNDER_TEST } else {
+                (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path } }
+        @{ Name = 'uninstall.ps1'; ScriptFile = if ($env:VORLEN_UNINSTALL_UNDER_TEST) { $env:VORLEN_UNINSTALL_UNDER_TEST } else {
+                (Resolve-Path (Join-Path $PSScriptRoot '../../script/uninstall.ps1')).Path } }
+    )
+}
 
 BeforeAll {
     . (Join-Path $PSScriptRoot 'Ps51.ps1')
-    # As in Harness.ps1, VORLEN_SCRIPT_UNDER_TEST checks another copy of the script.
-    $script:ScriptFile = if ($env:VORLEN_SCRIPT_UNDER_TEST) { $env:VORLEN_SCRIPT_UNDER_TEST } else {
-        (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path
-    }
 }
 
-Describe 'install.ps1 as bytes' {
+Describe '<Name> as bytes' -ForEach $Scripts {
     BeforeAll {
         $script:Bytes = [IO.File]::ReadAllBytes($ScriptFile)
     }
@@ -37,7 +43,7 @@ Describe 'install.ps1 as bytes' {
     }
 }
 
-Describe 'install.ps1 under Windows PowerShell 5.1' {
+Describe '<Name> under Windows PowerShell 5.1' -ForEach $Scripts {
     It 'parses without errors and uses nothing that 5.1 lacks' {
         Test-Ps51Text -Path $ScriptFile | Should -BeNullOrEmpty
     }
@@ -105,6 +111,8 @@ Describe 'the 5.1 check itself' {
         @{ What = '& on a path in a string'; Code = '& "$Msys\usr\bin\bash.exe" -lc x' }
         @{ What = 'Set-Content -Encoding Oem'; Code = 'Set-Content -LiteralPath $f -Value $v -Encoding Oem' }
         @{ What = 'Out-File -Encoding UTF8'; Code = '$t | Out-File -LiteralPath $f -Encoding utf8' }
+        # A shortcut's target as WScript.Shell reads it, in the ANSI code page.
+        @{ What = 'reading TargetPath'; Code = 'if ($shell.CreateShortcut($f).TargetPath -eq $runner) { 1 }' }
     ) {
         param($What, $Code)
         @(Test-Ps51Text -Text $Code) | Should -Not -BeNullOrEmpty -Because "$What must be found in: $Code"
@@ -127,6 +135,7 @@ Describe 'the 5.1 check itself' {
         @{ What = 'constant paths and patterns'; Code = 'Test-Path C:\x; Get-ChildItem -Path *.txt -Filter $f' }
         @{ What = '& on a script block or a program by name'; Code = '& { 1 }; & git status' }
         @{ What = 'a variable named like an automatic one of 7'; Code = '$IsWindowsUser = 1' }
+        @{ What = 'setting TargetPath'; Code = '$link.TargetPath = $runner' }
     ) {
         param($What, $Code)
         @(Test-Ps51Text -Text $Code) | Should -BeNullOrEmpty

@@ -78,6 +78,34 @@ Describe 'an installation into a folder with spaces and square brackets' {
         $Run.Output | Should -Not -Match 'permissions'
     }
 
+    It 'adds Vorlen to the player''s Installed apps, with the uninstaller that it puts beside the runner' {
+        $key = 'HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorlen'
+        $values = [ordered]@{}
+        foreach ($call in Get-Calls $Run 'reg.exe') {
+            $call.Args.Count | Should -Be 9
+            @($call.Args[0, 1, 2, 4, 6, 8]) | Should -Be @('add', $key, '/v', '/t', '/d', '/f')
+            $values[$call.Args[3]] = "$($call.Args[5]) $($call.Args[7])"
+        }
+        $bytes = 0
+        Get-ChildItem -LiteralPath $Dir -File -Recurse | ForEach-Object { $bytes += $_.Length }
+        $remove = "REG_SZ `"WindowsPowerShell\v1.0\powershell.exe`" -NoProfile -ExecutionPolicy Bypass -File `"$Dir/uninstall.ps1`""
+        $values.Keys | Should -Be @('DisplayName', 'DisplayIcon', 'DisplayVersion', 'Publisher', 'InstallLocation', 'InstallDate',
+            'EstimatedSize', 'NoModify', 'NoRepair', 'UninstallString', 'QuietUninstallString')
+        $values['DisplayName'] | Should -BeExactly 'REG_SZ Vorlen'
+        $values['DisplayIcon'] | Should -BeExactly "REG_SZ $Dir\app\vorlen.exe"
+        # The archive's date of the source, and its project as installer/repo.txt names it.
+        $values['DisplayVersion'] | Should -BeExactly 'REG_SZ 2025.9.14'
+        $values['Publisher'] | Should -BeExactly 'REG_SZ vorlen-port'
+        $values['InstallLocation'] | Should -BeExactly "REG_SZ $Dir"
+        $values['InstallDate'] | Should -Match '^REG_SZ 20\d{6}$'
+        $values['EstimatedSize'] | Should -BeExactly "REG_DWORD $([Math]::Ceiling($bytes / 1KB))"
+        $values['NoModify'] | Should -BeExactly 'REG_DWORD 1'
+        $values['NoRepair'] | Should -BeExactly 'REG_DWORD 1'
+        $values['UninstallString'] | Should -BeExactly $remove
+        $values['QuietUninstallString'] | Should -BeExactly "$remove -Quiet"
+        [IO.File]::ReadAllBytes((Join-Path $Dir 'uninstall.ps1')) | Should -Be ([IO.File]::ReadAllBytes($UninstallScript))
+    }
+
     It 'ends with the installed message under -NonInteractive, asking nothing and starting nothing' {
         $Run.Lines[-1] | Should -BeExactly $Installed
         $Run.Output | Should -Not -Match ([regex]::Escape($Question))
@@ -186,6 +214,24 @@ Describe 'permissions' {
         Assert-Exit $run 0
         $run.Lines[-2] | Should -Match "^\[Vorlen\] could not set the installation's permissions \(could not start icacls\.exe: .+\); if the game"
         $run.Lines[-1] | Should -Be $Installed
+    }
+}
+
+Describe 'the entry in Installed apps' {
+    It 'that cannot be written because <Case> is said, and the run still ends installed with exit code 0' -TestCases @(
+        @{ Case = 'reg.exe fails'; Exit = '5'; Uninstaller = $true; Reason = 'reg.exe 5'; How = '; uninstall.ps1 in {0} removes it' }
+        @{ Case = 'no uninstaller is beside the script'; Exit = '0'; Uninstaller = $false; Reason = 'uninstall.ps1 is not beside this script'; How = '' }
+    ) {
+        param($Exit, $Uninstaller, $Reason, $How)
+        $box = New-Sandbox -Checkout
+        if (-not $Uninstaller) { Remove-Item -LiteralPath (Join-Path (Split-Path -Parent $box.Script) 'uninstall.ps1') }
+        $dir = Join-Path $box.Root 'Games/Vorlen'
+        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment @{ VORLEN_TEST_REG_EXIT = $Exit }
+        Assert-Exit $run 0
+        $run.Lines[-2..-1] | Should -Be @(
+            "[Vorlen] could not add Vorlen to Installed apps ($Reason)$($How -f $dir)"
+            $Installed)
+        $run.Output | Should -Not -Match 'ERROR:|completed successfully'
     }
 }
 

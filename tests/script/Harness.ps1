@@ -12,6 +12,10 @@ $script:Doubles = Join-Path $PSScriptRoot 'doubles'
 $script:InstallScript = if ($env:VORLEN_SCRIPT_UNDER_TEST) { $env:VORLEN_SCRIPT_UNDER_TEST } else {
     (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path
 }
+# The same for the uninstaller, which the installer carries beside the install script.
+$script:UninstallScript = if ($env:VORLEN_UNINSTALL_UNDER_TEST) { $env:VORLEN_UNINSTALL_UNDER_TEST } else {
+    (Resolve-Path (Join-Path $PSScriptRoot '../../script/uninstall.ps1')).Path
+}
 
 # The same PowerShell that runs the tests runs the script (a .NET tool runs as "dotnet pwsh.dll").
 $script:PwshCommand = if ((Split-Path -Leaf ([Environment]::ProcessPath)) -eq 'dotnet') {
@@ -35,11 +39,13 @@ function Copy-Double([string]$Name, [string]$Destination) {
 <#
 New-Sandbox makes a folder (its name holds a space, so every path the script handles does)
 with:
-  setup/install.ps1     the script, where the installer would put it (no source tree beside it);
+  setup/install.ps1     the script, where the installer would put it (no source tree beside it),
+                        with uninstall.ps1 beside it;
                         with -Checkout it is vorlen [src]/install.ps1 in a source checkout
                         instead, which spares the download (for tests about other stages)
   msys64/usr/bin/bash.exe, pacman.exe   unless -NoMsys
-  bin/                  icacls.exe, xdg-open, and winget with -Winget
+  bin/                  icacls.exe, reg.exe, Windows PowerShell by its path in the system folder
+                        (see doubles/powershell.exe), xdg-open, and winget with -Winget
   web/                  the source archive (with -Archive) and the MSYS2 installer (-Installer)
   appdata/ temp/ home/Desktop/ state/   LOCALAPPDATA, TEMP, HOME, the doubles' counters;
                         with -Account NAME the first three lie in users/NAME/, as in a
@@ -73,12 +79,18 @@ function New-Sandbox {
         $scriptPath = Join-Path $source 'install.ps1'
     }
     Copy-Item -LiteralPath $InstallScript -Destination $scriptPath
+    Copy-Item -LiteralPath $UninstallScript -Destination (Join-Path (Split-Path -Parent $scriptPath) 'uninstall.ps1')
     Copy-Item -LiteralPath (Join-Path $Doubles 'profile.ps1') -Destination (Join-Path $root 'config/powershell/Microsoft.PowerShell_profile.ps1')
     if (-not $NoMsys) {
         Copy-Double 'bash.exe' (Join-Path $root 'msys64/usr/bin/bash.exe')
         [IO.File]::WriteAllBytes((Join-Path $root 'msys64/usr/bin/pacman.exe'), [byte[]]@())
     }
     Copy-Double 'icacls.exe' (Join-Path $root 'bin/icacls.exe')
+    Copy-Double 'reg.exe' (Join-Path $root 'bin/reg.exe')
+    # One file named with backslashes, as .NET looks the system folder's path up on PATH here.
+    $powershell = [IO.Path]::Combine($root, 'bin', 'WindowsPowerShell\v1.0\powershell.exe')
+    [IO.File]::Copy((Join-Path $Doubles 'powershell.exe'), $powershell)
+    [IO.File]::SetUnixFileMode($powershell, [IO.UnixFileMode]'UserRead, UserWrite, UserExecute, GroupRead, GroupExecute, OtherRead, OtherExecute')
     Copy-Double 'xdg-open' (Join-Path $root 'bin/xdg-open')
     if ($Winget) { Copy-Double 'winget' (Join-Path $root 'bin/winget') }
     if ($Installer) { Copy-Double 'msys2-installer.exe' (Join-Path $root "web/$InstallerUrlKey") }
@@ -93,6 +105,8 @@ function New-Sandbox {
         Temp    = Join-Path $user 'temp'
         Home    = Join-Path $user 'home'
         Log     = Join-Path $root 'log.txt'
+        # The values that reg.exe keeps (doubles/reg.exe), one file each.
+        Registry = Join-Path $root 'state/registry'
         Nup     = $nup
     }
 }
@@ -105,6 +119,8 @@ function New-SourceArchive([string]$Destination) {
     Set-Content -LiteralPath (Join-Path $top 'tools/build_game.py') -Value '# build'
     Set-Content -LiteralPath (Join-Path $top 'installer/launcher.py') -Value '# launcher'
     Set-Content -LiteralPath (Join-Path $top 'installer/repo.txt') -Value 'vorlen-port/vorlen'
+    # The service dates every file of an archive to its commit.
+    [IO.File]::SetLastWriteTime((Join-Path $top 'installer/launcher.py'), [datetime]'2025-09-14 12:00')
     [IO.Compression.ZipFile]::CreateFromDirectory($tree, $Destination, [IO.Compression.CompressionLevel]::Fastest, $false)
     Remove-Item -LiteralPath $tree -Recurse -Force
 }
@@ -157,6 +173,8 @@ function Invoke-Setup {
         VORLEN_TEST_DOUBLES           = $Doubles
         VORLEN_TEST_STATE             = Join-Path $Box.Root 'state'
         VORLEN_TEST_WEB               = Join-Path $Box.Root 'web'
+        VORLEN_TEST_PWSH              = $PwshCommand[0]
+        VORLEN_TEST_PWSH_DLL          = $PwshCommand[1]
     }
     if ($env:DOTNET_ROOT) { $vars.DOTNET_ROOT = $env:DOTNET_ROOT }
     foreach ($k in $Environment.Keys) { $vars[$k] = $Environment[$k] }

@@ -197,6 +197,13 @@ function Find-Ps51Problem {
             }
             { $_ -in 'MemberExpressionAst', 'InvokeMemberExpressionAst' } {
                 if ($node.NullConditional) { "${where}: the operator ?. does not exist in Windows PowerShell 5.1" }
+                # WScript.Shell gives a shortcut's target in the ANSI code page: a name beyond it
+                # comes back changed and no longer equals the path it was made with.
+                if (-not $node.Static -and $node.Member -is [System.Management.Automation.Language.StringConstantExpressionAst] -and
+                    $node.Member.Value -eq 'TargetPath' -and -not ($node.Parent -is [System.Management.Automation.Language.AssignmentStatementAst] -and
+                        $node.Parent.Left -eq $node)) {
+                    "${where}: reading TargetPath through WScript.Shell gives the ANSI code page's version of a path in Windows PowerShell 5.1; read GetLink.Path through Shell.Application"
+                }
                 if ($node.Static -and $node.Expression -is [System.Management.Automation.Language.TypeExpressionAst] -and
                     $node.Member -is [System.Management.Automation.Language.StringConstantExpressionAst]) {
                     $type = $node.Expression.TypeName.FullName -replace '^System\.', ''

@@ -1,6 +1,7 @@
-# PowerShell profile for the install script's test runs: it stands in for what PowerShell on
-# Linux lacks or must not reach (the network, Windows Forms, COM). The script calls Add-Type
-# and New-Object by their plain names, and functions come before cmdlets when a name is
+# PowerShell profile for the scripts' test runs: it stands in for what PowerShell on Linux
+# lacks or must not reach (the network, Windows Forms, COM, the registry, a file that another
+# program holds open). The scripts call Add-Type, New-Object, Rename-Item and Get-ItemProperty
+# by their plain names, and functions come before cmdlets when a name is
 # looked up, so these take their place while the script text stays as it is. Every call is appended to $env:VORLEN_TEST_LOG in the stand-in programs' format.
 #
 # Set by the test for one run:
@@ -13,6 +14,8 @@
 #   VORLEN_TEST_SHORTCUT_FAIL  "1" makes saving a shortcut fail
 #   VORLEN_TEST_LANGUAGE_MODE  the language mode the script runs in, as an administrator's
 #                            policy sets it (ConstrainedLanguage)
+#   VORLEN_TEST_IN_USE       the name of an entry that Rename-Item cannot rename, as a file
+#                            that a running program holds open
 # A dialog also writes "~ open-file-dialog" or "~ folder-dialog" to the output when it opens,
 # so that the tests see where it came among the script's messages.
 
@@ -42,6 +45,46 @@ function global:Read-TestAnswer([string]$Variable) {
     return @('Cancel', '')
 }
 
+# A shortcut file as the stand-in shell saves one: the link's first 80 bytes, then its target.
+function global:Write-TestShortcut([string]$File, [string]$Target) {
+    $head = New-Object byte[] 80
+    $head[0] = 0x4C
+    [Array]::Copy(([guid]'00021401-0000-0000-C000-000000000046').ToByteArray(), 0, $head, 4, 16)
+    [IO.File]::WriteAllBytes($File, [byte[]]($head + [Text.Encoding]::UTF8.GetBytes($Target)))
+}
+
+# The argument that follows a parameter's name among a plain function's arguments.
+function global:Get-TestArgument([object[]]$Arguments, [string]$Name) {
+    $i = [array]::IndexOf($Arguments, $Name)
+    if ($i -ge 0 -and $i + 1 -lt $Arguments.Count) { "$($Arguments[$i + 1])" } else { '' }
+}
+
+# A file in use: Windows refuses to rename it, or the folder that holds it.
+function global:Rename-Item {
+    $path = Get-TestArgument $args '-LiteralPath'
+    if ($env:VORLEN_TEST_IN_USE -and [IO.Path]::GetFileName($path) -eq $env:VORLEN_TEST_IN_USE) {
+        Write-TestRecord 'in-use' @($path)
+        throw "The process cannot access the file '$path' because it is being used by another process."
+    }
+    Write-TestRecord 'rename' @($path, (Get-TestArgument $args '-NewName'))
+    Microsoft.PowerShell.Management\Rename-Item @args
+}
+
+# The registry provider, for the one key that the stand-in reg.exe keeps.
+function global:Get-ItemProperty {
+    $path = Get-TestArgument $args '-LiteralPath'
+    if ($path -notlike 'Registry::*') { return Microsoft.PowerShell.Management\Get-ItemProperty @args }
+    Write-TestRecord 'get-itemproperty' @($path)
+    $store = Join-Path $env:VORLEN_TEST_STATE 'registry'
+    if ($path -ne 'Registry::HKEY_CURRENT_USER\Software\Microsoft\Windows\CurrentVersion\Uninstall\Vorlen' -or
+        -not [IO.Directory]::Exists($store)) {
+        throw "Cannot find path '$path' because it does not exist."
+    }
+    $values = [ordered]@{}
+    foreach ($file in [IO.Directory]::GetFiles($store)) { $values[[IO.Path]::GetFileName($file)] = [IO.File]::ReadAllText($file) }
+    [pscustomobject]$values
+}
+
 function global:New-Object {
     if ($args.Count -eq 2 -and "$($args[0])" -eq '-ComObject') {
         if ("$($args[1])" -ne 'Shell.Application') { throw "no stand-in for COM object $($args[1])" }
@@ -57,14 +100,20 @@ function global:New-Object {
                 param([string]$Name)
                 $file = "$($this.Folder)\$Name"
                 if (-not [IO.File]::Exists($file)) { return $null }
-                $link = [pscustomobject]@{ File = $file; Path = ''; Arguments = ''; WorkingDirectory = ''; Description = '' }
+                # A saved shortcut keeps its target after the 80 bytes of the shell link
+                # (UTF-8); reading it is recorded, as "read-shortcut".
+                $bytes = [IO.File]::ReadAllBytes($file)
+                $target = if ($bytes.Length -gt 80) { [Text.Encoding]::UTF8.GetString($bytes, 80, $bytes.Length - 80) } else { '' }
+                $link = [pscustomobject]@{ File = $file; Target = $target; Arguments = ''; WorkingDirectory = ''; Description = '' }
+                $link | Add-Member ScriptProperty Path { Write-TestRecord 'read-shortcut' @($this.File, $this.Target); $this.Target } { param($value) $this.Target = $value }
                 $link | Add-Member ScriptMethod Save {
                     if ($env:VORLEN_TEST_SHORTCUT_FAIL -eq '1') { throw 'Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))' }
                     $head = ([IO.File]::ReadAllBytes($this.File) | Select-Object -First 20) -join ','
                     $isLink = $head -eq '76,0,0,0,1,20,2,0,0,0,0,0,192,0,0,0,0,0,0,70'
-                    Write-TestRecord 'shortcut' @($this.File, "Path=$($this.Path)",
+                    Write-TestRecord 'shortcut' @($this.File, "Path=$($this.Target)",
                         "WorkingDirectory=$($this.WorkingDirectory)", "Description=$($this.Description)",
                         "Arguments=$($this.Arguments)", "ShellLink=$isLink")
+                    Write-TestShortcut $this.File $this.Target
                 }
                 return [pscustomobject]@{ GetLink = $link }
             }
