@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "install_script.h"
+#include "version.h"
 
 #include "state.cpp"
 #include "progress.cpp"
@@ -29,4 +30,5 @@
 #include "window.cpp"
 #include "access.cpp"
 #include "run.cpp"
+#include "report.cpp"
 #include "app.cpp"
