@@ -84,49 +84,71 @@ bool PutAt(Transcript& transcript, const char* bytes, size_t count, unsigned lon
 
 // What follows the head: up to the bound, straight after it; past the bound, the room after the
 // head is a ring whose oldest bytes the newest write over, put in order when the run is over.
-bool PutTail(Transcript& transcript, const std::string& bytes) {
+bool PutTail(Transcript& transcript, const char* bytes, size_t count) {
   unsigned long long room = transcript_most - transcript.head;
-  for (size_t done = 0; done < bytes.size();) {
+  for (size_t done = 0; done < count;) {
     unsigned long long at = transcript.tail % room;
-    size_t count = static_cast<size_t>(std::min<unsigned long long>(bytes.size() - done, room - at));
-    if (!PutAt(transcript, bytes.data() + done, count, transcript.head + at)) return false;
-    done += count;
-    transcript.tail += count;
+    size_t some = static_cast<size_t>(std::min<unsigned long long>(count - done, room - at));
+    if (!PutAt(transcript, bytes + done, some, transcript.head + at)) return false;
+    done += some;
+    transcript.tail += some;
   }
   return true;
 }
 
-void AppendUtf8(std::string& into, const wchar_t* text, size_t count) {
-  if (count == 0) return;
-  int length = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(count), nullptr, 0, nullptr, nullptr);
-  size_t at = into.size();
-  into.resize(at + length);
-  WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(count), &into[at], length, nullptr, nullptr);
+// One character as UTF-8; `text[i]` may begin a surrogate pair, whose second half it takes too.
+void AppendUtf8(std::string& into, const std::wstring& text, size_t& i) {
+  unsigned c = text[i];
+  if (IS_HIGH_SURROGATE(c) && i + 1 < text.size() && IS_LOW_SURROGATE(text[i + 1])) {
+    c = 0x10000 + ((c - 0xD800) << 10) + (text[++i] - 0xDC00);
+  } else if (c >= 0xD800 && c <= 0xDFFF) {
+    c = 0xFFFD;  // half of a pair: as Windows' own conversion writes it
+  }
+  if (c < 0x80) {
+    into += static_cast<char>(c);
+  } else if (c < 0x800) {
+    into += static_cast<char>(0xC0 | c >> 6);
+    into += static_cast<char>(0x80 | (c & 0x3F));
+  } else if (c < 0x10000) {
+    into += static_cast<char>(0xE0 | c >> 12);
+    into += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    into += static_cast<char>(0x80 | (c & 0x3F));
+  } else {
+    into += static_cast<char>(0xF0 | c >> 18);
+    into += static_cast<char>(0x80 | (c >> 12 & 0x3F));
+    into += static_cast<char>(0x80 | (c >> 6 & 0x3F));
+    into += static_cast<char>(0x80 | (c & 0x3F));
+  }
 }
 
 // A block of decoded output, whole lines ended by line feeds (the last block's last line may
 // have none). A line keeps no carriage return at its end: the interpreter drops those anyway,
-// and Notepad would show a blank line for each.
+// and Notepad would show a blank line for each. Converted in one pass, as a flood of output
+// comes a million lines at a time.
 bool Put(Transcript& transcript, const std::wstring& text) {
-  std::string head;
-  std::string tail;
-  for (size_t from = 0; from < text.size();) {
-    size_t end = std::min(text.find(L'\n', from), text.size());
-    size_t last = end;
-    while (last > from && text[last - 1] == L'\r') --last;
-    std::string& into = transcript.head_full ? tail : head;
-    size_t before = into.size();
-    AppendUtf8(into, text.data() + from, last - from);
-    into += "\r\n";
-    if (transcript.head_full) {
-      ++transcript.tail_lines;
-    } else {
-      transcript.head += into.size() - before;
-      transcript.head_full = transcript.head >= transcript_head;
+  std::string bytes;
+  bytes.reserve(text.size() + text.size() / 8);
+  size_t head = transcript.head_full ? 0 : std::string::npos;  // bytes of the block for the head
+  size_t line = 0;
+  for (size_t i = 0; i < text.size() || (i == text.size() && line < bytes.size()); ++i) {
+    if (i < text.size() && text[i] != L'\n') {
+      AppendUtf8(bytes, text, i);
+      continue;
     }
-    from = end + 1;
+    while (bytes.size() > line && bytes.back() == '\r') bytes.pop_back();
+    bytes += "\r\n";
+    line = bytes.size();
+    if (head != std::string::npos) {
+      ++transcript.tail_lines;
+    } else if (transcript.head + bytes.size() >= transcript_head) {
+      head = bytes.size();
+    }
   }
-  return PutAt(transcript, head.data(), head.size(), transcript.head - head.size()) && PutTail(transcript, tail);
+  if (head == std::string::npos) head = bytes.size();
+  bool ok = PutAt(transcript, bytes.data(), head, transcript.head);
+  transcript.head += head;
+  transcript.head_full = transcript.head >= transcript_head;
+  return ok && PutTail(transcript, bytes.data() + head, bytes.size() - head);
 }
 
 // Reads `count` bytes at `at`.
