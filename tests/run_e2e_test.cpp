@@ -756,9 +756,9 @@ TEST_F(RunTest, TranscriptReplaysAsTheRunShowedIt) {
       {"stopped by a package error",
        "@step msys\n@step packages\n[Vorlen] installing packages ...\nerror: failed retrieving file 'x.pkg.tar.zst'\n"
        "[Vorlen] error: pacman could not download the build tools\n", "0xC0000005"},
-      {"redraws, UTF-8 beside OEM, a line that never ends",
+      {"redraws, UTF-8 beside OEM, a last line without its line feed",
        "@step packages\n  10% [#     ]\r  50% [###   ]\r 100% [######]\r\ncaf\xC3\xA9 \xE2\x9C\x93 \xF0\x9F\x8E\xAE\r\ncaf" +
-           std::string(1, acute) + "\n" + std::string(70000, 'x') + "\nno line feed at the end",
+           std::string(1, acute) + "\nno line feed at the end",
        "0"},
   };
   // Six transcripts of runs long ago, of which only the newest may stay beside four new ones.
