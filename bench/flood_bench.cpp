@@ -5,7 +5,8 @@
 // with SendInput, which waits in the queue behind every posted message, from its sending to the
 // moment the message loop takes it. With the log shown, how long the log stands still on the
 // screen while output comes, seen from outside every 100 ms; after the redraws, the memory the
-// process holds. Prints "name: value unit" lines.
+// process holds. Each run writes its transcript, as the installer does, except the one named
+// "without_transcript", which shows what writing it costs. Prints "name: value unit" lines.
 #include "module.h"
 
 #include <psapi.h>
@@ -60,6 +61,7 @@ struct Result {
   std::vector<double> responses;  // milliseconds
   std::vector<double> key_waits;  // milliseconds
   double log_still;               // the longest the shown log stood still while output came, ms
+  double transcript_lag;          // seconds from the run's end to its transcript's being whole
   SIZE_T private_growth;          // bytes the process holds more at the end than at the start
   SIZE_T private_at_end;
 };
@@ -71,7 +73,14 @@ struct Run {
   unsigned long long expected;  // hash of the text
   long long lines;              // line feeds in it
   bool show_log;
+  bool transcript;
 };
+
+// Starts every thread but the transcript's writer: the run goes on without a transcript.
+HANDLE WINAPI NoTranscriptWriter(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
+                                 LPVOID data, DWORD flags, LPDWORD id) {
+  return start == TranscriptWriter ? nullptr : CreateThread(security, stack, start, data, flags, id);
+}
 
 // The memory committed to the process alone (Wine leaves PrivateUsage at 0; PagefileUsage is the
 // same figure on Windows).
@@ -124,6 +133,7 @@ void PressProbeKey() {
 
 Result Flood(const Run& run, const std::wstring& plan_path) {
   WriteFileBytes(plan_path, run.plan);
+  create_thread = run.transcript ? CreateThread : NoTranscriptWriter;
   SIZE_T private_at_start = PrivateBytes();
   MakeWindow();
   SetWindowTextW(nup_edit, L"C:\\Games\\game.nup");
@@ -200,7 +210,8 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
       DispatchMessageW(&message);
     }
   }
-  double seconds = std::chrono::duration<double>(Clock::now() - begin).count();
+  Clock::time_point end = Clock::now();
+  double seconds = std::chrono::duration<double>(end - begin).count();
   running = false;
   // A WM_NULL sent as the run ended waits for this thread: answer it rather than wait in join
   // until it times out.
@@ -212,13 +223,18 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
   pinger.join();
   presser.join();
   watcher.join();
+  double transcript_lag = 0;
+  if (run.transcript && transcript_writer) {
+    WaitForSingleObject(transcript_writer, INFINITE);
+    transcript_lag = std::chrono::duration<double>(Clock::now() - end).count();
+  }
   SIZE_T private_at_end = PrivateBytes();
   DestroyWindow(window);
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
   }
   return {seconds,    lines,     received.value == run.expected && page == Finished,
-          responses,  key_waits, log_still,
+          responses,  key_waits, log_still, transcript_lag,
           private_at_end > private_at_start ? private_at_end - private_at_start : 0, private_at_end};
 }
 
@@ -231,6 +247,7 @@ void Print(const Run& run, const Result& result) {
   printf("%s_lines_lost: %lld lines\n", name, run.lines - result.lines_delivered);
   printf("%s_runs_with_text_changed: %d runs\n", name, result.text_intact ? 0 : 1);
   if (run.show_log) printf("%s_log_still_worst: %.0f ms\n", name, result.log_still);
+  if (run.transcript) printf("%s_transcript_whole_after_end: %.2f s\n", name, result.transcript_lag);
   printf("%s_private_bytes_at_end: %.1f MB\n", name, result.private_at_end / 1048576.0);
   printf("%s_private_bytes_growth: %.1f MB\n", name, result.private_growth / 1048576.0);
   fflush(stdout);
@@ -270,9 +287,10 @@ int wmain() {
   for (const char* c = flood::kLastFrame; *c; ++c) frame.Add(static_cast<unsigned char>(*c));
   std::string flood_plan = "flood " + std::to_string(count) + " " + std::to_string(seed) + "\nexit 0\n";
   const Run runs[] = {
-      {"redraw_100MB", "redraw 100\nexit 0\n", frame.value, 0, false},
-      {"flood_log_hidden", flood_plan, lines.value, count, false},
-      {"flood_log_shown", flood_plan, lines.value, count, true},
+      {"redraw_100MB", "redraw 100\nexit 0\n", frame.value, 0, false, true},
+      {"flood_log_hidden", flood_plan, lines.value, count, false, true},
+      {"flood_log_hidden_without_transcript", flood_plan, lines.value, count, false, false},
+      {"flood_log_shown", flood_plan, lines.value, count, true, true},
   };
   for (const Run& run : runs) Print(run, Flood(run, plan));
   DeleteFileW(plan.c_str());

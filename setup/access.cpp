@@ -91,7 +91,7 @@ struct Shown {
 Shown ShownControl(HWND control, const std::vector<Piece>& pieces) {
   Shown shown = {{control, 0, std::wstring(), std::wstring(), std::wstring(), Reading::Said, RECT{}, nullptr, 0},
                  0, false};
-  if (control == log_edit) shown.item.name = L"Details";  // the toggle's word; nothing is painted for it
+  if (control == log_edit) shown.item.name = L"Log";  // nothing is painted for it
   int top = TopOf(control);
   while (shown.before < pieces.size() &&
          !(pieces[shown.before].kind == TextPiece && pieces[shown.before].box.top > top)) {

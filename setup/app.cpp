@@ -22,6 +22,7 @@ void SetInitialState() {
   space_warned = false;
   nup_checking = false;
   space_checking = false;
+  transcript_path.clear();
   tick_source = GetTickCount;
   SetInitialProgress();
   SetInitialComfort();
@@ -29,6 +30,7 @@ void SetInitialState() {
   SetInitialWindow();
   SetInitialAccess();
   SetInitialRun();
+  SetInitialReport();
 }
 
 // Runs during static initialisation, after every variable above has been constructed.
@@ -135,24 +137,81 @@ void FollowMonitorDpi() {
   FollowDpi(own, outer);
 }
 
+// Where a transcript's last line gives the run's exit code ("@exit N"), the code and where that
+// line begins; nothing for a recorded output that has none.
+std::optional<DWORD> ExitLine(HANDLE file, unsigned long long size, unsigned long long& at) {
+  char tail[64];
+  DWORD count = static_cast<DWORD>(std::min<unsigned long long>(size, sizeof tail));
+  OVERLAPPED where = {};
+  where.Offset = static_cast<DWORD>(size - count);
+  where.OffsetHigh = static_cast<DWORD>((size - count) >> 32);
+  DWORD read = 0;
+  if (!ReadFile(file, tail, count, &read, &where) || read != count) return std::nullopt;
+  std::string text(tail, count);
+  if (text.empty() || text.back() != '\n') return std::nullopt;
+  size_t end = text.size() - 1;
+  if (end > 0 && text[end - 1] == '\r') --end;
+  size_t start = text.rfind('\n', end - 1);
+  start = start == std::string::npos ? 0 : start + 1;
+  if (start == 0 && count < size) return std::nullopt;  // the line is longer than an exit line
+  std::string line = text.substr(start, end - start);
+  if (line.compare(0, 6, "@exit ") != 0 || line.size() == 6 ||
+      line.find_first_not_of("0123456789", 6) != std::string::npos) {
+    return std::nullopt;
+  }
+  at = size - count + start;
+  return static_cast<DWORD>(strtoul(line.c_str() + 6, nullptr, 10));
+}
+
+// VORLEN_SETUP_REPLAY names a transcript (or a recorded output) that is shown as its run was:
+// read as the reader reads the pipe, a piece at a time, so that a line that never ends is cut
+// where the pipe's reading cuts it. A transcript ends on the page its run ended on; a recorded
+// output without an exit code on the installing page, or the finished one after "@step done".
+// A replay writes no transcript of its own.
 void Replay() {
   wchar_t path[260];
   DWORD length = GetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", path, 260);
   if (length < 1 || length > 259) return;
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
   if (file == INVALID_HANDLE_VALUE) return;
   install_dir = DefaultDir();
   started = Now() - 420000;  // the run counts as started seven minutes ago
-  std::string bytes(GetFileSize(file, nullptr), '\0');
-  DWORD read = 0;
-  if (bytes.empty() || !ReadFile(file, &bytes[0], static_cast<DWORD>(bytes.size()), &read, nullptr)) read = 0;
-  CloseHandle(file);
-  // Decoded and fed through the interpreter as live output is. Text after the last line feed is
-  // not a complete line and is left (in `carry`).
+  transcript_path = FullPath(path);
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  unsigned long long end = static_cast<unsigned long long>(size.QuadPart);
+  std::optional<DWORD> exit_code = ExitLine(file, end, end);
+  LARGE_INTEGER start = {};
+  SetFilePointerEx(file, start, nullptr, FILE_BEGIN);  // the read at the end moved it there
   std::string carry;
-  pending_line = Decode(carry, bytes.data(), read, GetOEMCP());
-  bool done = StartsWith(ReadPendingLines(), L"@step done");
+  UINT oem = GetOEMCP();
+  char buffer[kReadSize];
+  std::wstring last;  // the last whole line
+  unsigned long long at = 0;
+  for (DWORD count = 0; at < end; at += count) {
+    DWORD wanted = static_cast<DWORD>(std::min<unsigned long long>(sizeof buffer, end - at));
+    if (!ReadFile(file, buffer, wanted, &count, nullptr) || count == 0) break;
+    // A transcript's byte-order mark is no part of the output.
+    size_t mark = at == 0 && count >= 3 && memcmp(buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    size_t searched = pending_line.size();
+    pending_line += Decode(carry, buffer + mark, count - mark, oem);
+    if (pending_line.find(L'\n', searched) != std::wstring::npos) last = ReadPendingLines(searched);
+  }
+  CloseHandle(file);
+  if (exit_code) {
+    // As the run ended: what followed the last line feed is a line too.
+    pending_line += Decode(carry, nullptr, 0, oem, true);
+    if (!pending_line.empty()) ReadLine(pending_line);
+    pending_line.clear();
+    FlushLog();
+    OnEnd(*exit_code);
+    return;
+  }
+  // Text after the last line feed is not a complete line and is left (in `carry`).
+  pending_line.clear();
   FlushLog();
+  bool done = StartsWith(last, L"@step done");
   if (done) Begin(L"done");
   Show(done ? Finished : Installing);
 }
@@ -209,6 +268,7 @@ int Start(HINSTANCE instance, int show) {
     TranslateMessage(&message);
     DispatchMessageW(&message);
   }
+  FinishTranscript();
   return 0;
 }
 

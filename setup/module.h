@@ -21,6 +21,7 @@
 
 #include "install_script.h"
 #include "uninstall_script.h"
+#include "version.h"
 
 #include "state.cpp"
 #include "progress.cpp"
@@ -30,4 +31,5 @@
 #include "window.cpp"
 #include "access.cpp"
 #include "run.cpp"
+#include "report.cpp"
 #include "app.cpp"

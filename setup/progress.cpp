@@ -37,6 +37,7 @@ std::wstring failure;    // the stopped page's note, when the script said why
 constexpr size_t kNoError = static_cast<size_t>(-1);
 
 size_t first_error;  // where in the log the running step's first error line begins, or kNoError
+size_t step_from;    // where in the log the running step's output begins (0 once cut away)
 
 // Starts the step named by `key`, closing every step before it; "done" closes them all.
 // Tick arithmetic is unsigned 32-bit on purpose: a counter wrap between start and now still
@@ -57,6 +58,7 @@ void Begin(const std::wstring& key) {
   fraction = 0;
   first_error = kNoError;
   if (index >= 0) {
+    step_from = LogLength();
     steps[index].state = Running;
     steps[index].start = now;
   }
@@ -123,6 +125,7 @@ void AppendLog(const std::wstring& line) {
   if (length > kLogLimit) {
     size_t cut = length / 2;
     first_error = first_error != kNoError && first_error >= cut ? first_error - cut : kNoError;
+    step_from = step_from >= cut ? step_from - cut : 0;
     size_t from_control = log_shown - log_drop;
     if (cut <= from_control) {
       log_drop += cut;
@@ -179,6 +182,15 @@ void ForgetLog() {
   log_drop = 0;
   log_tail.clear();
   first_error = kNoError;
+  step_from = 0;
+}
+
+// The log's text as it is kept: what the control holds past the pending cut, then what is still
+// to append. Positions in it are those of `first_error` and `step_from`.
+std::wstring KeptLog() {
+  std::wstring shown(log_shown + 1, L'\0');
+  shown.resize(GetWindowTextW(log_edit, &shown[0], static_cast<int>(shown.size())));
+  return shown.substr(std::min(log_drop, shown.size())) + log_tail;
 }
 
 // Empties the log for a new installation.

@@ -13,6 +13,7 @@ bool end_waits;        // the script has ended, but some of its output is still 
 DWORD end_code;        // its exit code then
 bool asking_stop;      // the stop question is open
 bool error_view_waits; // the stopped page's log opens at the first error once it holds everything
+Transcript* reader_transcript;  // where the next reader to start writes its run's transcript
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
 BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM);
@@ -178,9 +179,13 @@ void DeliverText(const std::wstring& text) {
 // clicks, and in a flood a read's worth each came as fast as the window could take them.
 constexpr size_t kBatch = 65536;
 
+// How much of the output is read at a time, from the pipe and in a replay from its file.
+constexpr DWORD kReadSize = 4096;
+
 DWORD WINAPI Reader(void* pipe) {
   HANDLE read_end = static_cast<HANDLE>(pipe);
-  char buffer[4096];
+  Transcript* transcript = reader_transcript;
+  char buffer[kReadSize];
   DWORD count = 0;
   std::string carry;
   std::wstring batch;
@@ -190,14 +195,18 @@ DWORD WINAPI Reader(void* pipe) {
     // Nothing is held back while the pipe is empty: a batch goes as soon as no more output waits.
     DWORD more = 0;
     if (batch.size() < kBatch && PeekNamedPipe(read_end, nullptr, 0, nullptr, &more, nullptr) && more > 0) continue;
+    Transcribe(transcript, batch);
     DeliverText(batch);
     batch.clear();
   }
-  DeliverText(batch + Decode(carry, nullptr, 0, oem, true));
+  batch += Decode(carry, nullptr, 0, oem, true);
+  Transcribe(transcript, batch);
+  DeliverText(batch);
   CloseHandle(read_end);
   DWORD exit_code = 1;
   WaitForSingleObject(child, INFINITE);
   if (!GetExitCodeProcess(child, &exit_code)) exit_code = 1;
+  CloseTranscript(transcript, exit_code);
   Deliver(kEndMessage, exit_code, 0);
   return 0;
 }
@@ -304,7 +313,8 @@ void Install() {
   bool dlss = SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED;
   bool running = StartScript(CommandLine(script, nup, dir, dlss), folder, write_end);
   CloseHandle(write_end);
-  HANDLE reader = running ? create_thread(nullptr, 0, Reader, read_end, 0, nullptr) : nullptr;
+  // Started once its run's transcript is open, which it is handed through `reader_transcript`.
+  HANDLE reader = running ? create_thread(nullptr, 0, Reader, read_end, CREATE_SUSPENDED, nullptr) : nullptr;
   if (!reader) {
     // Without its reader the run would sit on the installing page for ever: end it unseen.
     if (running) {
@@ -315,7 +325,6 @@ void Install() {
     CloseHandle(read_end);
     return Fail(L"Cannot start PowerShell.");
   }
-  CloseHandle(reader);
 
   install_dir = dir;
   ResetProgress();
@@ -323,6 +332,10 @@ void Install() {
   waiting_output.clear();
   error_view_waits = false;
   ClearLog();
+  reader_transcript = OpenTranscript(folder);
+  if (!reader_transcript) SayNoTranscript();
+  ResumeThread(reader);
+  CloseHandle(reader);
   started = Now();
   SetTimer(window, kProgressTimer, 500, nullptr);
   RunStarted();
@@ -486,6 +499,7 @@ void SetInitialRun() {
   end_code = 0;
   asking_stop = false;
   error_view_waits = false;
+  reader_transcript = nullptr;
   post_message = PostMessageW;
   assign_to_job = AssignProcessToJobObject;
   create_thread = CreateThread;

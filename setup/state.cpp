@@ -36,6 +36,8 @@ HWND dlss_check;
 HWND log_edit;
 HWND details_button;
 HWND folder_button;
+HWND copy_button;
+HWND open_log_button;
 HWND back_button;
 HWND close_button;
 HWND install_button;
@@ -51,9 +53,11 @@ bool space_ok;
 bool space_warned;    // the folder passes, but its note warns
 bool nup_checking;    // the note says that the field is being checked
 bool space_checking;
+std::wstring transcript_path;  // the full path of the last run's transcript; empty when it has none
 
 // The operations that are called ahead of their definitions: the subsystems share one
 // translation unit and call each other both ways.
+size_t LogLength();                             // progress.cpp
 void FindGames();                               // choice.cpp
 void Check();
 void BrowseNup();
@@ -73,6 +77,15 @@ void OnCatchUpTimer();
 LRESULT OnClose();
 LRESULT OnOutput(LPARAM lparam);
 LRESULT OnEnd(WPARAM exit_code);
+struct Transcript;                              // report.cpp
+Transcript* OpenTranscript(const std::wstring& folder);
+void Transcribe(Transcript* transcript, const std::wstring& text);
+void CloseTranscript(Transcript* transcript, DWORD exit_code);
+void SayNoTranscript();
+LRESULT OnTranscriptFailed();
+void CopyReport();
+void OnCopiedTimer();
+void OpenLog();
 void MakeScaledResources(HINSTANCE instance);   // app.cpp
 
 // A function looked up at run time, in a DLL loaded while running or one that earlier versions of

@@ -1,11 +1,13 @@
-// The window: its twelve controls, where each page puts them, and the window procedure.
+// The window: its fourteen controls, where each page puts them, and the window procedure.
 
 namespace {
 
 constexpr UINT kOutputMessage = WM_APP + 1;  // lParam: a block of output text (heap, wchar_t[])
 constexpr UINT kEndMessage = WM_APP + 2;     // wParam: the script's exit code
+constexpr UINT kTranscriptMessage = WM_APP + 4;  // the transcript could not be written
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr UINT_PTR kCatchUpTimer = 2;  // waiting output is read and the details log moves on
+constexpr UINT_PTR kCopiedTimer = 4;   // "Copy for a report" takes back its caption
 
 // The controls' ids, which WM_COMMAND names them by.
 enum ControlId : int {
@@ -21,7 +23,11 @@ enum ControlId : int {
   kBackId = 110,
   kFolderId = 111,
   kDlssId = 112,
+  kCopyId = 113,
+  kOpenLogId = 114,
 };
+
+constexpr wchar_t kCopyCaption[] = L"Copy for a report";
 
 struct ControlEntry {
   HWND* handle;
@@ -38,9 +44,11 @@ const ControlEntry kControls[] = {
     {&dir_edit, kDirEditId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
     {&dir_browse, kDirBrowseId, L"BUTTON", L"Change...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&dlss_check, kDlssId, L"BUTTON", L"", WS_CHILD | WS_TABSTOP | BS_AUTOCHECKBOX},
-    {&log_edit, kLogId, L"EDIT", L"", WS_CHILD | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY},
+    {&log_edit, kLogId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY},
     {&details_button, kDetailsId, L"BUTTON", L"Show details", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&folder_button, kFolderId, L"BUTTON", L"Open the folder", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&copy_button, kCopyId, L"BUTTON", kCopyCaption, WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&open_log_button, kOpenLogId, L"BUTTON", L"Open the log", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&back_button, kBackId, L"BUTTON", L"Back", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&close_button, kCloseId, L"BUTTON", L"Close", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&install_button, kInstallId, L"BUTTON", L"Install", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
@@ -95,6 +103,9 @@ std::vector<Box> LayoutBoxes(Page on, bool with_details, int width, int height) 
       Place(&close_button, primary_page ? width - 286 : width - 126, height - kButtonUp, 100, 34, true),
       Place(&back_button, width - 236, height - kButtonUp, 100, 34, on == Stopped),
       Place(&folder_button, kEdge, height - kButtonUp, 150, 34, on == Finished),
+      Place(&copy_button, width - 556, height - kButtonUp, 170, 34, on == Stopped),
+      Place(&open_log_button, on == Finished ? kEdge + 160 : width - 376, height - kButtonUp, 130, 34,
+            on == Finished || on == Stopped),
       Place(&details_button, kEdge, height - kButtonUp, 130, 34, progress),
       Place(&log_edit, kEdge, kLogTop, width - 2 * kEdge, log_height,
             progress && with_details && log_height >= kLeastLog),
@@ -138,6 +149,7 @@ void Show(Page to) {
   kept_focus = nullptr;
   shown_at = GetMessageTime();
   if (to == Stopped) details = true;
+  EnableWindow(open_log_button, !transcript_path.empty());
   Layout();
   SetFocus(PageFocus());
   InvalidateRect(window, nullptr, TRUE);
@@ -177,6 +189,30 @@ void FollowDpi(int to, const RECT& outer) {
   InvalidateRect(window, nullptr, TRUE);
 }
 
+// The log as the keyboard reaches it. A multi-line edit asks for every key, Tab, Enter and Esc
+// among them, and hands Tab and Enter on to its parent as to a dialog, which this window is not:
+// Tab would stay in the log for good. Here those keys do what they do from any other control.
+// Nor does a dialog's way of selecting the whole text of an edit that Tab reaches apply: it
+// would carry the log away from the failed step's first error. Windows' multi-line edit ignores
+// Ctrl+A; here it selects the whole log.
+constexpr UINT_PTR kLogKeysSubclass = 0x4C4F474B;  // "LOGK"
+
+LRESULT CALLBACK LogKeysProc(HWND control, UINT message, WPARAM wparam, LPARAM lparam, UINT_PTR, DWORD_PTR) {
+  bool control_key = GetKeyState(VK_CONTROL) < 0;
+  switch (message) {
+    case WM_GETDLGCODE: return DLGC_WANTCHARS | DLGC_WANTARROWS;
+    case WM_KEYDOWN:
+      if (wparam != 'A' || !control_key) break;
+      SendMessageW(control, EM_SETSEL, 0, -1);
+      return 0;
+    case WM_CHAR:
+      if (wparam == 1) return 0;  // Ctrl+A's character: taken as the key came
+      break;
+    case WM_NCDESTROY: RemoveWindowSubclass(control, LogKeysProc, kLogKeysSubclass); break;
+  }
+  return DefSubclassProc(control, message, wparam, lparam);
+}
+
 // --- Window procedure cases --------------------------------------------------------------------
 
 LRESULT OnCreate(HWND created) {
@@ -187,6 +223,7 @@ LRESULT OnCreate(HWND created) {
                                    reinterpret_cast<HMENU>(static_cast<INT_PTR>(entry.id)), instance, nullptr);
   }
   SetControlFonts();
+  SetWindowSubclass(log_edit, LogKeysProc, kLogKeysSubclass, 0);
   std::wstring cue = L"Default: " + DefaultDir();
   SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
   // 0 lifts the edit control's own limit (32,767 characters by default) to its maximum: the
@@ -346,6 +383,8 @@ LRESULT OnTimer(WPARAM id) {
     OnCatchUpTimer();
   } else if (id == kCheckingTimer) {
     OnCheckingTimer();
+  } else if (id == kCopiedTimer) {
+    OnCopiedTimer();
   } else if (page == Installing) {
     RECT band = ProgressBand();
     InvalidateRect(window, &band, FALSE);
@@ -410,6 +449,8 @@ LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
     case kDetailsId: ToggleDetails(); return 0;
     case kBackId: Back(); return 0;
     case kFolderId: OpenFolder(); return 0;
+    case kCopyId: CopyReport(); return 0;
+    case kOpenLogId: OpenLog(); return 0;
   }
   return DefWindowProcW(window, message, wparam, lparam);
 }
@@ -434,6 +475,7 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case kOutputMessage: return OnOutput(lparam);
     case kEndMessage: return OnEnd(wparam);
     case kAnswerMessage: return OnAnswer(lparam);
+    case kTranscriptMessage: return OnTranscriptFailed();
     case WM_GETOBJECT: return OnGetObject(wparam, lparam);
   }
   return DefWindowProcW(hwnd, message, wparam, lparam);

@@ -700,6 +700,269 @@ TEST_F(RunTest, StoppedPageOpensTheLogAtTheFailedStepsFirstError) {
   EXPECT_EQ(std::wstring(text), L"FAILED: src/z_actor.cpp.obj");
 }
 
+// --- The transcript, the report and the log file ---------------------------------------------
+
+// What a page shows of a run that has ended, once the log has taken everything and opened at
+// the first error.
+struct Ended {
+  Page page;
+  std::vector<int> states;
+  std::wstring failure;
+  std::wstring log;
+  DWORD selection;
+};
+
+Ended ShownNow() {
+  EXPECT_TRUE(PumpUntil([] { return !LogPending() && !error_view_waits; }, 20000));
+  Ended shown = {page, {}, failure, WindowText(log_edit), 0};
+  for (const InstallStep& step : steps) shown.states.push_back(step.state);
+  shown.selection = static_cast<DWORD>(SendMessageW(log_edit, EM_GETSEL, 0, 0));
+  return shown;
+}
+
+// The run's transcript is whole once its writer is done.
+bool TranscriptWritten() { return transcript_writer && WaitForSingleObject(transcript_writer, 20000) == WAIT_OBJECT_0; }
+
+std::vector<std::wstring> Transcripts() {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE listing = FindFirstFileW((SetupFolder() + L"\\transcript-*").c_str(), &entry);
+  if (listing == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(entry.cFileName);
+  while (FindNextFileW(listing, &entry));
+  FindClose(listing);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every run leaves a transcript that, replayed, shows the page, steps, failure and log the run
+// showed; the newest five stay.
+TEST_F(RunTest, TranscriptReplaysAsTheRunShowedIt) {
+  char acute = 0;
+  ASSERT_EQ(WideCharToMultiByte(CP_OEMCP, 0, L"\u00e9", 1, &acute, 1, nullptr, nullptr), 1);
+  const std::string compile = "@step msys\n@step packages\n@step source\n@step tools\n@step check\n@step translate\n"
+                              "@step compile\n";
+  const struct {
+    const char* name;
+    std::string output;
+    const char* exit_code;
+  } cases[] = {
+      {"finished", compile + "[1/2] Building CXX object src/a.cpp.obj\n[2/2] Linking\n@step runtime\n@step shortcuts\n"
+                   "@step done\n", "0"},
+      {"stopped while compiling",
+       compile + "[3/9] Building CXX object src/z_en.cpp.obj\nFAILED: src/z_en.cpp.obj\n"
+                 "src/z_en.cpp:1:2: error: boom\n[4/9] Building CXX object src/z_fr.cpp.obj\n[build] error: compile failed\n",
+       "1"},
+      {"stopped by a package error",
+       "@step msys\n@step packages\n[Vorlen] installing packages ...\nerror: failed retrieving file 'x.pkg.tar.zst'\n"
+       "[Vorlen] error: pacman could not download the build tools\n", "0xC0000005"},
+      {"redraws, UTF-8 beside OEM, a last line without its line feed",
+       "@step packages\n  10% [#     ]\r  50% [###   ]\r 100% [######]\r\ncaf\xC3\xA9 \xE2\x9C\x93 \xF0\x9F\x8E\xAE\r\ncaf" +
+           std::string(1, acute) + "\nno line feed at the end",
+       "0"},
+  };
+  // Six transcripts of runs long ago, of which only the newest may stay beside four new ones.
+  CreateDirectoryW(SetupFolder().c_str(), nullptr);
+  for (const std::wstring& name : Transcripts()) DeleteFileW((SetupFolder() + L"\\" + name).c_str());
+  for (int i = 0; i < 6; ++i) WriteBytes(SetupFolder() + L"\\transcript-20000101-00000" + std::to_wstring(i) + L".txt", "");
+  std::vector<std::wstring> made;
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    Use(Plan().Write(c.output).Do(std::string("exit ") + c.exit_code));
+    Type(nup_edit, kGame);
+    Install();
+    ASSERT_TRUE(RunEnds());
+    Ended run = ShownNow();
+    ASSERT_TRUE(TranscriptWritten());
+    std::wstring transcript = transcript_path;
+    made.push_back(transcript.substr(transcript.find_last_of(L'\\') + 1));
+    std::string bytes = ReadBytes(transcript);
+    EXPECT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
+    std::string last = "@exit " + std::to_string(strtoul(c.exit_code, nullptr, 0)) + "\r\n";
+    EXPECT_EQ(bytes.substr(bytes.size() - last.size()), last);
+    for (size_t i = 0; i < bytes.size(); ++i) {
+      if (bytes[i] == '\r' || bytes[i] == '\n') {
+        ASSERT_TRUE(bytes[i] == '\r' && bytes[i + 1] == '\n') << "a line that does not end in CR LF, at " << i;
+        ++i;
+      }
+    }
+
+    DestroyWindow(window);
+    Fresh();
+    ScopedVariable replay(L"VORLEN_SETUP_REPLAY", transcript);
+    std::vector<std::wstring> before = Transcripts();
+    Replay();
+    Ended replayed = ShownNow();
+    EXPECT_EQ(replayed.page, run.page);
+    EXPECT_EQ(replayed.states, run.states);
+    EXPECT_EQ(Narrow(replayed.failure), Narrow(run.failure));
+    EXPECT_TRUE(replayed.log == run.log) << Narrow(replayed.log.substr(0, 2000)) << "\n---\n"
+                                         << Narrow(run.log.substr(0, 2000));
+    EXPECT_EQ(replayed.selection, run.selection);
+    EXPECT_EQ(transcript_path, transcript);
+    EXPECT_EQ(Transcripts(), before) << "a replay writes no transcript";
+    DestroyWindow(window);
+    Fresh();
+  }
+  std::vector<std::wstring> kept = {L"transcript-20000101-000005.txt"};
+  kept.insert(kept.end(), made.begin(), made.end());
+  std::sort(kept.begin(), kept.end());
+  std::vector<std::wstring> left = Transcripts();
+  EXPECT_EQ(left, kept);
+}
+
+BOOL WINAPI FullDisk(HANDLE, LPCVOID, DWORD, LPDWORD written, LPOVERLAPPED) {
+  *written = 0;
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
+std::atomic<DWORD> room_left{0};
+
+BOOL WINAPI FillingDisk(HANDLE file, LPCVOID bytes, DWORD count, LPDWORD written, LPOVERLAPPED at) {
+  if (count > room_left) return FullDisk(file, bytes, count, written, at);
+  room_left -= count;
+  return WriteFile(file, bytes, count, written, at);
+}
+
+HANDLE WINAPI NoWriterThread(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID data,
+                             DWORD flags, LPDWORD id) {
+  if (start == TranscriptWriter) return nullptr;
+  return CreateThread(security, stack, start, data, flags, id);
+}
+
+// A transcript that cannot be written is said once in the log, and the run ends as it would
+// have; where there is no transcript at all, "Open the log" cannot be pressed.
+TEST_F(RunTest, TranscriptThatCannotBeWrittenLeavesTheRunAsItWouldHaveBeen) {
+  const struct {
+    const char* name;
+    decltype(write_file) writes;
+    decltype(create_thread) threads;
+    bool file;
+  } cases[] = {
+      {"disk full from the start", FullDisk, CreateThread, true},
+      {"disk full after the byte-order mark", FillingDisk, CreateThread, true},
+      {"no thread to write it", WriteFile, NoWriterThread, false},
+  };
+  const std::wstring note = std::wstring(kNoTranscript) + L"\r\n";
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    room_left = 3;
+    Scoped<decltype(write_file)> writes(write_file, c.writes);
+    Scoped<decltype(create_thread)> threads(create_thread, c.threads);
+    Use(Plan().Write("@step msys\n[Vorlen] installing MSYS2\n@step packages\n[Vorlen] error: no network\n").Do("exit 1"));
+    Type(nup_edit, kGame);
+    Install();
+    ASSERT_TRUE(RunEnds());
+    EXPECT_EQ(transcript_path.empty(), !c.file);
+    if (c.file) {
+      ASSERT_TRUE(TranscriptWritten());
+    }
+    ASSERT_TRUE(PumpUntil([&] { return !LogPending() && WindowText(log_edit).find(note) != std::wstring::npos; }, 10000));
+    DropMessages();
+    std::wstring log = WindowText(log_edit);
+    size_t at = log.find(note);
+    EXPECT_EQ(log.find(note, at + 1), std::wstring::npos) << "said once";
+    EXPECT_EQ(Narrow(log.erase(at, note.size())), "[Vorlen] installing MSYS2\r\n[Vorlen] error: no network\r\n");
+    EXPECT_EQ(page, Stopped);
+    EXPECT_EQ(failure, L"no network");
+    EXPECT_EQ(steps[1].state, Failed);
+    EXPECT_EQ(IsWindowEnabled(open_log_button) != FALSE, c.file);
+    DestroyWindow(window);
+    Fresh();
+  }
+}
+
+std::wstring opened;  // what "Open the log" handed the shell
+HINSTANCE RecordOpening(const std::wstring& file, const wchar_t*, int) {
+  opened = file;
+  return reinterpret_cast<HINSTANCE>(42);
+}
+
+std::wstring Clipboard() {
+  std::wstring text;
+  if (!OpenClipboard(nullptr)) return L"<clipboard busy>";
+  if (HANDLE data = GetClipboardData(CF_UNICODETEXT)) {
+    text = static_cast<const wchar_t*>(GlobalLock(data));
+    GlobalUnlock(data);
+  }
+  CloseClipboard();
+  return text;
+}
+
+// "Copy for a report" puts the header and the failed step's last 300 lines on the clipboard
+// with the profile folder hidden; "Open the log" hands the shell the transcript's full path,
+// on the stopped page and on the finished one.
+TEST_F(RunTest, StoppedPageCopiesAReportAndOpensTheTranscript) {
+  ScopedVariable profile(L"USERPROFILE", L"C:\\Games");
+  Scoped<decltype(disk_free_space)> roomy(disk_free_space, RoomyDrive);
+  Scoped<decltype(shell_open)> opening(shell_open, RecordOpening);
+  std::string output = "@step msys\n[Vorlen] in C:\\Games\\Vorlen\n@step packages\nerror: not this step's\n"
+                       "@step compile\nFAILED: src/f5.cpp.obj\nc:/games/vorlen/src/f5.cpp:3:1: error: boom\n";
+  std::vector<std::wstring> expected;
+  for (int i = 1; i <= 320; ++i) {
+    std::string line = "[" + std::to_string(i) + "/400] Building CXX object /c/Games/Vorlen/src/f" + std::to_string(i) +
+                       ".cpp.obj in C:\\Gamesx";
+    output += line + "\n";
+    if (i > 20) {
+      expected.push_back(L"[" + std::to_wstring(i) + L"/400] Building CXX object %USERPROFILE%/Vorlen/src/f" +
+                         std::to_wstring(i) + L".cpp.obj in C:\\Gamesx");
+    }
+  }
+  Use(Plan().Write(output + "[build] error: compile failed\n").Do("exit 1"));
+  expected.erase(expected.begin());
+  expected.push_back(L"[build] error: compile failed");
+  Type(nup_edit, kGame);
+  Type(dir_edit, L"C:\\Games\\Vorlen");
+  Install();
+  ASSERT_TRUE(RunEnds());
+  ASSERT_TRUE(PumpUntil([] { return !LogPending(); }, 10000));
+  ASSERT_EQ(page, Stopped);
+  EXPECT_TRUE(Showing(copy_button) && Showing(open_log_button) && IsWindowEnabled(open_log_button));
+
+  Press(copy_button);
+  std::wstring report = Clipboard();
+  std::wstring name = transcript_path.substr(transcript_path.find_last_of(L'\\') + 1);
+  std::wstring header = L"Vorlen Installer " L"" VORLEN_VERSION_TEXT L"\r\n";
+  EXPECT_EQ(report.compare(0, header.size(), header), 0) << Narrow(report.substr(0, 200));
+  std::vector<std::wstring> lines;
+  for (size_t from = 0, end; from < report.size(); from = end + 2) {
+    end = std::min(report.find(L"\r\n", from), report.size());
+    lines.push_back(report.substr(from, end - from));
+  }
+  ASSERT_EQ(lines.size(), 11u + 300);
+  EXPECT_EQ(lines[1].compare(0, 8, L"Windows "), 0) << Narrow(lines[1]);
+  EXPECT_NE(lines[1].find(L", build "), std::wstring::npos) << Narrow(lines[1]);
+  EXPECT_EQ(lines[2], L"Code pages: OEM " + std::to_wstring(GetOEMCP()) + L", ANSI " + std::to_wstring(GetACP()));
+  EXPECT_EQ(lines[3], L"Failed step: Compile the game");
+  EXPECT_EQ(lines[4], L"Failure: compile failed");
+  EXPECT_EQ(lines[5], L"First error: FAILED: src/f5.cpp.obj");
+  EXPECT_EQ(lines[6], L"Free space: 100.0 GB on the install drive, 100.0 GB on the system drive");
+  EXPECT_EQ(lines[7], L"Install folder: %USERPROFILE%\\Vorlen");
+  EXPECT_EQ(lines[8], L"Transcript: " + name);
+  EXPECT_EQ(lines[9], L"");
+  EXPECT_EQ(lines[10], L"The step's last lines:");
+  EXPECT_TRUE(std::vector<std::wstring>(lines.begin() + 11, lines.end()) == expected);
+  EXPECT_EQ(WindowText(copy_button), L"Copied");
+  EXPECT_TRUE(PumpUntil([] { return WindowText(copy_button) == kCopyCaption; }, 5000));
+
+  Press(open_log_button);
+  EXPECT_EQ(opened, transcript_path);
+  EXPECT_EQ(opened.compare(1, 2, L":\\"), 0) << "a full path";
+  EXPECT_TRUE(Exists(opened));
+
+  Press(back_button);
+  Use(Plan().Write("@step done\n").Do("exit 0"));
+  Install();
+  ASSERT_TRUE(RunEnds());
+  ASSERT_EQ(page, Finished);
+  EXPECT_TRUE(Showing(open_log_button) && IsWindowEnabled(open_log_button));
+  EXPECT_FALSE(Showing(copy_button));
+  Press(open_log_button);
+  EXPECT_EQ(opened, transcript_path);
+  EXPECT_NE(opened.find(L"\\transcript-"), std::wstring::npos);
+}
+
 // --- A flood of output ------------------------------------------------------------------------
 
 // Every "@step" line makes Begin take the time once and keep it as the step's start. With a

@@ -1,5 +1,6 @@
 // The script run's pieces on their own: argument quoting, output decoding and real tools' output, the
-// reader's hand-over when posting fails, the joining of output into lines, and the script file.
+// reader's hand-over when posting fails, the joining of output into lines, the script file, the
+// transcript's bound and the report's words.
 #include "support.h"
 
 #include <atomic>
@@ -429,6 +430,100 @@ TEST(ScriptFile, WriteReportsAPathItCannotCreate) {
   EXPECT_FALSE(WriteScript(folder));
   EXPECT_FALSE(WriteScript(folder + L"\\no\\such\\folder\\install.ps1"));
   RemoveDirectoryW(folder.c_str());
+}
+
+// --- The transcript and the report ------------------------------------------------------------
+
+// Past its bound a transcript keeps its first lines and its newest, in order, with one line
+// between them that counts the lines left out; within it, every line. Either way the lines are
+// UTF-8 after a byte-order mark, end in CR LF, and the exit code comes last.
+TEST_F(StateTest, TranscriptPastItsBoundKeepsItsStartAndItsNewestLines) {
+  std::wstring folder = FreshFolder(TempPath(L"vorlen-transcripts"));
+  for (unsigned long long most : {4096ull, 64ull << 20}) {
+    ResetState();
+    Scoped<unsigned long long> bound(transcript_most, most), head(transcript_head, 1024);
+    Transcript* transcript = OpenTranscript(folder);
+    ASSERT_NE(transcript, nullptr);
+    std::wstring block;
+    for (int i = 0; i < 1000; ++i) {
+      block += L"line " + std::to_wstring(i) + (i % 2 ? L" caf\u00e9\r\n" : L"\n");
+      if (i % 7 != 6) continue;
+      Transcribe(transcript, block);
+      block.clear();
+    }
+    Transcribe(transcript, block);
+    CloseTranscript(transcript, 3221225477u);
+    ASSERT_EQ(WaitForSingleObject(transcript_writer, 10000), WAIT_OBJECT_0);
+    std::string bytes = ReadBytes(transcript_path);
+    ASSERT_EQ(bytes.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_LE(bytes.size(), most + 64) << most;
+    std::vector<std::string> lines;
+    for (size_t from = 3, end; from < bytes.size(); from = end + 2) {
+      end = bytes.find("\r\n", from);
+      ASSERT_NE(end, std::string::npos) << "a line without its CR LF";
+      lines.push_back(bytes.substr(from, end - from));
+      ASSERT_EQ(lines.back().find_first_of("\r\n"), std::string::npos) << lines.back();
+    }
+    ASSERT_GE(lines.size(), 3u);
+    EXPECT_EQ(lines.back(), "@exit 3221225477");
+    lines.pop_back();
+    int expected = 0;
+    long long left_out = 0;
+    for (const std::string& line : lines) {
+      if (sscanf(line.c_str(), "... %lld lines left out here ...", &left_out) == 1) {
+        EXPECT_GT(left_out, 0);
+        EXPECT_GE(bytes.find("... "), 1024u) << "the head is kept whole";
+        expected += static_cast<int>(left_out);
+        continue;
+      }
+      EXPECT_EQ(line, "line " + std::to_string(expected) + (expected % 2 ? " caf\xC3\xA9" : "")) << most;
+      ++expected;
+    }
+    EXPECT_EQ(expected, 1000) << most;
+    EXPECT_EQ(left_out > 0, most == 4096) << most;
+  }
+  RemoveTree(folder);
+}
+
+// The player's profile folder is hidden wherever a path begins with it, however it is written,
+// and nowhere else.
+TEST(Report, ProfileFolderIsHiddenInEveryFormAPathTakes) {
+  const struct {
+    const wchar_t* profile;
+    const wchar_t* text;
+    const wchar_t* hidden;
+  } cases[] = {
+      {L"C:\\Users\\Ann", L"C:\\Users\\Ann\\AppData\\Local\\vorlen", L"%USERPROFILE%\\AppData\\Local\\vorlen"},
+      {L"C:\\Users\\Ann", L"c:/users/ANN/vorlen/src/a.cpp:3:1: error: x", L"%USERPROFILE%/vorlen/src/a.cpp:3:1: error: x"},
+      {L"C:\\Users\\Ann", L"cd /c/Users/Ann/vorlen && make", L"cd %USERPROFILE%/vorlen && make"},
+      {L"C:\\Users\\Ann", L"'C:\\Users\\Ann' and \"C:/Users/Ann\".", L"'%USERPROFILE%' and \"%USERPROFILE%\"."},
+      {L"C:\\Users\\Ann\\", L"C:\\Users\\Ann", L"%USERPROFILE%"},
+      {L"C:\\Users\\Ann", L"C:\\Users\\Anna\\x and XC:\\Users\\Ann\\y", L"C:\\Users\\Anna\\x and XC:\\Users\\Ann\\y"},
+      {L"C:\\Users\\\u00dcmit", L"c:\\users\\\u00fcmit\\x", L"%USERPROFILE%\\x"},
+      {L"C:\\", L"C:\\Users\\Ann", L"C:\\Users\\Ann"},
+      {L"", L"C:\\Users\\Ann", L"C:\\Users\\Ann"},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(Narrow(HideProfile(c.text, c.profile)), Narrow(c.hidden)) << Narrow(c.text);
+  }
+}
+
+// The report keeps within 60,000 characters by leaving out its oldest lines; the newest stay.
+TEST(Report, KeepsWithinSixtyThousandCharactersWithTheNewestLines) {
+  std::vector<std::wstring> lines;
+  for (int i = 0; i < 300; ++i) {
+    std::wstring line = L"line " + std::to_wstring(i);
+    lines.push_back(line + std::wstring(248 - line.size(), L'.'));  // 250 characters with CR LF
+  }
+  std::wstring report = BoundReport(L"H\r\n", lines);
+  EXPECT_EQ(report.size(), 3u + 239 * 250) << "every line that fits";
+  EXPECT_EQ(report.compare(0, 13, L"H\r\nline 61..."), 0);
+  EXPECT_EQ(report.compare(report.size() - 5, 5, L"...\r\n"), 0);
+  EXPECT_NE(report.find(L"line 299"), std::wstring::npos);
+
+  std::vector<std::wstring> few = {L"a", L"b"};
+  EXPECT_EQ(BoundReport(L"H\r\n", few), L"H\r\na\r\nb\r\n");
+  EXPECT_EQ(BoundReport(std::wstring(70000, L'h'), few).size(), 60000u);
 }
 
 }  // namespace

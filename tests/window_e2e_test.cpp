@@ -143,4 +143,38 @@ TEST(BuiltProgram, ImportsOnlyDllsThatCannotBePlanted) {
   }
 }
 
+// Windows' file properties name the program and its version, the one CMakeLists.txt sets, which
+// the report's header says too.
+TEST(BuiltProgram, CarriesItsNameAndVersion) {
+  DWORD(WINAPI * info_size)(LPCWSTR, LPDWORD);
+  BOOL(WINAPI * get_info)(LPCWSTR, DWORD, DWORD, LPVOID);
+  BOOL(WINAPI * query)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
+  HMODULE version = SystemLibrary(L"version.dll");
+  ASSERT_TRUE(FindCall(version, "GetFileVersionInfoSizeW", info_size) && FindCall(version, "GetFileVersionInfoW", get_info) &&
+              FindCall(version, "VerQueryValueW", query));
+  const wchar_t* program = VORLEN_BINARY_DIR L"\\vorlen-setup.exe";
+  std::string info(info_size(program, nullptr), '\0');
+  ASSERT_FALSE(info.empty()) << "no version resource";
+  ASSERT_TRUE(get_info(program, 0, static_cast<DWORD>(info.size()), &info[0]));
+  VS_FIXEDFILEINFO* fixed = nullptr;
+  UINT size = 0;
+  ASSERT_TRUE(query(info.data(), L"\\", reinterpret_cast<void**>(&fixed), &size));
+  const unsigned numbers[] = {VORLEN_VERSION_NUMBERS};
+  EXPECT_EQ(fixed->dwFileVersionMS, numbers[0] << 16 | numbers[1]);
+  EXPECT_EQ(fixed->dwFileVersionLS, numbers[2] << 16 | numbers[3]);
+  EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+  const std::pair<const wchar_t*, std::wstring> strings[] = {
+      {L"FileDescription", L"Vorlen Installer"}, {L"ProductName", L"Vorlen Installer"},
+      {L"OriginalFilename", L"vorlen-setup.exe"}, {L"FileVersion", InstallerVersion()},
+      {L"ProductVersion", InstallerVersion()}};
+  for (const auto& [name, expected] : strings) {
+    wchar_t* value = nullptr;
+    std::wstring path = std::wstring(L"\\StringFileInfo\\040904B0\\") + name;
+    ASSERT_TRUE(query(info.data(), path.c_str(), reinterpret_cast<void**>(&value), &size)) << Narrow(name);
+    EXPECT_EQ(std::wstring(value), expected) << Narrow(name);
+  }
+  EXPECT_EQ(Narrow(InstallerVersion()), std::to_string(numbers[0]) + "." + std::to_string(numbers[1]) + "." +
+                                            std::to_string(numbers[2]));
+}
+
 }  // namespace

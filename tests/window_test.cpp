@@ -105,10 +105,10 @@ TEST(LayoutTable, LogNeedsDetailsAProgressPageAndRoom) {
   }
 }
 
-// Twelve controls, each under an id of its own that is not one of those Enter and Esc send, so
+// Fourteen controls, each under an id of its own that is not one of those Enter and Esc send, so
 // that a command names one control. Tab goes through a page's shown controls as they stand:
-// down the page, then left to right.
-TEST_F(WindowTest, CreatesTwelveControlsInTabOrderWithTheirIds) {
+// down the page, then left to right; the log, when shown, first, above the buttons.
+TEST_F(WindowTest, CreatesFourteenControlsInTabOrderWithTheirIds) {
   MakeWindow(880, 740);
   ASSERT_NE(window, nullptr);
   std::set<int> ids;
@@ -117,26 +117,83 @@ TEST_F(WindowTest, CreatesTwelveControlsInTabOrderWithTheirIds) {
     EXPECT_TRUE(ids.insert(id).second) << "two controls share the id " << id;
     EXPECT_TRUE(id != IDOK && id != IDCANCEL) << id;
   }
-  EXPECT_EQ(ids.size(), 12u);
+  EXPECT_EQ(ids.size(), 14u);
   EXPECT_EQ(WindowText(nup_browse), L"Browse...");
   EXPECT_EQ(WindowText(close_button), L"Close");
-  EXPECT_FALSE(GetWindowLongW(log_edit, GWL_STYLE) & WS_TABSTOP);
   EXPECT_TRUE(GetWindowLongW(log_edit, GWL_STYLE) & ES_READONLY);
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(log_edit, WM_GETFONT, 0, 0)), mono_font);
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(nup_edit, WM_GETFONT, 0, 0)), font);
   EXPECT_EQ(page, Choices);
   EnableWindow(install_button, TRUE);  // as when the game file is found
-  const std::pair<Page, std::vector<HWND>> tab_orders[] = {
-      {Choices, {nup_edit, nup_browse, dir_edit, dir_browse, dlss_check, close_button, install_button}},
-      {Installing, {details_button, close_button}},
-      {Stopped, {details_button, back_button, close_button}},
-      {Finished, {folder_button, close_button, play_button}}};
-  for (const auto& [on, order] : tab_orders) {
+  transcript_path = L"C:\\Temp\\vorlen-setup\\transcript-20260101-120000.txt";
+  const struct {
+    Page on;
+    bool with_details;
+    std::vector<HWND> order;
+  } tab_orders[] = {
+      {Choices, false, {nup_edit, nup_browse, dir_edit, dir_browse, dlss_check, close_button, install_button}},
+      {Installing, false, {details_button, close_button}},
+      {Installing, true, {log_edit, details_button, close_button}},
+      {Stopped, true, {log_edit, details_button, copy_button, open_log_button, back_button, close_button}},
+      {Finished, false, {folder_button, open_log_button, close_button, play_button}}};
+  for (const auto& [on, with_details, order] : tab_orders) {
+    details = with_details;
     Show(on);
     for (size_t i = 0; i < order.size(); ++i) {
       EXPECT_EQ(GetNextDlgTabItem(window, order[i], FALSE), order[(i + 1) % order.size()]) << on << ", stop " << i;
     }
   }
+}
+
+// The log, once Tab reaches it, leaves the keyboard's keys to the window as any control does
+// (Tab goes on, Enter presses the page's main button, Esc closes) and keeps its place in the
+// text; Ctrl+A selects all of it.
+TEST_F(WindowTest, LogTakesTabEnterEscAndCtrlAAsEveryControlDoes) {
+  auto key = [](HWND to, WPARAM which) {
+    MSG message = {to, WM_KEYDOWN, which, 0, static_cast<DWORD>(GetMessageTime()), {}};
+    if (!IsDialogMessageW(window, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  };
+  BYTE keys[256] = {};
+  for (WPARAM pressed : {static_cast<WPARAM>(VK_TAB), static_cast<WPARAM>(VK_RETURN), static_cast<WPARAM>(VK_ESCAPE)}) {
+    MakeWindow(880, 740);
+    // Enter presses only a button that shows (Back), so this window shows.
+    if (pressed == VK_RETURN) ShowWindow(window, SW_SHOWNA);
+    Show(Stopped);
+    SetWindowTextW(log_edit, L"one\r\ntwo\r\nthree\r\n");
+    SendMessageW(log_edit, EM_SETSEL, 5, 5);
+    SetFocus(close_button);
+    key(close_button, VK_TAB);  // round to the first control: the log
+    ASSERT_EQ(GetFocus(), log_edit);
+    DWORD from = 0, to = 0;
+    SendMessageW(log_edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_EQ(from, 5u) << "Tab keeps the log where it was";
+    EXPECT_EQ(to, 5u);
+    key(log_edit, pressed);
+    if (pressed == VK_TAB) {
+      EXPECT_EQ(GetFocus(), details_button);
+    } else if (pressed == VK_RETURN) {
+      EXPECT_EQ(page, Choices) << "Back pressed";
+    } else {
+      EXPECT_FALSE(IsWindow(window)) << "closed";
+    }
+    if (IsWindow(window)) DestroyWindow(window);
+  }
+  MakeWindow(880, 740);
+  Show(Stopped);
+  SetWindowTextW(log_edit, L"one\r\ntwo\r\n");
+  SetFocus(log_edit);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  key(log_edit, 'A');
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  DWORD from = 9, to = 0;
+  SendMessageW(log_edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+  EXPECT_EQ(from, 0u);
+  EXPECT_EQ(to, 10u);
 }
 
 // The fonts are the system's message font in the design's sizes: at 144 DPI a height of 14
@@ -644,6 +701,10 @@ TEST_F(WindowTest, ReplayOpensOnThePageTheTranscriptEndsOn) {
       {"blank before done", "@step compile\n @step done\n", Installing, 7, 7},
       {"done in another case", "@step compile\n@step Done\n", Installing, 7, 7},
       {"empty", "", Installing, 0, -1},
+      // A transcript ends on the page its run ended on, by the exit code of its last line.
+      {"transcript of a stopped run", "\xEF\xBB\xBF@step msys\r\n@step compile\r\n@exit 2\r\n", Stopped, 7, 7},
+      {"transcript of a finished run", "\xEF\xBB\xBF@step compile\r\n@exit 0\r\n", Finished, 10, -1},
+      {"exit code before the last line", "@step compile\n@exit 0\n[Vorlen] x\n", Installing, 7, 7},
   };
   ScopedVariable local(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
   for (const Case& c : cases) {
@@ -683,7 +744,7 @@ TEST_F(WindowTest, ReplayVariableOf259CharactersIsUsedAnd260Ignored) {
   }
 }
 
-TEST_F(WindowTest, ReplayDecodesHighBytesLikeLiveOutput) {
+TEST_F(WindowTest, ReplayDecodesAndCutsLikeLiveOutput) {
   MakeWindow(880, 740);
   // "cafe" with an e-acute, in this system's OEM code page, as a script's output would carry it.
   char acute = 0;
@@ -696,6 +757,13 @@ TEST_F(WindowTest, ReplayDecodesHighBytesLikeLiveOutput) {
   Replay();
   EXPECT_EQ(doing, L"caf\u00e9");
   EXPECT_EQ(WindowText(log_edit), L"[Vorlen] caf\u00e9\r\n");
+  // A line that never ends is cut where the pipe's reading cuts it.
+  DestroyWindow(window);
+  ResetState();
+  MakeWindow(880, 740);
+  ScopedVariable long_line(L"VORLEN_SETUP_REPLAY", WriteTranscript(L"window_test_long_line", std::string(70000, 'y') + "\n"));
+  Replay();
+  EXPECT_TRUE(WindowText(log_edit) == std::wstring(65536, L'y') + L"\r\n" + std::wstring(4464, L'y') + L"\r\n");
 }
 
 }  // namespace
@@ -853,8 +921,8 @@ TEST_F(WindowTest, ScreenReaderReadsEachPageInOrder) {
        },
        join({header, {L"text The installation stopped", L"text Into " + folder}, steps_then(L"stopped", L" (2 min)"),
              {L"bar = 30%", L"text the compiler ran out of memory",
-              L"field Details = [Vorlen] updating MSYS2 and installing the build tools\u2026", L"button Hide details",
-              L"button Back", L"button Close"}})},
+              L"field Log = [Vorlen] updating MSYS2 and installing the build tools\u2026", L"button Hide details",
+              L"button Copy for a report", L"button Open the log", L"button Back", L"button Close"}})},
       {"finished, replayed", [&] { replay(L"finished.txt"); },
        join({header,
              {L"text Vorlen is installed",
@@ -862,8 +930,8 @@ TEST_F(WindowTest, ScreenReaderReadsEachPageInOrder) {
               L"text Start it", L"text from the Start menu or the desktop shortcut (Vorlen).", L"text Settings",
               L"text F1 or Insert in the game opens them: graphics, controller, keyboard and mouse. On a "
               L"controller, press Select and Start together.",
-              L"text Installed in", L"text " + folder, L"button Open the folder", L"button Close",
-              L"button Play"}})},
+              L"text Installed in", L"text " + folder, L"button Open the folder", L"button Open the log",
+              L"button Close", L"button Play"}})},
   };
   ScopedVariable local(L"LOCALAPPDATA", L"C:\\Users\\me\\AppData\\Local");
   ScopedVariable profile(L"USERPROFILE", FreshFolder(TempPath(L"window_test_profile")));
