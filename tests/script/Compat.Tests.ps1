@@ -105,6 +105,11 @@ Describe 'the 5.1 check itself' {
         @{ What = '& on a path in a string'; Code = '& "$Msys\usr\bin\bash.exe" -lc x' }
         @{ What = 'Set-Content -Encoding Oem'; Code = 'Set-Content -LiteralPath $f -Value $v -Encoding Oem' }
         @{ What = 'Out-File -Encoding UTF8'; Code = '$t | Out-File -LiteralPath $f -Encoding utf8' }
+        # Lines that 5.1 writes in the console's code page into the installer's pipe.
+        @{ What = 'Write-Host'; Code = 'function Say($m) { Write-Host "[Vorlen] $m" -ForegroundColor Cyan }' }
+        @{ What = 'echo'; Code = 'echo "@step msys"' }
+        @{ What = '[Console]::WriteLine'; Code = '[Console]::WriteLine("@step msys")' }
+        @{ What = '[System.Console]::Out'; Code = '[System.Console]::Out.Write("x")' }
     ) {
         param($What, $Code)
         @(Test-Ps51Text -Text $Code) | Should -Not -BeNullOrEmpty -Because "$What must be found in: $Code"
@@ -112,7 +117,8 @@ Describe 'the 5.1 check itself' {
 
     # Look-alikes that 5.1 runs; the check must not cry wolf at them.
     It 'accepts <What>' -TestCases @(
-        @{ What = 'a question mark and && inside strings'; Code = 'Write-Host "Start? [Y/n] && go ?? ?. ?[x]"' }
+        @{ What = 'a question mark and && inside strings'; Code = 'Say "Start? [Y/n] && go ?? ?. ?[x]"' }
+        @{ What = 'Write-Host inside Put, at a console'; Code = 'function Put($l) { if ($o) { $o.Write($b, 0, 1) } else { Write-Host $l } }' }
         @{ What = '-and / -or'; Code = 'if ($a -and $b -or $c) { 1 }' }
         @{ What = '-Encoding ASCII, and Oem for reading'; Code = "Set-Content x y -Encoding ASCII`nGet-Content x -Encoding Oem" }
         @{ What = 'Join-Path with two paths'; Code = 'Join-Path $a "b\c"' }
