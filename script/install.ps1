@@ -134,9 +134,10 @@ function Quote([string]$Text) {
 # Runs a program, waits for it and sets $LASTEXITCODE. The program writes into the script's
 # own output (the installer's pipe, or the console), so its lines, error output included,
 # stay its own text and in order; with -Quiet its output is read and dropped. With -Quiet,
-# and with -Copy (which passes the standard output on byte for byte, as the program wrote
-# it, error output too, and keeps a copy), the result is the program's last words, the reason of a failure, and
-# $said holds all it said. -Environment sets variables for the program alone ($null removes one).
+# and with -Copy (which passes the output, error output too, on byte for byte, as the program
+# wrote it, and keeps a copy), the result is the program's last words, the reason of a failure,
+# and $said holds all it said. -Environment sets variables for the program alone ($null
+# removes one).
 # Started through .NET rather than "&", which in Windows PowerShell reads "[" and "]" in the
 # program's path as wildcards and passes an argument ending in "\" on as an escaped quote.
 function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet, [switch]$Copy, [hashtable]$Environment = @{}) {
@@ -210,6 +211,8 @@ function Drain($Process, [IO.Stream[]]$Streams, [IO.Stream]$To) {
 # The last line of a program's output that holds words: not a spinner, a progress bar (block
 # characters), or a line that it wiped with spaces and carriage returns.
 function Last-Words([string]$Text) {
+    # They lie at the end: a whole build's output would take long to look through.
+    if ($Text.Length -gt 65536) { $Text = $Text.Substring($Text.Length - 65536) }
     $lines = @($Text -split '[\r\n\x08]+' | ForEach-Object { $_.Trim() } |
             Where-Object { $_ -match '[A-Za-z]{3}' -and $_ -notmatch '[\u2588\u2592]' })
     if ($lines.Count) { $lines[-1] } else { '' }
@@ -518,7 +521,7 @@ try {
     $proxy = [Net.WebRequest]::DefaultWebProxy
     if ($proxy -and -not $proxy.IsBypassed($mirror)) {
         $address = $proxy.GetProxy($mirror)
-        if ($address) {
+        if ($address -and $address.Host -ne $mirror.Host) {
             $msysProxy = $address.AbsoluteUri
             Say "MSYS2 downloads through this PC's proxy $($address.Authority)"
         }
