@@ -48,8 +48,25 @@ $env:PYTHONUNBUFFERED = '1'
 # in UTF-8 the launcher can print any path, and the installer reads it as such.
 $env:PYTHONIOENCODING = 'utf-8'
 
+# The script's own lines. Into a pipe (the installer's) they go as UTF-8 bytes, which the
+# installer reads as such: Write-Host would write the hidden console's OEM code page there, where
+# a letter outside it (a Polish name on a PC set to German) comes out as "?". At a console,
+# Write-Host shows every letter. $stdout is set once the language mode allows .NET calls.
+$stdout = $null
+function Put([string]$Line, [string]$Color) {
+    if ($stdout) {
+        $bytes = [Text.Encoding]::UTF8.GetBytes("$Line`n")
+        $stdout.Write($bytes, 0, $bytes.Length)
+        $stdout.Flush()
+    } elseif ($Color) {
+        Write-Host $Line -ForegroundColor $Color
+    } else {
+        Write-Host $Line
+    }
+}
+
 function Say([string]$Message) {
-    Write-Host "[Vorlen] $Message" -ForegroundColor Cyan
+    Put "[Vorlen] $Message" Cyan
 }
 
 # Where an administrator has locked PowerShell down (Constrained Language Mode), the first
@@ -59,10 +76,13 @@ if ($ExecutionContext.SessionState.LanguageMode -ne 'FullLanguage') {
     Say 'error: this PC lets PowerShell run scripts only in a restricted mode, set by its administrator, and the installation cannot run in it; ask the administrator, or install on another PC'
     exit 1
 }
+if ([Console]::IsOutputRedirected) { $stdout = [Console]::OpenStandardOutput() }
 
 # What the script downloads to the temporary folder; Quit removes it.
 $setup = ''
 $download = ''
+# All that the last program run with -Quiet or -Copy said (Run).
+$said = ''
 
 # Removes the downloads; with -KeepSource the source folder stays, for a look at a failed build.
 # A file still in use stays; the next download clears old source folders.
@@ -101,7 +121,7 @@ function Full([string]$Path) {
 }
 
 function Step([string]$Key) {
-    Write-Host "@step $Key"
+    Put "@step $Key"
 }
 
 # One argument as Windows programs split a command line: in double quotes when it holds
@@ -114,47 +134,85 @@ function Quote([string]$Text) {
 # Runs a program, waits for it and sets $LASTEXITCODE. The program writes into the script's
 # own output (the installer's pipe, or the console), so its lines, error output included,
 # stay its own text and in order; with -Quiet its output is read and dropped. With -Quiet,
-# and with -Copy (which passes the standard output on byte for byte, as the program wrote
-# it, and keeps a copy), the result is the program's last words, the reason of a failure.
+# and with -Copy (which passes the output, error output too, on byte for byte, as the program
+# wrote it, and keeps a copy), the result is the program's last words, the reason of a failure,
+# and $said holds all it said. -Environment sets variables for the program alone ($null
+# removes one).
 # Started through .NET rather than "&", which in Windows PowerShell reads "[" and "]" in the
 # program's path as wildcards and passes an argument ending in "\" on as an escaped quote.
-function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet, [switch]$Copy) {
+function Run([string]$Program, [string[]]$Arguments, [switch]$Quiet, [switch]$Copy, [hashtable]$Environment = @{}) {
     $start = New-Object System.Diagnostics.ProcessStartInfo
     $start.FileName = if ($Program -match '[\\/]') { Full $Program } else { $Program }
     $start.Arguments = @($Arguments | ForEach-Object { Quote $_ }) -join ' '
     $start.WorkingDirectory = $PWD.ProviderPath
     $start.UseShellExecute = $false
     $start.RedirectStandardOutput = [bool]($Quiet -or $Copy)
-    $start.RedirectStandardError = [bool]$Quiet
+    $start.RedirectStandardError = [bool]($Quiet -or $Copy)
+    foreach ($name in $Environment.Keys) {
+        if ($null -eq $Environment[$name]) { $start.EnvironmentVariables.Remove($name) } else { $start.EnvironmentVariables[$name] = $Environment[$name] }
+    }
     try {
         $process = [System.Diagnostics.Process]::Start($start)
     } catch {
         throw "could not start ${Program}: $(Reason $_)"
     }
-    if ($Quiet) {
-        $out = $process.StandardOutput.ReadToEndAsync()
-        $err = $process.StandardError.ReadToEndAsync()
-    }
-    if ($Copy) {
-        $to = [Console]::OpenStandardOutput()
-        $kept = New-Object IO.MemoryStream
-        $buffer = New-Object byte[] 4096
-        while (($n = $process.StandardOutput.BaseStream.Read($buffer, 0, $buffer.Length)) -gt 0) {
-            $to.Write($buffer, 0, $n)
-            $to.Flush()
-            $kept.Write($buffer, 0, $n)
-        }
-    }
+    $streams = @()
+    if ($Quiet -or $Copy) { $streams += $process.StandardOutput.BaseStream }
+    if ($Quiet -or $Copy) { $streams += $process.StandardError.BaseStream }
+    $to = $null
+    if ($Copy) { $to = if ($stdout) { $stdout } else { [Console]::OpenStandardOutput() } }
+    $kept = Drain $process $streams $to
     $process.WaitForExit()
     $global:LASTEXITCODE = $process.ExitCode
-    # Error output last: where a program says what went wrong.
-    if ($Quiet) { Last-Words ($out.Result + "`n" + $err.Result) }
-    if ($Copy) { Last-Words ([Text.Encoding]::UTF8.GetString($kept.ToArray())) }
+    if ($streams.Count) {
+        # In the encoding the program writes: the console's for Windows' own programs (-Quiet),
+        # UTF-8 for the tools whose output is passed on. Error output last: where a program
+        # says what went wrong.
+        $encoding = if ($Copy) { [Text.Encoding]::UTF8 } else { $process.StandardOutput.CurrentEncoding }
+        $script:said = @($kept | ForEach-Object { $encoding.GetString($_.ToArray()) }) -join "`n"
+        Last-Words $said
+    }
+}
+
+# Reads a program's output streams to their end, passing what it reads on to $To, and returns a
+# copy of each. Once the program has ended, its output is waited for a few seconds at most: a
+# program that it started and left running (gpg-agent after pacman's key setup) holds the pipe
+# open for as long as it runs, and the script would wait for ever.
+function Drain($Process, [IO.Stream[]]$Streams, [IO.Stream]$To) {
+    $kept = @(foreach ($stream in $Streams) { New-Object IO.MemoryStream })
+    $buffers = @(foreach ($stream in $Streams) { , (New-Object byte[] 4096) })
+    $reads = @(for ($i = 0; $i -lt $Streams.Count; $i++) { $Streams[$i].ReadAsync($buffers[$i], 0, 4096) })
+    $open = $Streams.Count
+    $ended = $null
+    while ($open) {
+        $null = [Threading.Tasks.Task]::WaitAny([Threading.Tasks.Task[]]@($reads | Where-Object { $_ }), 200)
+        for ($i = 0; $i -lt $reads.Count; $i++) {
+            if (-not $reads[$i] -or -not $reads[$i].IsCompleted) { continue }
+            $n = if ($reads[$i].Status -eq 'RanToCompletion') { $reads[$i].Result } else { 0 }
+            if ($n -le 0) {
+                $reads[$i] = $null
+                $open--
+                continue
+            }
+            if ($To) {
+                $To.Write($buffers[$i], 0, $n)
+                $To.Flush()
+            }
+            $kept[$i].Write($buffers[$i], 0, $n)
+            $reads[$i] = $Streams[$i].ReadAsync($buffers[$i], 0, 4096)
+        }
+        if ($open -and $Process.HasExited) {
+            if (-not $ended) { $ended = [Diagnostics.Stopwatch]::StartNew() } elseif ($ended.ElapsedMilliseconds -gt 5000) { break }
+        }
+    }
+    $kept
 }
 
 # The last line of a program's output that holds words: not a spinner, a progress bar (block
 # characters), or a line that it wiped with spaces and carriage returns.
 function Last-Words([string]$Text) {
+    # They lie at the end: a whole build's output would take long to look through.
+    if ($Text.Length -gt 65536) { $Text = $Text.Substring($Text.Length - 65536) }
     $lines = @($Text -split '[\r\n\x08]+' | ForEach-Object { $_.Trim() } |
             Where-Object { $_ -match '[A-Za-z]{3}' -and $_ -notmatch '[\u2588\u2592]' })
     if ($lines.Count) { $lines[-1] } else { '' }
@@ -176,6 +234,16 @@ function Download([string]$Uri, [string]$File) {
     }
 }
 
+# What MSYS2's commands run with, and they alone. English: pacman takes the language of Windows
+# otherwise ("Fehler: " in German), while only English errors are known as a failed step's first
+# error, here and in the installer's log; the log then also reads the same on every PC, in words
+# a player can search for. And, where Windows names one, the proxy for the package mirror, set
+# below: MSYS2's downloads (curl) read only http_proxy and https_proxy.
+$msysEnvironment = @{ LC_ALL = 'C.UTF-8'; LANGUAGE = $null }
+$msysProxy = ''
+# MSYS2's files that antivirus is known to take away; without them no MSYS2 command runs.
+$msysFiles = @("$Msys\usr\bin\bash.exe", "$Msys\usr\bin\msys-2.0.dll")
+
 # Runs a command in the MSYS2 shell; if it fails, the script ends with $Failure and the
 # command's own first error as the reason. The shell keeps a copy of the output (tee passes
 # the bytes on as they are; read through PowerShell they would become its text, in another
@@ -186,24 +254,87 @@ function Msys([string]$Command, [string]$Failure) {
     $copy = Full "$Msys\var\log\vorlen-msys.log"
     $null = [IO.Directory]::CreateDirectory([IO.Path]::GetDirectoryName($copy))
     try { [IO.File]::Delete($copy) } catch { }
-    Run "$Msys\usr\bin\bash.exe" @('-lc', "set -o pipefail; $Command 2>&1 | tee /var/log/vorlen-msys.log")
+    try {
+        Run "$Msys\usr\bin\bash.exe" @('-lc', "set -o pipefail; $Command 2>&1 | tee /var/log/vorlen-msys.log") -Environment $msysEnvironment
+    } catch {
+        Stop-Blocked '' $msysFiles
+        throw
+    }
     if ($LASTEXITCODE -ne 0) {
         Say "error: MSYS2 command failed: $Command"
-        $reason = First-Error $copy
+        $text = ''
+        try { $text = [IO.File]::ReadAllText($copy, [Text.Encoding]::UTF8) } catch { }
+        Stop-Blocked $text $msysFiles
+        $reason = Proxy-Error $text
+        if ($reason) {
+            Say ("error: ${Failure}: the network's proxy stopped the download ($reason); MSYS2 cannot sign in to a proxy " +
+                'or trust one that inspects encrypted connections: ask whoever runs the network to let repo.msys2.org through, or install on another network')
+            Quit 1
+        }
+        $reason = First-Error $text
         if ($reason) { Say "error: ${Failure}: $reason" } else { Say "error: $Failure; see the messages above" }
         Quit 1
     }
 }
 
-# The first error in a copy of a tool's output (UTF-8, as MSYS2's tools write), without its
-# prefix: the cause, where later errors only say that something failed. pacman follows the
-# language of Windows; of its translations only the German "Fehler: " is known here.
-function First-Error([string]$File) {
-    try { $lines = [IO.File]::ReadAllLines($File, [Text.Encoding]::UTF8) } catch { return '' }
-    foreach ($line in $lines) {
-        if ($line -cmatch '^(error|Fehler): *(\S.*)$') { return $Matches[2].Trim() }
+# The first error in a tool's output, without its prefix: the cause, where later errors only
+# say that something failed.
+function First-Error([string]$Text) {
+    foreach ($line in $Text -split '[\r\n]+') {
+        if ($line -cmatch '^error: *(\S.*)$') { return $Matches[1].Trim() }
     }
     ''
+}
+
+# pacman's first error where a proxy stopped its downloads: one that asks for a sign-in (407),
+# whose name cannot be found, or that inspects encrypted connections with a certificate of its
+# own, which MSYS2 does not trust (only said of a proxy where Windows names one).
+function Proxy-Error([string]$Text) {
+    $pattern = if ($msysProxy) { '407|[Pp]roxy|SSL certificate problem|certificate verify failed' } else { '407|[Pp]roxy' }
+    foreach ($line in $Text -split '[\r\n]+') {
+        if ($line -cmatch '^error: *(\S.*)$') {
+            $message = $Matches[1].Trim()
+            if ($message -match $pattern) { return $message }
+        }
+    }
+    ''
+}
+
+# Ends the script where a step failed because antivirus took a file away or blocked it, or a
+# file was in use: a file of $Made that is gone, or a line of the step's output that says so.
+# Antivirus stops a program writing or starting a file ("Access is denied", "Permission denied",
+# Windows error 225, "the file contains a virus") and removes what it takes for a threat; a file
+# in use (Windows error 32, which Python prints in the player's language) is held by antivirus
+# scanning it, OneDrive syncing it, or the game itself.
+function Stop-Blocked([string]$Text, [string[]]$Made) {
+    foreach ($file in $Made) {
+        if (-not [IO.File]::Exists((Full $file))) { Stop-Antivirus "$file, which the installation made, is gone: antivirus most likely removed it" }
+    }
+    foreach ($line in $Text -split '[\r\n]+') {
+        if ($line -match '\[WinError 32\]|being used by another process') {
+            Say "error: $(Named-File $line) is in use by another program: antivirus scanning it, OneDrive syncing it, or the game still running; close the game, wait a minute and Install again"
+            Quit 1 -KeepSource
+        }
+        if ($line -match 'contains a virus or potentially unwanted software|\[WinError (5|225)\]|Access is denied|Permission denied') {
+            Stop-Antivirus "$(Named-File $line) was blocked: antivirus most likely blocked or removed it"
+        }
+    }
+}
+
+function Stop-Antivirus([string]$What) {
+    Say "error: $What; look in Windows Security's protection history, allow the file, and Install again"
+    Quit 1 -KeepSource
+}
+
+# The file that a line of error output names: quoted ('C:\\a\\b.obj' as Python writes it), or
+# the word before ": Permission denied"; else the line itself.
+function Named-File([string]$Line) {
+    foreach ($quoted in [regex]::Matches($Line, "'([^']+)'|`"([^`"]+)`"")) {
+        $name = $quoted.Groups[1].Value + $quoted.Groups[2].Value
+        if ($name -match '[\\/.]' -and $name -notmatch 'denied') { return $name.Replace('\\', '\') }
+    }
+    if ($Line -match '(\S+): Permission denied') { return $Matches[1] }
+    "a file ($($Line.Trim()))"
 }
 
 function Pick-Game {
@@ -338,6 +469,14 @@ if (-not (Is-File $Nup)) {
 }
 if ($Dir) { $null = Resolve-Folder $Dir }
 
+# Antivirus takes files of MSYS2 and of the build away now and then (the failure lines below say
+# so); whether Microsoft Defender watches is said for the log. Read only: nothing is changed,
+# and no exclusion is ever added.
+try {
+    $defender = Get-MpComputerStatus -ErrorAction Stop
+    if ($defender.RealTimeProtectionEnabled) { Say "Microsoft Defender's real-time protection is on" } else { Say "Microsoft Defender's real-time protection is off" }
+} catch { }
+
 # 3. MSYS2.
 Step 'msys'
 $bash = "$Msys\usr\bin\bash.exe"
@@ -348,6 +487,9 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
     # found but does not start; the installer below is the way then.
     $wingetSaid = ''
     $installerSaid = ''
+    $wingetText = ''
+    $installerText = ''
+    $installerOk = $false
     # winget by the path PowerShell finds on PATH: started by its name alone, it would be looked
     # for in the current folder first (by hand, often a Downloads folder) and run from there.
     $winget = Get-Command winget -CommandType Application -ErrorAction SilentlyContinue | Select-Object -First 1
@@ -355,6 +497,7 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
         try {
             $wingetSaid = Run $winget.Source @('install', '--id', 'MSYS2.MSYS2', '-e', '--silent',
                 '--accept-package-agreements', '--accept-source-agreements', '--location', $Msys) -Copy
+            $wingetText = $said
         } catch {
             Say "$(Reason $_); downloading the MSYS2 installer instead"
         }
@@ -363,9 +506,13 @@ if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
         $setup = Full "$env:TEMP\msys2-installer.exe"
         Download 'https://repo.msys2.org/distrib/msys2-x86_64-latest.exe' $setup
         $installerSaid = Run $setup @('in', '--confirm-command', '--accept-messages', '--root', ($Msys -replace '\\', '/')) -Quiet
+        $installerText = $said
+        $installerOk = $LASTEXITCODE -eq 0
         Tidy
     }
     if (-not (Test-Path -LiteralPath $bash -PathType Leaf)) {
+        if ($installerOk) { Stop-Blocked '' $msysFiles }
+        Stop-Blocked "$wingetText`n$installerText" @()
         # What winget and the MSYS2 installer said last, where they said anything.
         $why = @(@("winget: $wingetSaid", "the MSYS2 installer: $installerSaid") | Where-Object { $_ -notmatch ': $' }) -join '; '
         if ($why) { $why = " ($why)" }
@@ -400,9 +547,25 @@ if (Test-Path -LiteralPath $lock -PathType Leaf) {
     Say 'removing the package lock that a stopped run left behind'
     Remove-Item -LiteralPath $lock -Force
 }
+# The proxy that Windows names for the package mirror, as the script's own downloads use it.
+try {
+    $mirror = [uri]'https://repo.msys2.org/'
+    $proxy = [Net.WebRequest]::DefaultWebProxy
+    if ($proxy -and -not $proxy.IsBypassed($mirror)) {
+        $address = $proxy.GetProxy($mirror)
+        if ($address -and $address.Host -ne $mirror.Host) {
+            $msysProxy = $address.AbsoluteUri
+            Say "MSYS2 downloads through this PC's proxy $($address.Authority)"
+        }
+    }
+} catch { }
+if ($msysProxy) {
+    $msysEnvironment.http_proxy = $msysProxy
+    $msysEnvironment.https_proxy = $msysProxy
+}
 Say 'updating MSYS2 and installing the build tools (this takes a while the first time)'
-Run $bash @('-lc', 'pacman -Syu --noconfirm')
-Run $bash @('-lc', 'pacman -Syu --noconfirm')
+Run $bash @('-lc', 'pacman -Syu --noconfirm') -Environment $msysEnvironment
+Run $bash @('-lc', 'pacman -Syu --noconfirm') -Environment $msysEnvironment
 $packages = 'clang', 'lld', 'cmake', 'ninja', 'python', 'pkgconf', 'sdl3', 'opus', 'ffmpeg',
     'vulkan-loader', 'vulkan-headers', 'fmt', 'zstd', 'lz4'
 Msys ('pacman -S --needed --noconfirm ' + (($packages | ForEach-Object { "mingw-w64-clang-x86_64-$_" }) -join ' ')) 'could not install the build tools'
@@ -414,14 +577,17 @@ $source = $PSScriptRoot
 if (-not (Test-Path -LiteralPath "$source\tools\build_game.py" -PathType Leaf)) {
     Say "downloading $Repo"
     # A stopped run could not remove its download, and a failed build keeps its own: only the
-    # newest stays. The installer's own "vorlen-setup" folder is not one of them.
+    # newest stays (and none that an older version left, named by a whole GUID). The installer's
+    # own "vorlen-setup" folder is not one of them.
     $temp = Full $env:TEMP
-    foreach ($old in [IO.Directory]::GetDirectories($temp, 'vorlen-*')) {
-        if ([IO.Path]::GetFileName($old) -match '^vorlen-[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12}$') {
+    foreach ($old in [IO.Directory]::GetDirectories($temp, 'v*')) {
+        if ([IO.Path]::GetFileName($old) -match '^(vl-[0-9a-f]{8}|vorlen-[0-9a-f]{8}(-[0-9a-f]{4}){3}-[0-9a-f]{12})$') {
             try { [IO.Directory]::Delete($old, $true) } catch { }
         }
     }
-    $download = Full "$temp\vorlen-$([guid]::NewGuid())"
+    # A short name: .NET Framework unpacks no path past 260 characters, and the archive's
+    # deepest files come close to that under a longer one.
+    $download = Full "$temp\vl-$([guid]::NewGuid().ToString('N').Substring(0, 8))"
     $null = [IO.Directory]::CreateDirectory($download)
     $zip = Full "$download\src.zip"
     Download "https://codeload.github.com/$Repo/zip/refs/heads/main" $zip
@@ -456,6 +622,25 @@ if (-not $data) {
 $data = Resolve-Folder $data
 Say "installing into $data"
 
+# Builds fail past Windows' path limit (CMake warns at 250 characters; MSYS2's Ninja and clang
+# know no longer paths), and the deepest are the object files: the install folder, a build
+# folder, a source file's path in the tree, and a suffix. With the tree's deepest file known,
+# a folder too long for it stops the installation now rather than an hour into the build.
+# The installer's choices page warns from the same reckoning with a typical tree.
+# (A tree that cannot even be listed, holding a longer path already, is left to the build.)
+$deepest = -1
+try {
+    foreach ($file in [IO.Directory]::GetFiles($source, '*', [IO.SearchOption]::AllDirectories)) {
+        $deepest = [Math]::Max($deepest, $file.Length - $source.Length - 1)
+    }
+} catch { $deepest = -1 }
+# Of 250: a margin of 10, and 48 for "\build\CMakeFiles\<target>.dir\" and ".obj".
+$longest = 250 - 10 - 48 - $deepest
+if ($deepest -ge 0 -and $data.Length -gt $longest) {
+    Say ("error: the folder $data is too long for the build ($($data.Length) characters): its files would pass " +
+        "Windows' path limit; choose a folder of at most $longest characters, such as C:\Games\Vorlen")
+    Quit 1
+}
 # What is in the folder before the build is not the installation's (saves, a file of the
 # player's), unless an earlier run made it; a run that did not finish keeps its list.
 $record = Read-Record $data
@@ -485,34 +670,45 @@ $env:PATH = "$clang64;$Msys\usr\bin;$env:PATH"
 $env:MSYSTEM = 'CLANG64'
 $launch = @("$source\installer\launcher.py", 'install', '--source', $source, '--nup', $Nup, '--dir', $data)
 if ($Dlss) { $launch += '--dlss' }
-Run $python $launch
+$null = Run $python $launch -Copy
 if ($LASTEXITCODE -ne 0) {
     # The downloaded source stays in the temporary folder for a look at what went wrong.
+    Stop-Blocked $said ($msysFiles + $python)
     Say 'the build failed; see the messages above'
     Quit 1 -KeepSource
+}
+# Antivirus may take the game away as soon as it is built; the shortcuts would start nothing.
+$game = "$data\app\vorlen.exe"
+if (-not (Test-Path -LiteralPath $game -PathType Leaf)) {
+    Stop-Antivirus "the game $game, which the build made, is gone: antivirus most likely removed it"
 }
 Tidy
 
 # 8. Runner, shortcuts and permissions.
 Step 'shortcuts'
 $runner = "$data\vorlen.cmd"
-# The runner finds its own folder (%~dp0, read before any "cd" changes what it gives), so it
+# The runner finds its own folder (%~dp0, read before "pushd" changes what it gives), so it
 # holds no copy of the install folder's name: cmd.exe reads a batch file in the console's
 # code page, which may lack letters of that name or differ from the one it was written in.
 # cmd.exe expands "%...%" in a batch file, so a "%" of a path ("D:\100% MSYS2") is written "%%".
+# setlocal first: a registry setting can turn delayed expansion on, which takes the "!" out of
+# a name such as "D:\Games!". pushd, not "cd /d", enters a folder on a network share as well
+# (\\server\share\..., on a drive letter lent for the runner's time, which popd gives back).
 $cmdClang64 = $clang64.Replace('%', '%%')
 $cmdMsys = $Msys.Replace('%', '%%')
 $cmdPython = $python.Replace('%', '%%')
 $lines = @(
     '@echo off'
+    'setlocal EnableExtensions DisableDelayedExpansion'
     'rem vorlen: checks for updates, then starts the game.'
     "set `"PATH=$cmdClang64;$cmdMsys\usr\bin;%PATH%`""
     'set MSYSTEM=CLANG64'
     'set "VORLEN_PORT_HOME=%~dp0"'
     'set "VORLEN_PORT_HOME=%VORLEN_PORT_HOME:~0,-1%"'
-    'cd /d "%VORLEN_PORT_HOME%"'
+    'pushd "%VORLEN_PORT_HOME%"'
     "`"$cmdPython`" `"%VORLEN_PORT_HOME%\source\installer\launcher.py`" run %*"
     'if errorlevel 1 pause'
+    'popd'
 )
 # What stays is the MSYS2 root, written in the console's code page: the OEM code page in a
 # new console window and in the hidden one that the installer gives PowerShell. .NET
@@ -531,28 +727,54 @@ if ($encoding.GetString($bytes) -cne $text) {
 # Shortcuts through the shell's own objects, which take paths as Unicode: WScript.Shell turns
 # them into the ANSI code page and fails to save a shortcut in a folder named beyond it. The
 # shell edits only an existing shortcut, so an empty one (the 76-byte header of a shell link
-# with no target, and the terminal block) is written first. A shortcut that cannot be made
-# does not undo the finished build: the runner starts the game as well.
+# with no target, and the terminal block) is written first. Should the shell refuse that,
+# WScript.Shell makes the shortcut where the ANSI code page holds every path. A shortcut that
+# cannot be made does not undo the finished build: the runner starts the game as well.
 $empty = New-Object byte[] 80
 $empty[0] = 0x4C
 [Array]::Copy(([guid]'00021401-0000-0000-C000-000000000046').ToByteArray(), 0, $empty, 4, 16)
 $empty[60] = 1    # shown in a normal window
 $shell = New-Object -ComObject Shell.Application
+$ansi = [Text.Encoding]::Default
+$description = 'Native PC port built from your own copy of the game'
 $made = 0
-foreach ($folder in @([Environment]::GetFolderPath('Programs'), [Environment]::GetFolderPath('Desktop'))) {
+foreach ($place in @(@('Programs', 'Start menu'), @('Desktop', 'desktop'))) {
+    # Windows gives some accounts no such folder (an empty path), and "\Vorlen.lnk" would land
+    # at the root of the current drive.
+    $folder = [Environment]::GetFolderPath($place[0])
+    if (-not $folder) {
+        Say "Windows names no $($place[1]) folder for this account, so no shortcut is made there; vorlen.cmd in $data starts the game"
+        continue
+    }
     $file = "$folder\Vorlen.lnk"
     try {
         [IO.File]::WriteAllBytes($file, $empty)
         $link = $shell.NameSpace($folder).ParseName('Vorlen.lnk').GetLink
         $link.Path = $runner
         $link.WorkingDirectory = $data
-        $link.Description = 'Native PC port built from your own copy of the game'
+        $link.Description = $description
         $link.Save()
         $made++
+        continue
     } catch {
+        $shellFailed = Reason $_
         try { [IO.File]::Delete($file) } catch { }
-        Say "could not make the shortcut $file ($(Reason $_)); vorlen.cmd in $data starts the game"
     }
+    $paths = "$file|$runner|$data"
+    if ($ansi.GetString($ansi.GetBytes($paths)) -ceq $paths) {
+        try {
+            $link = (New-Object -ComObject WScript.Shell).CreateShortcut($file)
+            $link.TargetPath = $runner
+            $link.WorkingDirectory = $data
+            $link.Description = $description
+            $link.Save()
+            $made++
+            continue
+        } catch {
+            try { [IO.File]::Delete($file) } catch { }
+        }
+    }
+    Say "could not make the shortcut $file ($shellFailed); vorlen.cmd in $data starts the game"
 }
 
 # Made from an administrator's PowerShell, the installation may be readable by

@@ -12,6 +12,15 @@ constexpr unsigned long long kMiB = 1ull << 20;
 constexpr unsigned long long kSmallestGame = kGiB;       // a file of exactly this size passes
 constexpr unsigned long long kBuildRoom = 16ull * kGiB;  // free space that passes outright
 constexpr size_t kMostGames = 12;
+// Builds fail past Windows' path limit (CMake warns at 250 characters), and the deepest paths are
+// the object files: the folder, a build folder with the target's own ("\build\CMakeFiles\x.dir\",
+// with ".obj": 48), a source file's path in the tree, and a margin. The install script checks
+// the real tree once it has it; here a typical tree's deepest file stands in for it.
+constexpr size_t kPathLimit = 250;
+constexpr size_t kObjectDepth = 48;
+constexpr size_t kPathMargin = 10;
+constexpr size_t kTypicalDeepest = 100;
+constexpr size_t kLongFolder = kPathLimit - kPathMargin - kObjectDepth - kTypicalDeepest;  // 92
 constexpr DWORD kEnvBuffer = 260;
 constexpr UINT kOtherFile = 1000;  // menu id of "Browse for another file..."
 
@@ -314,7 +323,14 @@ Verdict FolderVerdict(const std::wstring& folder, bool& usable) {
   std::optional<unsigned long long> free = FreeSpace(full);
   bool built = free && *free < kBuildRoom && HoldsBuild(full);
   Verdict room = SpaceVerdict(free, built);
-  if (!room.ok || !Synced(full)) return room;
+  if (!room.ok) return room;
+  if (full.size() > kLongFolder) {
+    return {true,
+            L"This path is long (" + std::to_wstring(full.size()) + L" characters): the build may pass Windows' path "
+                L"limit. A folder of at most " + std::to_wstring(kLongFolder) + L" characters, such as the default, is safer.",
+            true};
+  }
+  if (!Synced(full)) return room;
   // The sync client uploads the build's tens of thousands of files and holds them open.
   return {true,
           L"OneDrive syncs this folder: it would upload the tens of thousands of files of the build and can "

@@ -299,8 +299,17 @@ bool ReportsError(const std::wstring& line) {
   return StartsWith(line, L"FAILED: ") || StartsWith(line, L"error: ") || line.find(L": error: ") != std::wstring::npos;
 }
 
+// What Windows PowerShell prints, whatever its language, when the PC's script policy (an
+// AllSigned or Restricted execution policy set by Group Policy, which wins over "-ExecutionPolicy
+// Bypass") refuses the script file: the error's id stays English in every language.
+constexpr wchar_t kPolicyRefusal[] = L"FullyQualifiedErrorId : UnauthorizedAccess";
+
 // One complete line of output (no line feed; a carriage return may end it).
 void ReadLine(std::wstring line) {
+  // A byte-order mark where a writer begins its output: .NET puts one in front of what it writes
+  // where the console's code page is UTF-8 (Windows' "UTF-8 worldwide" option), and it would hide
+  // the marker that follows it.
+  if (!line.empty() && line[0] == 0xFEFF) line.erase(0, 1);
   // A NUL (UTF-16 output read as bytes, a binary file printed by mistake) would end the text
   // where the log control is handed it; it shows as nothing.
   line.erase(std::remove(line.begin(), line.end(), L'\0'), line.end());
@@ -320,6 +329,11 @@ void ReadLine(std::wstring line) {
   if (!ReadBuildProgress(line) &&
       (StartsWith(line, L"[Vorlen] ") || StartsWith(line, L"[build] "))) {
     ReadMessage(line);
+  }
+  // Only before the script's first step: once it runs, it reports its errors itself.
+  if (current < 0 && line.find(kPolicyRefusal) != std::wstring::npos) {
+    failure = L"this PC's policy for PowerShell scripts, set by its administrator, does not let the installer's script "
+              L"run; ask the administrator to allow it, or install on another PC";
   }
   if (first_error == kNoError && ReportsError(line)) first_error = LogLength();
   AppendLog(line);

@@ -396,6 +396,12 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
       {Slashed(root) + L"/x/../OneDrive - CONTOSO/Vorlen", std::nullopt, Warned, synced, root},
       {root + L"\\OneDriveX\\Vorlen", std::nullopt, Room, L"", root},
       {root + L"\\OneDrive - Contoso.old", std::nullopt, Room, L"", root},
+      // A path long enough that the build may pass Windows' path limit: warned, not refused.
+      {root + L"\\" + std::wstring(92 - root.size() - 1, L'l'), std::nullopt, Room, L"", root},
+      {root + L"\\" + std::wstring(93 - root.size() - 1, L'l'), std::nullopt, Warned,
+       L"This path is long (93 characters): the build may pass Windows' path limit. A folder of at most 92 "
+       L"characters, such as the default, is safer.",
+       root},
   };
   for (const Case& c : cases) {
     SetVariable(L"LOCALAPPDATA", c.local);

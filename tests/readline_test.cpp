@@ -20,6 +20,9 @@ void PrintTo(const LineCase& c, std::ostream* out) { *out << Narrow(c.name); }
 
 const std::wstring kObject = L"[12/345] Building CXX object a/b/z_actor.cpp.obj";
 const std::wstring kLong = L"[Vorlen] " + std::wstring(291, L'm');
+const std::wstring kPolicyFailure =
+    L"this PC's policy for PowerShell scripts, set by its administrator, does not let the installer's script run; "
+    L"ask the administrator to allow it, or install on another PC";
 
 const LineCase kLineCases[] = {
     {L"step marker with carriage return", nullptr, L"@step compile\r", 7, 0.0, L"before", L"", L""},
@@ -78,6 +81,13 @@ const LineCase kLineCases[] = {
      kLong + L"\r\n"},
     {L"trailing spaces and carriage return trimmed, tab kept", nullptr, L"\tpacman: ok \r ", -1, 0.11,
      L"before", L"", L"\tpacman: ok\r\n"},
+    {L"byte-order mark before a step marker", nullptr, L"\uFEFF@step msys", 0, 0.0, L"before", L"", L""},
+    {L"byte-order mark before a message", nullptr, L"\uFEFF[Vorlen] ok", -1, 0.11, L"ok", L"", L"[Vorlen] ok\r\n"},
+    {L"script refused by the PC's policy, in any language", nullptr,
+     L"    + FullyQualifiedErrorId : UnauthorizedAccess", -1, 0.11, L"before", kPolicyFailure,
+     L"    + FullyQualifiedErrorId : UnauthorizedAccess\r\n"},
+    {L"the same words once a step runs", L"compile", L"    + FullyQualifiedErrorId : UnauthorizedAccess", 7, 0.11,
+     L"before", L"", L"    + FullyQualifiedErrorId : UnauthorizedAccess\r\n"},
 };
 
 class LineInterpretation : public ::testing::TestWithParam<LineCase> {

@@ -68,6 +68,20 @@ Describe 'a successful build' {
     }
 }
 
+Describe "the script's own lines" {
+    # The console here writes ISO-8859-1, as a Western OEM code page would: it has no "L" with a
+    # stroke, which Write-Host would write as "?" into the pipe.
+    It 'reach the pipe as UTF-8 bytes, whatever the console''s code page, from the first byte on' {
+        $box = New-Sandbox -Checkout -Account "$([char]0x141)ukasz M$([char]0xFC)ller"
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys) -Environment @{ LANG = 'de_DE.ISO-8859-1' }
+        Assert-Exit $run 0
+        $hex = [BitConverter]::ToString($run.Bytes)
+        $said = [Text.Encoding]::UTF8.GetBytes("`n[Vorlen] installing into $(Join-Path $box.AppData 'vorlen')`n")
+        $hex.Contains([BitConverter]::ToString($said)) | Should -BeTrue -Because $run.Output
+        $hex | Should -BeLike "$([BitConverter]::ToString([Text.Encoding]::ASCII.GetBytes("@step msys`n")))*"
+    }
+}
+
 Describe 'a build with -Dlss' {
     It 'adds --dlss, and nothing else, to the launcher' {
         $box = New-Sandbox -Checkout
@@ -79,6 +93,27 @@ Describe 'a build with -Dlss' {
         $launch[0].Args | Should -Be @("$source\installer\launcher.py", 'install', '--source', $source,
             '--nup', $box.Nup, '--dir', (Join-Path $box.Root 'Games/Vorlen'), '--dlss')
         Get-Steps $run | Should -Be @('msys', 'packages', 'source', 'tools', 'dlss', 'check', 'translate', 'compile', 'runtime', 'shortcuts')
+    }
+}
+
+Describe 'antivirus and files in use' {
+    # Said: how the last line goes on after "[Vorlen] error: ".
+    It '<Case>: one line naming the file, exit code 1, no shortcuts stage' -TestCases @(
+        @{ Case = 'a file in use, in the player''s language (Python''s WinError 32)'; Environment = @{ VORLEN_TEST_LAUNCHER_EXIT = '1'; VORLEN_TEST_LAUNCHER_SAYS = 'in-use' }
+            Said = 'C:\Games\Vorlen\build\game.pdb is in use by another program: antivirus scanning it, OneDrive syncing it, or the game still running; close the game, wait a minute and Install again' }
+        @{ Case = 'the compiler denied its output'; Environment = @{ VORLEN_TEST_LAUNCHER_EXIT = '1'; VORLEN_TEST_LAUNCHER_SAYS = 'denied' }
+            Said = "build/game/src/z_actor.cpp.obj was blocked: antivirus most likely blocked or removed it; look in Windows Security's protection history, allow the file, and Install again" }
+        @{ Case = 'the game gone once built'; Environment = @{ VORLEN_TEST_GAME_QUARANTINED = '1' }
+            Said = "the game {dir}\app\vorlen.exe, which the build made, is gone: antivirus most likely removed it; look in Windows Security's protection history, allow the file, and Install again" }
+    ) {
+        param($Environment, $Said)
+        $box = New-Sandbox -Checkout
+        $dir = Join-Path $box.Root 'Games/Vorlen'
+        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment $Environment
+        Assert-Exit $run 1
+        $run.Lines[-1] | Should -BeExactly "[Vorlen] error: $($Said.Replace('{dir}', $dir))"
+        Get-Steps $run | Should -Not -Contain 'shortcuts'
+        Get-Calls $run 'shortcut' | Should -BeNullOrEmpty
     }
 }
 

@@ -4,9 +4,9 @@
 BeforeDiscovery {
     # As in Harness.ps1, VORLEN_SCRIPT_UNDER_TEST and VORLEN_UNINSTALL_UNDER_TEST check other copies.
     $script:Scripts = @(
-        @{ Name = 'install.ps1'; ScriptFile = if ($env:VORLEN_SCRIPT_UNDER_TEST) { $env:VORLEN_SCRIPT_UNDER_TEST } else {
+        @{ Name = 'install.ps1'; Console = $false; ScriptFile = if ($env:VORLEN_SCRIPT_UNDER_TEST) { $env:VORLEN_SCRIPT_UNDER_TEST } else {
                 (Resolve-Path (Join-Path $PSScriptRoot '../../script/install.ps1')).Path } }
-        @{ Name = 'uninstall.ps1'; ScriptFile = if ($env:VORLEN_UNINSTALL_UNDER_TEST) { $env:VORLEN_UNINSTALL_UNDER_TEST } else {
+        @{ Name = 'uninstall.ps1'; Console = $true; ScriptFile = if ($env:VORLEN_UNINSTALL_UNDER_TEST) { $env:VORLEN_UNINSTALL_UNDER_TEST } else {
                 (Resolve-Path (Join-Path $PSScriptRoot '../../script/uninstall.ps1')).Path } }
     )
 }
@@ -45,7 +45,7 @@ Describe '<Name> as bytes' -ForEach $Scripts {
 
 Describe '<Name> under Windows PowerShell 5.1' -ForEach $Scripts {
     It 'parses without errors and uses nothing that 5.1 lacks' {
-        Test-Ps51Text -Path $ScriptFile | Should -BeNullOrEmpty
+        Test-Ps51Text -Path $ScriptFile -Console:$Console | Should -BeNullOrEmpty
     }
 
     It 'is one self-contained file: it loads no other script or module of its own' {
@@ -113,6 +113,11 @@ Describe 'the 5.1 check itself' {
         @{ What = 'Out-File -Encoding UTF8'; Code = '$t | Out-File -LiteralPath $f -Encoding utf8' }
         # A shortcut's target as WScript.Shell reads it, in the ANSI code page.
         @{ What = 'reading TargetPath'; Code = 'if ($shell.CreateShortcut($f).TargetPath -eq $runner) { 1 }' }
+        # Lines that 5.1 writes in the console's code page into the installer's pipe.
+        @{ What = 'Write-Host'; Code = 'function Say($m) { Write-Host "[Vorlen] $m" -ForegroundColor Cyan }' }
+        @{ What = 'echo'; Code = 'echo "@step msys"' }
+        @{ What = '[Console]::WriteLine'; Code = '[Console]::WriteLine("@step msys")' }
+        @{ What = '[System.Console]::Out'; Code = '[System.Console]::Out.Write("x")' }
     ) {
         param($What, $Code)
         @(Test-Ps51Text -Text $Code) | Should -Not -BeNullOrEmpty -Because "$What must be found in: $Code"
@@ -120,7 +125,8 @@ Describe 'the 5.1 check itself' {
 
     # Look-alikes that 5.1 runs; the check must not cry wolf at them.
     It 'accepts <What>' -TestCases @(
-        @{ What = 'a question mark and && inside strings'; Code = 'Write-Host "Start? [Y/n] && go ?? ?. ?[x]"' }
+        @{ What = 'a question mark and && inside strings'; Code = 'Say "Start? [Y/n] && go ?? ?. ?[x]"' }
+        @{ What = 'Write-Host inside Put, at a console'; Code = 'function Put($l) { if ($o) { $o.Write($b, 0, 1) } else { Write-Host $l } }' }
         @{ What = '-and / -or'; Code = 'if ($a -and $b -or $c) { 1 }' }
         @{ What = '-Encoding ASCII, and Oem for reading'; Code = "Set-Content x y -Encoding ASCII`nGet-Content x -Encoding Oem" }
         @{ What = 'Join-Path with two paths'; Code = 'Join-Path $a "b\c"' }

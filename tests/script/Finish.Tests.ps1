@@ -3,21 +3,23 @@
 BeforeAll {
     . (Join-Path $PSScriptRoot 'Harness.ps1')
 
-    # The nine lines of vorlen.cmd for an MSYS2 root, as the script composes them (Windows
+    # The eleven lines of vorlen.cmd for an MSYS2 root, as the script composes them (Windows
     # paths joined with "\"; each "%" of a path doubled for cmd.exe). The install folder is
     # the runner's own, found when it runs.
     function Get-RunnerLines([string]$Msys) {
         $Msys = $Msys.Replace('%', '%%')
         @(
             '@echo off'
+            'setlocal EnableExtensions DisableDelayedExpansion'
             'rem vorlen: checks for updates, then starts the game.'
             "set `"PATH=$Msys\clang64\bin;$Msys\usr\bin;%PATH%`""
             'set MSYSTEM=CLANG64'
             'set "VORLEN_PORT_HOME=%~dp0"'
             'set "VORLEN_PORT_HOME=%VORLEN_PORT_HOME:~0,-1%"'
-            'cd /d "%VORLEN_PORT_HOME%"'
+            'pushd "%VORLEN_PORT_HOME%"'
             "`"$Msys\clang64\bin\python.exe`" `"%VORLEN_PORT_HOME%\source\installer\launcher.py`" run %*"
             'if errorlevel 1 pause'
+            'popd'
         )
     }
     # A batch file's lines end with CR LF.
@@ -43,7 +45,7 @@ Describe 'an installation into a folder with spaces and square brackets' {
         Assert-Exit $Run 0
     }
 
-    It 'writes the runner as exactly its nine lines, every path within double quotes' {
+    It 'writes the runner as exactly its eleven lines, every path within double quotes' {
         Read-Runner $Dir | Should -BeExactly (Get-RunnerText $Box.Msys)
     }
 
@@ -52,11 +54,15 @@ Describe 'an installation into a folder with spaces and square brackets' {
         [array]::IndexOf($Run.Lines, '@step shortcuts') | Should -BeGreaterThan ([array]::IndexOf($Run.Lines, '@step runtime'))
     }
 
-    It 'saves Vorlen.lnk in the Start menu programs folder, then on the desktop, pointing at the runner' {
+    # .NET names no Start menu folder here, as Windows may not for some accounts.
+    It 'saves Vorlen.lnk on the desktop, pointing at the runner; says that there is no Start menu folder, and makes no shortcut at the drive''s root' {
+        [Environment]::GetFolderPath('Programs') | Should -BeExactly ''
         $links = Get-Calls $Run 'shortcut'
-        $links.Count | Should -Be 2
-        $links[0].Args[0] | Should -BeExactly "$([Environment]::GetFolderPath('Programs'))\Vorlen.lnk"
-        $links[1].Args[0] | Should -BeExactly "$($Box.Home)/Desktop\Vorlen.lnk"
+        $links.Count | Should -Be 1
+        $links[0].Args[0] | Should -BeExactly "$($Box.Home)/Desktop\Vorlen.lnk"
+        $Run.Lines | Should -Contain "[Vorlen] Windows names no Start menu folder for this account, so no shortcut is made there; vorlen.cmd in $Dir starts the game"
+        # Where the script runs, "\Vorlen.lnk" would be a file of that name.
+        Test-Path -LiteralPath (Join-Path $Box.Root '\Vorlen.lnk') | Should -BeFalse
         foreach ($link in $links) {
             $link.Args[1..5] | Should -Be @(
                 "Path=$Dir\vorlen.cmd"
@@ -159,7 +165,7 @@ Describe 'the runner' {
         $again.Lines[-1] | Should -BeExactly $Installed
         Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys)
         # The log holds both runs.
-        (Get-Calls $again 'shortcut').Count | Should -Be 4
+        (Get-Calls $again 'shortcut').Count | Should -Be 2
     }
 
     It 'that cannot be written ends the script with one error line and exit code 1, not "installed"' {
@@ -175,19 +181,39 @@ Describe 'the runner' {
 }
 
 Describe 'shortcuts that cannot be made' {
-    It 'are said, and the run still ends installed, with the runner in place and exit code 0' {
+    # The Start menu is left out here (no folder); Said: the lines before the installed one.
+    It '<Case>' -TestCases @(
+        @{ Case = 'the shell refusing: WScript.Shell makes the shortcut, and the run ends installed'
+            Environment = @{ VORLEN_TEST_SHORTCUT_FAIL = '1' }; Made = $true }
+        @{ Case = 'both refusing: said, and the run still ends installed, with the runner in place'
+            Environment = @{ VORLEN_TEST_SHORTCUT_FAIL = '1'; VORLEN_TEST_WSH_FAIL = '1' }; Made = $false }
+        @{ Case = 'no desktop folder: said, no shortcut anywhere'; Environment = @{}; NoDesktop = $true; Made = $false }
+    ) {
+        param($Environment, $Made, $NoDesktop)
         $box = New-Sandbox -Checkout
+        if ($NoDesktop) { Remove-Item -LiteralPath (Join-Path $box.Home 'Desktop') }
         $dir = Join-Path $box.Root 'Games/Vorlen'
-        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment @{ VORLEN_TEST_SHORTCUT_FAIL = '1' }
+        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment $Environment
         Assert-Exit $run 0
-        $reason = 'Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))'
-        $run.Lines[-3..-1] | Should -Be @(
-            "[Vorlen] could not make the shortcut $([Environment]::GetFolderPath('Programs'))\Vorlen.lnk ($reason); vorlen.cmd in $dir starts the game"
-            "[Vorlen] could not make the shortcut $($box.Home)/Desktop\Vorlen.lnk ($reason); vorlen.cmd in $dir starts the game"
-            "[Vorlen] installed. Start the game with vorlen.cmd in $dir.")
+        $file = "$($box.Home)/Desktop\Vorlen.lnk"
+        $said = if ($NoDesktop) {
+            "[Vorlen] Windows names no desktop folder for this account, so no shortcut is made there; vorlen.cmd in $dir starts the game"
+        } else {
+            "[Vorlen] could not make the shortcut $file (Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))); vorlen.cmd in $dir starts the game"
+        }
+        if ($Made) {
+            $run.Lines[-1] | Should -BeExactly $Installed
+            $run.Output | Should -Not -Match 'could not make the shortcut'
+            $wsh = Get-Calls $run 'wsh-shortcut'
+            $wsh.Count | Should -Be 1
+            $wsh[0].Args | Should -Be @($file, "TargetPath=$dir\vorlen.cmd", "WorkingDirectory=$dir",
+                'Description=Native PC port built from your own copy of the game', 'Arguments=')
+        } else {
+            $run.Lines[-2..-1] | Should -Be @($said, "[Vorlen] installed. Start the game with vorlen.cmd in $dir.")
+            # No empty shortcut is left where neither could finish one.
+            [IO.File]::Exists($file) | Should -BeFalse
+        }
         Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys)
-        # No empty shortcut is left where the shell could not finish one.
-        [IO.File]::Exists("$($box.Home)/Desktop\Vorlen.lnk") | Should -BeFalse
         (Get-Calls $run 'icacls.exe').Count | Should -Be 1
     }
 }

@@ -56,6 +56,27 @@ Describe '-Dir given' {
         $run.Calls | Should -BeNullOrEmpty
     }
 
+    # The checkout's deepest file, tools/build_game.py, is 19 characters long; of 250, a margin
+    # of 10 and 48 for the object files' own folders and suffix leave 173 for the folder.
+    It 'of <Length> characters <Outcome>' -TestCases @(
+        @{ Length = 173; Refused = $false; Outcome = 'is long enough for the build' }
+        @{ Length = 174; Refused = $true; Outcome = 'is too long for the build: stops before the build, naming the longest it may be' }
+    ) {
+        param($Length, $Refused)
+        $box = New-Sandbox -Checkout
+        $dir = Join-Path $box.Root ('d' * ($Length - $box.Root.Length - 1))
+        $dir.Length | Should -Be $Length
+        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $dir, '-Msys', $box.Msys)
+        if ($Refused) {
+            Assert-Exit $run 1
+            $run.Lines[-1] | Should -BeExactly ("[Vorlen] error: the folder $dir is too long for the build (174 characters): its files would pass " +
+                "Windows' path limit; choose a folder of at most 173 characters, such as C:\Games\Vorlen")
+            Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
+        } else {
+            Assert-Exit $run 0
+        }
+    }
+
     It 'is used even when the default folder holds an installation' {
         $box = New-Sandbox -Checkout
         New-Installation (Join-Path $box.AppData 'vorlen') 'main.img'

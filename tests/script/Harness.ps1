@@ -43,7 +43,7 @@ with:
                         with uninstall.ps1 beside it;
                         with -Checkout it is vorlen [src]/install.ps1 in a source checkout
                         instead, which spares the download (for tests about other stages)
-  msys64/usr/bin/bash.exe, pacman.exe   unless -NoMsys
+  msys64/usr/bin/bash.exe, pacman.exe, msys-2.0.dll   unless -NoMsys
   bin/                  icacls.exe, reg.exe, Windows PowerShell by its path in the system folder
                         (see doubles/powershell.exe), xdg-open, and winget with -Winget
   web/                  the source archive (with -Archive) and the MSYS2 installer (-Installer)
@@ -84,6 +84,7 @@ function New-Sandbox {
     if (-not $NoMsys) {
         Copy-Double 'bash.exe' (Join-Path $root 'msys64/usr/bin/bash.exe')
         [IO.File]::WriteAllBytes((Join-Path $root 'msys64/usr/bin/pacman.exe'), [byte[]]@())
+        [IO.File]::WriteAllBytes((Join-Path $root 'msys64/usr/bin/msys-2.0.dll'), [byte[]]@())
     }
     Copy-Double 'icacls.exe' (Join-Path $root 'bin/icacls.exe')
     Copy-Double 'reg.exe' (Join-Path $root 'bin/reg.exe')
@@ -131,7 +132,8 @@ and error output joined in one pipe, read as the installer reads it) or, with -B
 person at a console would, with -Answer typed in; -Options replaces PowerShell's options.
 -Environment adds or overrides variables (a $null value removes one). One difference from the
 installer: it passes -NoProfile, and here the profile brings the doubles. The result holds
-the exit code, the output lines and the calls that the doubles recorded.
+the exit code, the output's bytes and its lines (read as UTF-8) and the calls that the
+doubles recorded.
 #>
 function Invoke-Setup {
     param(
@@ -183,17 +185,22 @@ function Invoke-Setup {
     $process = [Diagnostics.Process]::Start($start)
     $process.StandardInput.Write($Answer)
     $process.StandardInput.Close()
-    $reading = $process.StandardOutput.ReadToEndAsync()
+    # The bytes as they reach the pipe; the lines are read from them as UTF-8.
+    $bytes = [IO.MemoryStream]::new()
+    $reading = $process.StandardOutput.BaseStream.CopyToAsync($bytes)
     if (-not $process.WaitForExit(90000)) {
         $process.Kill($true)
-        throw "the script did not end within 90 s; output so far:`n$($reading.Result)"
+        $reading.Wait()
+        throw "the script did not end within 90 s; output so far:`n$([Text.Encoding]::UTF8.GetString($bytes.ToArray()))"
     }
-    $output = $reading.Result
+    $reading.Wait()
+    $output = [Text.Encoding]::UTF8.GetString($bytes.ToArray())
     $lines = @($output -split "`n" | ForEach-Object { $_.TrimEnd("`r") })
     if ($lines.Count -and $lines[-1] -eq '') { $lines = @($lines | Select-Object -SkipLast 1) }
     [pscustomobject]@{
         ExitCode = $process.ExitCode
         Output   = $output
+        Bytes    = $bytes.ToArray()
         Lines    = [string[]]$lines
         Calls    = @(Read-Calls $Box.Log)
     }

@@ -73,6 +73,18 @@ Describe 'MSYS2 already installed' {
         $install.Env.CHERE_INVOKING | Should -BeExactly '1'
     }
 
+    # Every MSYS2 command in English, whatever Windows speaks; no proxy where Windows names none.
+    It 'runs every MSYS2 command in English, with no proxy of its own, and the launcher without either' {
+        foreach ($call in Get-Calls $Run 'bash.exe') {
+            $call.Env.LC_ALL | Should -BeExactly 'C.UTF-8'
+            $call.Env.Keys | Should -Not -Contain 'LANGUAGE'
+            $call.Env.Keys | Should -Not -Contain 'http_proxy'
+            $call.Env.Keys | Should -Not -Contain 'https_proxy'
+        }
+        (Get-Calls $Run 'python.exe')[0].Env.Keys | Should -Not -Contain 'LC_ALL'
+        $Run.Output | Should -Not -Match 'proxy'
+    }
+
     It "passes pacman's output through, error output included" {
         $Run.Lines | Should -Contain ':: Starting core system upgrade...'
         $Run.Lines | Should -Contain 'resolving dependencies...'
@@ -95,23 +107,51 @@ Describe 'pacman update runs' {
         (Get-Steps $run)[-1] | Should -Be 'shortcuts'
     }
 
-    # pacman's reasons as it writes them, UTF-8, in the language of Windows.
-    It 'a failed package installation (pacman in <Language>) ends the script with pacman''s first error as the reason' -TestCases @(
-        @{ Language = 'English'; Lang = $null; Reason = "failed retrieving file 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' from repo.msys2.org : Connection timed out after 10001 milliseconds" }
-        @{ Language = 'German'; Lang = 'de'; Reason = "Konnte Datei 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' nicht von repo.msys2.org $([char]0xFC)bertragen : Connection timed out after 10001 milliseconds" }
+    # pacman's reasons as it writes them, UTF-8; it would speak the language of Windows.
+    It 'a failed package installation on a PC in <Language> ends the script with pacman''s first error, in English, as the reason' -TestCases @(
+        @{ Language = 'English'; Lang = $null }
+        @{ Language = 'German'; Lang = 'de' }
     ) {
-        param($Lang, $Reason)
+        param($Lang)
         $box = New-Sandbox -Checkout
         $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1'; VORLEN_TEST_PACMAN_LANG = $Lang }
         Assert-Exit $run 1
+        $reason = "failed retrieving file 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' from repo.msys2.org : Connection timed out after 10001 milliseconds"
         $run.Lines[-2..-1] | Should -Be @(
             "[Vorlen] error: MSYS2 command failed: $PackageCommand"
-            "[Vorlen] error: could not install the build tools: $Reason")
+            "[Vorlen] error: could not install the build tools: $reason")
         # pacman's own lines reach the output as it wrote them.
-        $run.Lines | Should -Contain $(if ($Lang) { "Fehler: $Reason" } else { "error: $Reason" })
+        $run.Lines | Should -Contain "error: $reason"
         $run.Lines | Should -Contain 'Errors occurred, no packages were upgraded.'
         Get-Steps $run | Should -Be @('msys', 'packages')
         Get-Calls $run 'python.exe' | Should -BeNullOrEmpty
+    }
+}
+
+Describe 'pacman behind a proxy, and antivirus' {
+    It 'gets the proxy that Windows names for every MSYS2 command, and says when the proxy stopped a download' {
+        $box = New-Sandbox -Checkout
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PROXY = 'http://proxy.test:3128'; VORLEN_TEST_PACMAN_EXIT = '1'; VORLEN_TEST_PACMAN_FAILS = 'proxy' }
+        Assert-Exit $run 1
+        $calls = Get-Calls $run 'bash.exe'
+        $calls.Count | Should -Be 3
+        foreach ($call in $calls) {
+            $call.Env.http_proxy | Should -BeExactly 'http://proxy.test:3128/'
+            $call.Env.https_proxy | Should -BeExactly 'http://proxy.test:3128/'
+        }
+        $run.Lines | Should -Contain "[Vorlen] MSYS2 downloads through this PC's proxy proxy.test:3128"
+        $run.Lines[-1] | Should -BeExactly ("[Vorlen] error: could not install the build tools: the network's proxy stopped the download " +
+            "(failed retrieving file 'mingw-w64-clang-x86_64-llvm-21.1.2-1-any.pkg.tar.zst' from repo.msys2.org : Received HTTP code 407 from proxy after CONNECT); " +
+            'MSYS2 cannot sign in to a proxy or trust one that inspects encrypted connections: ask whoever runs the network to let repo.msys2.org through, or install on another network')
+    }
+
+    It 'says that antivirus most likely removed msys-2.0.dll when it is gone after a failed package installation' {
+        $box = New-Sandbox -Checkout
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_PACMAN_EXIT = '1'; VORLEN_TEST_PACMAN_FAILS = 'quarantine'; VORLEN_TEST_DEFENDER = 'on' }
+        Assert-Exit $run 1
+        $run.Lines[0] | Should -BeExactly "[Vorlen] Microsoft Defender's real-time protection is on"
+        $run.Lines[-1] | Should -BeExactly ("[Vorlen] error: $($box.Msys)\usr\bin\msys-2.0.dll, which the installation made, is gone: antivirus most likely " +
+            "removed it; look in Windows Security's protection history, allow the file, and Install again")
     }
 }
 
@@ -176,6 +216,20 @@ Describe 'MSYS2 missing' {
         Get-Calls $run 'msys2-installer.exe' | Should -BeNullOrEmpty
         @(Get-Calls $run 'download' | Where-Object { $_.Args[0] -like '*msys2*' }) | Should -BeNullOrEmpty
         $run.Lines | Should -Contain '@step packages'
+    }
+
+    It 'winget leaving a program running that holds its output open: the script goes on once winget has ended' {
+        $box = New-Sandbox -NoMsys -Winget -Checkout
+        $run = Invoke-Setup $box (Get-StandardArguments $box) -Environment @{ VORLEN_TEST_WINGET_INSTALLS = '1'; VORLEN_TEST_WINGET_LINGERS = '1' }
+        $lingering = [int](Get-Content -LiteralPath (Join-Path $box.Root 'state/lingering'))
+        try {
+            Assert-Exit $run 0
+            $run.Lines | Should -Contain 'Successfully installed'
+            # The script ended while that program still ran: it did not wait for the output's end.
+            Get-Process -Id $lingering -ErrorAction SilentlyContinue | Should -Not -BeNullOrEmpty
+        } finally {
+            Stop-Process -Id $lingering -ErrorAction SilentlyContinue
+        }
     }
 
     It 'winget failing (whatever it answers), the downloaded installer sets it up' {

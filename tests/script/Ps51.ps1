@@ -2,7 +2,7 @@
 # in a script that PowerShell 7 parses: newer syntax, newer parameters and parameter values,
 # commands and automatic variables that 5.1 does not have, and .NET members that .NET
 # Framework 4.x lacks; and what 5.1 runs differently: paths read as wildcards, and files
-# written with a byte-order mark. The tests run under PowerShell 7 on Linux, so without this a script
+# written with a byte-order mark, and lines written in the console's code page. The tests run under PowerShell 7 on Linux, so without this a script
 # could pass every test here and fail on the first line on Windows.
 
 # Commands that 5.1 does not have at all.
@@ -91,7 +91,22 @@ $script:Aliases = @{
     'rmdir' = 'Remove-Item'; 'cp' = 'Copy-Item'; 'copy' = 'Copy-Item'; 'cpi' = 'Copy-Item'
     'mv' = 'Move-Item'; 'move' = 'Move-Item'; 'mi' = 'Move-Item'; 'cd' = 'Set-Location'
     'chdir' = 'Set-Location'; 'sl' = 'Set-Location'; 'pushd' = 'Push-Location'; 'rvpa' = 'Resolve-Path'
-    'ii' = 'Invoke-Item'
+    'ii' = 'Invoke-Item'; 'echo' = 'Write-Output'; 'write' = 'Write-Output'
+}
+
+# 5.1 writes what goes through the console's writer (Write-Host, output, [Console]::Write) into a
+# pipe in the console's code page, the OEM code page in the installer's hidden console, where a
+# letter outside it becomes "?". The script's lines go through Put, which writes UTF-8 bytes
+# there and uses Write-Host only at a console. PowerShell 7 on Linux writes UTF-8 either way.
+$script:ConsoleWriters = @('Write-Host', 'Write-Output', 'Out-Host')
+$script:ConsoleMembers = @('Console::Write', 'Console::WriteLine', 'Console::Out')
+$script:PipedOutput = $true
+$script:ConsoleHint = "writes the console's OEM code page into the installer's pipe in Windows PowerShell 5.1; write the line with Put"
+function Test-InsidePut([System.Management.Automation.Language.Ast]$Node) {
+    for ($n = $Node.Parent; $n; $n = $n.Parent) {
+        if ($n -is [System.Management.Automation.Language.FunctionDefinitionAst]) { return $n.Name -eq 'Put' }
+    }
+    $false
 }
 
 # Automatic variables that 5.1 does not set (reading them there gives $null, silently).
@@ -126,6 +141,7 @@ function Get-CommandParameterProblems([System.Management.Automation.Language.Com
     if (-not $name) { return }
     if ($Aliases.ContainsKey($name)) { $name = $Aliases[$name] }
     if ($MissingCommands -contains $name) { "${where}: $name does not exist in Windows PowerShell 5.1" }
+    if ($PipedOutput -and $ConsoleWriters -contains $name -and -not (Test-InsidePut $Command)) { "${where}: $name $ConsoleHint" }
     $wildcards = @($WildcardPaths[$name] | Where-Object { $_ })
     $positions = if ($WildcardPositions.ContainsKey($name)) { $WildcardPositions[$name] } elseif ($wildcards.Count) { 1 } else { 0 }
     # -LiteralPath stands in for the first of them only (Expand-Archive has none for -DestinationPath).
@@ -211,6 +227,9 @@ function Find-Ps51Problem {
                     if ($MissingStaticMembers -contains $member) {
                         "${where}: [$type]::$($node.Member.Value) does not exist in .NET Framework, under Windows PowerShell 5.1"
                     }
+                    if ($PipedOutput -and $ConsoleMembers -contains $member -and -not (Test-InsidePut $node)) {
+                        "${where}: [$type]::$($node.Member.Value) $ConsoleHint"
+                    }
                 }
                 # "a,b".Split(", ") splits at each of the characters on .NET Framework but at
                 # the whole string on .NET; the same text means two different things.
@@ -252,7 +271,11 @@ function Find-Ps51Problem {
 }
 
 # Parses text (or a file) and returns its parse errors and 5.1 problems as strings.
-function Test-Ps51Text([string]$Text, [string]$Path) {
+# -Console: the script talks to a console window of its own (the uninstaller), where 5.1 shows
+# every letter the console's font has, so its console writers are fine; only a script read
+# through a pipe (the install script) must write its lines with Put.
+function Test-Ps51Text([string]$Text, [string]$Path, [switch]$Console) {
+    $script:PipedOutput = -not $Console
     $tokens = $null
     $errors = $null
     if ($Path) {

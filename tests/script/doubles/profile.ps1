@@ -11,7 +11,10 @@
 #   VORLEN_TEST_OPEN_FILE    "ok:<path>" confirms the file dialog with that path; else cancelled
 #   VORLEN_TEST_FOLDER       "ok:<path>" confirms the folder dialog with that path (which may
 #                            be empty); else cancelled
-#   VORLEN_TEST_SHORTCUT_FAIL  "1" makes saving a shortcut fail
+#   VORLEN_TEST_SHORTCUT_FAIL  "1" makes saving a shortcut through Shell.Application fail
+#   VORLEN_TEST_WSH_FAIL     "1" makes saving one through WScript.Shell fail
+#   VORLEN_TEST_PROXY        the proxy Windows names for every address (.NET's default proxy)
+#   VORLEN_TEST_DEFENDER     "on" or "off": Microsoft Defender's real-time protection
 #   VORLEN_TEST_LANGUAGE_MODE  the language mode the script runs in, as an administrator's
 #                            policy sets it (ConstrainedLanguage)
 #   VORLEN_TEST_IN_USE       the name of an entry that Rename-Item cannot rename, as a file
@@ -86,6 +89,22 @@ function global:Get-ItemProperty {
 }
 
 function global:New-Object {
+    if ($args.Count -eq 2 -and "$($args[0])" -eq '-ComObject' -and "$($args[1])" -eq 'WScript.Shell') {
+        # WScript.Shell as far as shortcuts go: CreateShortcut(file), its properties and Save.
+        $wsh = [pscustomobject]@{}
+        $wsh | Add-Member ScriptMethod CreateShortcut {
+            param([string]$File)
+            $link = [pscustomobject]@{ File = $File; TargetPath = ''; Arguments = ''; WorkingDirectory = ''; Description = '' }
+            $link | Add-Member ScriptMethod Save {
+                if ($env:VORLEN_TEST_WSH_FAIL -eq '1') { throw 'Unable to save shortcut "x".' }
+                [IO.File]::WriteAllBytes($this.File, [byte[]](76, 0, 0, 0))
+                Write-TestRecord 'wsh-shortcut' @($this.File, "TargetPath=$($this.TargetPath)",
+                    "WorkingDirectory=$($this.WorkingDirectory)", "Description=$($this.Description)", "Arguments=$($this.Arguments)")
+            }
+            return $link
+        }
+        return $wsh
+    }
     if ($args.Count -eq 2 -and "$($args[0])" -eq '-ComObject') {
         if ("$($args[1])" -ne 'Shell.Application') { throw "no stand-in for COM object $($args[1])" }
         # Shell.Application as far as shortcuts go: NameSpace(folder).ParseName(name).GetLink
@@ -168,6 +187,16 @@ function global:New-Object {
     }
     Microsoft.PowerShell.Utility\New-Object @args
 }
+
+# Microsoft Defender's status, as its module reports it on Windows.
+if ($env:VORLEN_TEST_DEFENDER) {
+    function global:Get-MpComputerStatus {
+        [pscustomobject]@{ RealTimeProtectionEnabled = $env:VORLEN_TEST_DEFENDER -eq 'on'; AMRunningMode = 'Normal' }
+    }
+}
+
+# The proxy that Windows' settings name, which .NET's default proxy follows.
+if ($env:VORLEN_TEST_PROXY) { [Net.WebRequest]::DefaultWebProxy = [Net.WebProxy]::new($env:VORLEN_TEST_PROXY) }
 
 # Last, so that the stand-ins above are made in full language; the script gets the mode.
 if ($env:VORLEN_TEST_LANGUAGE_MODE) { $ExecutionContext.SessionState.LanguageMode = $env:VORLEN_TEST_LANGUAGE_MODE }

@@ -28,11 +28,12 @@ after() {
 	done
 }
 
-# Puts the stand-in bash.exe where an MSYS2 installation has it, and a pacman.exe that only
-# needs to be there (the script runs pacman through bash).
+# Puts the stand-in bash.exe where an MSYS2 installation has it, and a pacman.exe and an
+# msys-2.0.dll that only need to be there (the script runs pacman through bash).
 install_msys() {
 	mkdir -p "$1/usr/bin"
 	cp "$VORLEN_TEST_DOUBLES/bash.exe" "$1/usr/bin/bash.exe"
 	chmod 755 "$1/usr/bin/bash.exe"
 	: >"$1/usr/bin/pacman.exe"
+	: >"$1/usr/bin/msys-2.0.dll"
 }
