@@ -233,6 +233,8 @@ TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
     std::string script(kInstallScript, kInstallScriptSize);
     EXPECT_TRUE(ReadBytes(SetupFolder() + L"\\install.ps1") == script) << "install.ps1 differs from the script";
     EXPECT_TRUE(ReadBytes(folder + L"\\record.txt.ps1") == script) << "the script given by -File differs";
+    EXPECT_TRUE(ReadBytes(SetupFolder() + L"\\uninstall.ps1") == std::string(kUninstallScript, kUninstallScriptSize))
+        << "the uninstaller is not beside the script, where it copies it from";
     Press(back_button);  // not on this page, but the command works anywhere: back to a fresh start
   }
 }
