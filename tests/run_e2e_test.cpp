@@ -658,6 +658,59 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
   EXPECT_TRUE(PumpUntil([] { return !IsWindow(window); }, 10000)) << "Enter did not press the focused Close";
 }
 
+// The log, once Tab reaches it, leaves the keyboard's keys to the window as any control does
+// (Tab goes on, Enter presses the page's main button, Esc closes) and keeps its place in the
+// text; Ctrl+A selects all of it.
+TEST_F(RunTest, LogTakesTabEnterEscAndCtrlAAsEveryControlDoes) {
+  auto key = [](HWND to, WPARAM which) {
+    MSG message = {to, WM_KEYDOWN, which, 0, static_cast<DWORD>(GetMessageTime()), {}};
+    if (!IsDialogMessageW(window, &message)) {
+      TranslateMessage(&message);
+      DispatchMessageW(&message);
+    }
+  };
+  BYTE keys[256] = {};
+  for (WPARAM pressed : {static_cast<WPARAM>(VK_TAB), static_cast<WPARAM>(VK_RETURN), static_cast<WPARAM>(VK_ESCAPE)}) {
+    if (IsWindow(window)) DestroyWindow(window);
+    MakeWindow(880, 740);
+    // Enter presses only a button that shows (Back), so this window shows: a test of the screen.
+    if (pressed == VK_RETURN) ShowWindow(window, SW_SHOWNA);
+    Show(Stopped);
+    SetWindowTextW(log_edit, L"one\r\ntwo\r\nthree\r\n");
+    SendMessageW(log_edit, EM_SETSEL, 5, 5);
+    SetFocus(close_button);
+    key(close_button, VK_TAB);  // round to the first control: the log
+    ASSERT_EQ(GetFocus(), log_edit);
+    DWORD from = 0, to = 0;
+    SendMessageW(log_edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+    EXPECT_EQ(from, 5u) << "Tab keeps the log where it was";
+    EXPECT_EQ(to, 5u);
+    key(log_edit, pressed);
+    if (pressed == VK_TAB) {
+      EXPECT_EQ(GetFocus(), details_button);
+    } else if (pressed == VK_RETURN) {
+      EXPECT_EQ(page, Choices) << "Back pressed";
+    } else {
+      EXPECT_FALSE(IsWindow(window)) << "closed";
+    }
+    if (IsWindow(window)) DestroyWindow(window);
+  }
+  if (IsWindow(window)) DestroyWindow(window);
+  MakeWindow(880, 740);
+  Show(Stopped);
+  SetWindowTextW(log_edit, L"one\r\ntwo\r\n");
+  SetFocus(log_edit);
+  keys[VK_CONTROL] = 0x80;
+  SetKeyboardState(keys);
+  key(log_edit, 'A');
+  keys[VK_CONTROL] = 0;
+  SetKeyboardState(keys);
+  DWORD from = 9, to = 0;
+  SendMessageW(log_edit, EM_GETSEL, reinterpret_cast<WPARAM>(&from), reinterpret_cast<LPARAM>(&to));
+  EXPECT_EQ(from, 0u);
+  EXPECT_EQ(to, 10u);
+}
+
 // Output that comes while a key waits is only gathered, so that the key, which waits behind
 // every posted message, is not kept there by a flood; it is read afterwards, in order, and the
 // script's end comes after it.
