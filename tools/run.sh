@@ -15,9 +15,10 @@ if [ $# -gt 0 ]; then
   export VORLEN_SETUP_REPLAY="Z:$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"
 fi
 if [ -n "${DISPLAY:-}" ]; then
-  exec wine build/vorlen-setup.exe
+  # Without address randomisation (see tools/wine-run for why).
+  exec setarch "$(uname -m)" -R wine build/vorlen-setup.exe
 fi
-xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
+setarch "$(uname -m)" -R xvfb-run -a -s "-screen 0 1280x1024x24" bash -c '
   wine build/vorlen-setup.exe &
   sleep 6
   import -window root build/screenshot.png
