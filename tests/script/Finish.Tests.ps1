@@ -181,40 +181,50 @@ Describe 'the runner' {
 }
 
 Describe 'shortcuts that cannot be made' {
+    BeforeAll {
+        function Test-NoShortcut($Environment, $Made, $NoDesktop) {
+            $box = New-Sandbox -Checkout
+            if ($NoDesktop) { Remove-Item -LiteralPath (Join-Path $box.Home 'Desktop') }
+            $dir = Join-Path $box.Root 'Games/Vorlen'
+            $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment $Environment
+            Assert-Exit $run 0
+            $file = "$($box.Home)/Desktop\Vorlen.lnk"
+            $said = if ($NoDesktop) {
+                "[Vorlen] Windows names no desktop folder for this account, so no shortcut is made there; vorlen.cmd in $dir starts the game"
+            } else {
+                "[Vorlen] could not make the shortcut $file (Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))); vorlen.cmd in $dir starts the game"
+            }
+            if ($Made) {
+                $run.Lines[-1] | Should -BeExactly $Installed
+                $run.Output | Should -Not -Match 'could not make the shortcut'
+                $wsh = Get-Calls $run 'wsh-shortcut'
+                $wsh.Count | Should -Be 1
+                $wsh[0].Args | Should -Be @($file, "TargetPath=$dir\vorlen.cmd", "WorkingDirectory=$dir",
+                    'Description=Native PC port built from your own copy of the game', 'Arguments=')
+            } else {
+                $run.Lines[-2..-1] | Should -Be @($said, "[Vorlen] installed. Start the game with vorlen.cmd in $dir.")
+                # No empty shortcut is left where neither could finish one.
+                [IO.File]::Exists($file) | Should -BeFalse
+            }
+            Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys)
+            (Get-Calls $run 'icacls.exe').Count | Should -Be 1
+        }
+    }
+
     # The Start menu is left out here (no folder); Said: the lines before the installed one.
     It '<Case>' -TestCases @(
         @{ Case = 'the shell refusing: WScript.Shell makes the shortcut, and the run ends installed'
             Environment = @{ VORLEN_TEST_SHORTCUT_FAIL = '1' }; Made = $true }
+    ) {
+        Test-NoShortcut @_
+    }
+
+    It '<Case>' -TestCases @(
         @{ Case = 'both refusing: said, and the run still ends installed, with the runner in place'
             Environment = @{ VORLEN_TEST_SHORTCUT_FAIL = '1'; VORLEN_TEST_WSH_FAIL = '1' }; Made = $false }
         @{ Case = 'no desktop folder: said, no shortcut anywhere'; Environment = @{}; NoDesktop = $true; Made = $false }
     ) {
-        param($Environment, $Made, $NoDesktop)
-        $box = New-Sandbox -Checkout
-        if ($NoDesktop) { Remove-Item -LiteralPath (Join-Path $box.Home 'Desktop') }
-        $dir = Join-Path $box.Root 'Games/Vorlen'
-        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -Environment $Environment
-        Assert-Exit $run 0
-        $file = "$($box.Home)/Desktop\Vorlen.lnk"
-        $said = if ($NoDesktop) {
-            "[Vorlen] Windows names no desktop folder for this account, so no shortcut is made there; vorlen.cmd in $dir starts the game"
-        } else {
-            "[Vorlen] could not make the shortcut $file (Unspecified error (Exception from HRESULT: 0x80004005 (E_FAIL))); vorlen.cmd in $dir starts the game"
-        }
-        if ($Made) {
-            $run.Lines[-1] | Should -BeExactly $Installed
-            $run.Output | Should -Not -Match 'could not make the shortcut'
-            $wsh = Get-Calls $run 'wsh-shortcut'
-            $wsh.Count | Should -Be 1
-            $wsh[0].Args | Should -Be @($file, "TargetPath=$dir\vorlen.cmd", "WorkingDirectory=$dir",
-                'Description=Native PC port built from your own copy of the game', 'Arguments=')
-        } else {
-            $run.Lines[-2..-1] | Should -Be @($said, "[Vorlen] installed. Start the game with vorlen.cmd in $dir.")
-            # No empty shortcut is left where neither could finish one.
-            [IO.File]::Exists($file) | Should -BeFalse
-        }
-        Read-Runner $dir | Should -BeExactly (Get-RunnerText $box.Msys)
-        (Get-Calls $run 'icacls.exe').Count | Should -Be 1
+        Test-NoShortcut @_
     }
 }
 
@@ -262,6 +272,31 @@ Describe 'the entry in Installed apps' {
 }
 
 Describe 'the closing question' {
+    BeforeAll {
+        function Test-Answer($Answer, $Starts) {
+            $box = New-Sandbox -Checkout
+            $dir = Join-Path $box.Root 'My Games/Vorlen'
+            $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -ByHand -Answer $Answer
+            Assert-Exit $run 0
+            $run.Output | Should -Match ([regex]::Escape($Question))
+            $run.Output | Should -Match ([regex]::Escape($Installed))
+            # The runner is started without waiting for it, so its record may come a moment late.
+            $deadline = [DateTime]::UtcNow.AddSeconds($(if ($Starts) { 10 } else { 1 }))
+            do {
+                $opened = @(Read-Calls $box.Log | Where-Object Name -eq 'xdg-open')
+                if ($opened) { break }
+                Start-Sleep -Milliseconds 100
+            } while ([DateTime]::UtcNow -lt $deadline)
+            if ($Starts) {
+                $opened.Count | Should -Be 1
+                $opened[0].Args | Should -Be @("$dir\vorlen.cmd")
+                $opened[0].Env.PWD | Should -BeExactly $dir
+            } else {
+                $opened | Should -BeNullOrEmpty
+            }
+        }
+    }
+
     It 'is not asked when PowerShell runs with <Option>' -TestCases @(
         @{ Option = '-noni' }    # any case, any abbreviation
     ) {
@@ -277,29 +312,14 @@ Describe 'the closing question' {
     It 'run by hand, answering <Shown> <Outcome>' -TestCases @(
         @{ Shown = 'an empty line'; Answer = "`n"; Starts = $true; Outcome = 'starts the game' }
         @{ Shown = '"y"'; Answer = "y`n"; Starts = $true; Outcome = 'starts the game' }
+    ) {
+        Test-Answer @_
+    }
+
+    It 'run by hand, answering <Shown> <Outcome>' -TestCases @(
         @{ Shown = '"N"'; Answer = "N`n"; Starts = $false; Outcome = 'does not start it' }
         @{ Shown = '"no"'; Answer = "no`n"; Starts = $false; Outcome = 'does not start it' }
     ) {
-        param($Answer, $Starts)
-        $box = New-Sandbox -Checkout
-        $dir = Join-Path $box.Root 'My Games/Vorlen'
-        $run = Invoke-Setup $box (Get-StandardArguments $box $dir) -ByHand -Answer $Answer
-        Assert-Exit $run 0
-        $run.Output | Should -Match ([regex]::Escape($Question))
-        $run.Output | Should -Match ([regex]::Escape($Installed))
-        # The runner is started without waiting for it, so its record may come a moment late.
-        $deadline = [DateTime]::UtcNow.AddSeconds($(if ($Starts) { 10 } else { 1 }))
-        do {
-            $opened = @(Read-Calls $box.Log | Where-Object Name -eq 'xdg-open')
-            if ($opened) { break }
-            Start-Sleep -Milliseconds 100
-        } while ([DateTime]::UtcNow -lt $deadline)
-        if ($Starts) {
-            $opened.Count | Should -Be 1
-            $opened[0].Args | Should -Be @("$dir\vorlen.cmd")
-            $opened[0].Env.PWD | Should -BeExactly $dir
-        } else {
-            $opened | Should -BeNullOrEmpty
-        }
+        Test-Answer @_
     }
 }

@@ -19,23 +19,41 @@ BeforeAll {
 }
 
 Describe '-Dir given' {
+    BeforeAll {
+        function Test-DirGiven($Dir, $Absolute, $Typed) {
+            $box = New-Sandbox -Checkout
+            $expected = Join-Path $box.Root $Dir
+            $given = $(if ($Absolute) { $expected } else { $Dir }) + $Typed
+            $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $given, '-Msys', $box.Msys)
+            Assert-Exit $run 0
+            Get-FolderLines $run | Should -Be @("[Vorlen] installing into $expected")
+            Get-LauncherDir $run | Should -BeExactly $expected
+            Test-Path -LiteralPath (Join-Path $expected 'vorlen.cmd') | Should -BeTrue
+            Get-Calls $run 'folder-dialog' | Should -BeNullOrEmpty
+        }
+
+        function Test-Refused($Dir, $Said) {
+            $box = New-Sandbox -Checkout
+            $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $Dir, '-Msys', $box.Msys)
+            Assert-Exit $run 1
+            $run.Lines | Should -Be @("[Vorlen] $Said")
+            $run.Calls | Should -BeNullOrEmpty
+        }
+    }
+
     # Typed: what follows the folder's name on the command line.
     It 'installs into <Case> without asking' -TestCases @(
         @{ Case = 'an absolute folder with spaces and square brackets'; Dir = 'Games [PC]/Vorlen Game'; Absolute = $true; Typed = '' }
         @{ Case = 'a relative folder, made absolute from the current folder'; Dir = 'rel dir/Vorlen'; Absolute = $false; Typed = '' }
+    ) {
+        Test-DirGiven @_
+    }
+
+    It 'installs into <Case> without asking' -TestCases @(
         @{ Case = 'a folder typed with a closing backslash, without it'; Dir = 'My Games'; Absolute = $true; Typed = '\' }
         @{ Case = 'a relative folder typed with closing separators, without them'; Dir = 'My Games'; Absolute = $false; Typed = '/\' }
     ) {
-        param($Dir, $Absolute, $Typed)
-        $box = New-Sandbox -Checkout
-        $expected = Join-Path $box.Root $Dir
-        $given = $(if ($Absolute) { $expected } else { $Dir }) + $Typed
-        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $given, '-Msys', $box.Msys)
-        Assert-Exit $run 0
-        Get-FolderLines $run | Should -Be @("[Vorlen] installing into $expected")
-        Get-LauncherDir $run | Should -BeExactly $expected
-        Test-Path -LiteralPath (Join-Path $expected 'vorlen.cmd') | Should -BeTrue
-        Get-Calls $run 'folder-dialog' | Should -BeNullOrEmpty
+        Test-DirGiven @_
     }
 
     # Checked before MSYS2 is touched. By hand, -Dir "D:\My Games\" arrives as 'D:\My Games"'.
@@ -43,17 +61,17 @@ Describe '-Dir given' {
         @{ Dir = 'C:\'; Said = 'cannot install into the root of a drive (C:\); choose a folder on it' }
         @{ Dir = 'D:'; Said = 'cannot install into the root of a drive (D:); choose a folder on it' }
         @{ Dir = '/'; Said = 'cannot install into the root of a drive (/); choose a folder on it' }    # the root here, as "\" is on Windows
+    ) {
+        Test-Refused @_
+    }
+
+    It 'refuses <Dir>: says why, exit code 1, before anything is set up' -TestCases @(
         @{ Dir = 'D:\My Games"'; Said = 'error: the folder D:\My Games" holds a double quote; leave out the backslash before the closing quote: -Dir "D:\My Games", not -Dir "D:\My Games\"' }
         @{ Dir = 'Games/a|b'; Said = 'error: the folder Games/a|b holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder' }
         @{ Dir = 'C:\Games\x:y'; Said = 'error: the folder C:\Games\x:y holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder' }
         @{ Dir = "Games`tx"; Said = "error: the folder Games`tx holds a character that Windows allows in no name (< > | * ? or a : after the drive); choose another folder" }
     ) {
-        param($Dir, $Said)
-        $box = New-Sandbox -Checkout
-        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Dir', $Dir, '-Msys', $box.Msys)
-        Assert-Exit $run 1
-        $run.Lines | Should -Be @("[Vorlen] $Said")
-        $run.Calls | Should -BeNullOrEmpty
+        Test-Refused @_
     }
 
     # The checkout's deepest file, tools/build_game.py, is 19 characters long; of 250, a margin
@@ -117,6 +135,24 @@ Describe 'no -Dir, under the installer' {
 }
 
 Describe 'no -Dir, folder dialog, by hand' {
+    BeforeAll {
+        function Test-FolderDialog($Prepare, $Answer, $Expect) {
+            $box = New-Sandbox -Checkout
+            if ($Prepare) { New-Installation $box.Root $Prepare }
+            $answer = if ($Answer -and $Answer -ne 'ok:') { 'ok:' + (Join-Path $box.Root $Answer.Substring(3)) } else { $Answer }
+            $expected = if ($Expect -eq '{default}') { Join-Path $box.AppData 'vorlen' } else { Join-Path $box.Root $Expect }
+            $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys) -Environment @{ VORLEN_TEST_FOLDER = $answer } -ByHand -Answer "n`n"
+            Assert-Exit $run 0
+            Get-FolderLines $run | Should -Be @('~ folder-dialog', "[Vorlen] installing into $expected")
+            $dialog = Get-Calls $run 'folder-dialog'
+            $dialog.Count | Should -Be 1
+            $dialog[0].Args | Should -Be @(
+                "Choose where to install Vorlen (a Vorlen folder is made there). Cancel: $($box.AppData)\vorlen"
+                'ShowNewFolderButton=True')
+            Get-LauncherDir $run | Should -BeExactly $expected
+        }
+    }
+
     # Answer: what the dialog returns; Expect: the folder installed into, relative to the
     # sandbox ("{default}" is LOCALAPPDATA\vorlen).
     It '<Case>' -TestCases @(
@@ -124,28 +160,20 @@ Describe 'no -Dir, folder dialog, by hand' {
             Prepare = 'My Games [PC]/app/vorlen.exe'; Answer = 'ok:My Games [PC]'; Expect = 'My Games [PC]' }
         @{ Case = 'picking any other folder installs into its Vorlen subfolder'
             Prepare = 'D Games/readme.txt'; Answer = 'ok:D Games'; Expect = 'D Games/Vorlen' }
-        @{ Case = 'cancelling installs into the default folder'
-            Prepare = $null; Answer = $null; Expect = '{default}' }
         @{ Case = 'confirming without a folder installs into the default folder'
             Prepare = $null; Answer = 'ok:'; Expect = '{default}' }
+    ) {
+        Test-FolderDialog @_
+    }
+
+    It '<Case>' -TestCases @(
+        @{ Case = 'cancelling installs into the default folder'
+            Prepare = $null; Answer = $null; Expect = '{default}' }
         @{ Case = 'a default folder without main.img or app\vorlen.exe still asks'
             Prepare = 'appdata/vorlen/source/installer/launcher.py'; Answer = $null; Expect = '{default}' }
         @{ Case = 'a default folder whose main.img is a folder still asks'
             Prepare = 'appdata/vorlen/main.img/x'; Answer = $null; Expect = '{default}' }
     ) {
-        param($Prepare, $Answer, $Expect)
-        $box = New-Sandbox -Checkout
-        if ($Prepare) { New-Installation $box.Root $Prepare }
-        $answer = if ($Answer -and $Answer -ne 'ok:') { 'ok:' + (Join-Path $box.Root $Answer.Substring(3)) } else { $Answer }
-        $expected = if ($Expect -eq '{default}') { Join-Path $box.AppData 'vorlen' } else { Join-Path $box.Root $Expect }
-        $run = Invoke-Setup $box @('-Nup', $box.Nup, '-Msys', $box.Msys) -Environment @{ VORLEN_TEST_FOLDER = $answer } -ByHand -Answer "n`n"
-        Assert-Exit $run 0
-        Get-FolderLines $run | Should -Be @('~ folder-dialog', "[Vorlen] installing into $expected")
-        $dialog = Get-Calls $run 'folder-dialog'
-        $dialog.Count | Should -Be 1
-        $dialog[0].Args | Should -Be @(
-            "Choose where to install Vorlen (a Vorlen folder is made there). Cancel: $($box.AppData)\vorlen"
-            'ShowNewFolderButton=True')
-        Get-LauncherDir $run | Should -BeExactly $expected
+        Test-FolderDialog @_
     }
 }

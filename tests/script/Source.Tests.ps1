@@ -122,10 +122,47 @@ Describe 'source checkout beside the script' {
 }
 
 Describe 'game file' {
+    BeforeAll {
+        function Test-GameFile($Given, $Dialog, $Exit, $Said, $Installer) {
+            $box = New-Sandbox -Checkout
+            $paths = @{
+                missing = Join-Path $box.Root 'games/gone [v131072].nup'
+                folder  = Join-Path $box.Root 'games'
+                game    = $box.Nup
+            }
+            $arguments = @('-Dir', (Join-Path $box.Root 'Games/Vorlen'), '-Msys', $box.Msys)
+            if ($Given -ne 'none') { $arguments += @('-Nup', $paths[$Given]) }
+            $answer = if ($Dialog -eq 'cancel') { $null } else { 'ok:' + $paths[$Dialog] }
+            $run = Invoke-Setup $box $arguments -Environment @{ VORLEN_TEST_OPEN_FILE = $answer } -ByHand:(-not $Installer) -Answer "n`n"
+            Assert-Exit $run $Exit
+
+            $expected = @($Said | ForEach-Object {
+                    if ($_ -eq '~') { '~ open-file-dialog' }
+                    else { '[Vorlen] ' + ($_ -replace '\{missing\}', $paths.missing -replace '\{folder\}', $paths.folder) }
+                })
+            @($run.Lines | Where-Object { $_ -like '`[Vorlen`] no *' -or $_ -like '`[Vorlen`] error: no *' -or $_ -like '~ *' }) | Should -Be $expected
+
+            $dialogs = Get-Calls $run 'open-file-dialog'
+            if ($Installer) {
+                $dialogs | Should -BeNullOrEmpty
+            } else {
+                $dialogs.Count | Should -Be 1
+                $dialogs[0].Args | Should -Be @($GameTitle, $GameFilter)
+            }
+            if ($Exit -eq 0) {
+                Get-LauncherArg $run '--nup' | Should -BeExactly $box.Nup
+            } else {
+                $run.Lines[-1] | Should -BeExactly $expected[-1]
+                Get-Steps $run | Should -BeNullOrEmpty
+                @($run.Calls | Where-Object Name -notin 'add-type', 'open-file-dialog') | Should -BeNullOrEmpty
+            }
+        }
+    }
+
     # Given: what -Nup names ("missing" file, a "folder", or nothing). Dialog: what the file
     # dialog answers, by hand. Said: the script's "no ..." messages and the dialog ("~"), in
     # order. A run that ends does so before MSYS2 is touched.
-    It '<Case>' -TestCases @(
+    It 'by hand, -Nup naming no file: <Case>' -TestCases @(
         @{ Case = 'missing file, dialog cancelled: no game file selected, exit 1'
             Given = 'missing'; Dialog = 'cancel'; Exit = 1
             Said = @('no such file: {missing} - choose the game file', '~', 'no game file selected') }
@@ -135,50 +172,28 @@ Describe 'game file' {
         @{ Case = 'a folder instead of a file counts as missing'
             Given = 'folder'; Dialog = 'game'; Exit = 0
             Said = @('no such file: {folder} - choose the game file', '~') }
+    ) {
+        Test-GameFile @_
+    }
+
+    It 'by hand, no -Nup: <Case>' -TestCases @(
         @{ Case = 'no -Nup: the dialog opens at once'
             Given = 'none'; Dialog = 'game'; Exit = 0; Said = @('~') }
         @{ Case = 'no -Nup, dialog cancelled: no game file selected, exit 1'
             Given = 'none'; Dialog = 'cancel'; Exit = 1; Said = @('~', 'no game file selected') }
         @{ Case = 'the dialog naming a file that does not exist: no such file, exit 1'
             Given = 'none'; Dialog = 'missing'; Exit = 1; Said = @('~', 'no such file: {missing}') }
+    ) {
+        Test-GameFile @_
+    }
+
+    It '<Case>' -TestCases @(
         # Hidden, a dialog would wait unseen for ever.
         @{ Case = 'under the installer, a missing file: no dialog, exit 1'
             Given = 'missing'; Dialog = 'game'; Exit = 1; Installer = $true; Said = @('error: no such file: {missing}') }
         @{ Case = 'under the installer, no -Nup: no dialog, exit 1'
             Given = 'none'; Dialog = 'game'; Exit = 1; Installer = $true; Said = @('error: no game file given; name it with -Nup') }
     ) {
-        param($Given, $Dialog, $Exit, $Said, $Installer)
-        $box = New-Sandbox -Checkout
-        $paths = @{
-            missing = Join-Path $box.Root 'games/gone [v131072].nup'
-            folder  = Join-Path $box.Root 'games'
-            game    = $box.Nup
-        }
-        $arguments = @('-Dir', (Join-Path $box.Root 'Games/Vorlen'), '-Msys', $box.Msys)
-        if ($Given -ne 'none') { $arguments += @('-Nup', $paths[$Given]) }
-        $answer = if ($Dialog -eq 'cancel') { $null } else { 'ok:' + $paths[$Dialog] }
-        $run = Invoke-Setup $box $arguments -Environment @{ VORLEN_TEST_OPEN_FILE = $answer } -ByHand:(-not $Installer) -Answer "n`n"
-        Assert-Exit $run $Exit
-
-        $expected = @($Said | ForEach-Object {
-                if ($_ -eq '~') { '~ open-file-dialog' }
-                else { '[Vorlen] ' + ($_ -replace '\{missing\}', $paths.missing -replace '\{folder\}', $paths.folder) }
-            })
-        @($run.Lines | Where-Object { $_ -like '`[Vorlen`] no *' -or $_ -like '`[Vorlen`] error: no *' -or $_ -like '~ *' }) | Should -Be $expected
-
-        $dialogs = Get-Calls $run 'open-file-dialog'
-        if ($Installer) {
-            $dialogs | Should -BeNullOrEmpty
-        } else {
-            $dialogs.Count | Should -Be 1
-            $dialogs[0].Args | Should -Be @($GameTitle, $GameFilter)
-        }
-        if ($Exit -eq 0) {
-            Get-LauncherArg $run '--nup' | Should -BeExactly $box.Nup
-        } else {
-            $run.Lines[-1] | Should -BeExactly $expected[-1]
-            Get-Steps $run | Should -BeNullOrEmpty
-            @($run.Calls | Where-Object Name -notin 'add-type', 'open-file-dialog') | Should -BeNullOrEmpty
-        }
+        Test-GameFile @_
     }
 }

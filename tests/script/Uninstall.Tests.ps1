@@ -40,7 +40,7 @@ BeforeAll {
     }
 }
 
-Describe 'two installations, each removed with -Quiet' {
+Describe 'the first of two installations, removed with -Quiet' {
     BeforeAll {
         $script:Box = New-Sandbox -Checkout
         $script:First = Join-Path $Box.Root 'Games/Vorlen [1]'
@@ -57,17 +57,16 @@ Describe 'two installations, each removed with -Quiet' {
         # A later installation elsewhere: the shortcuts and the entry are its own now.
         $null = Install $Box $Second
         $script:Msys = Get-Tree $Box.Msys
-        $script:RunFirst = Invoke-Uninstall $Box $First
+        # The copy's part alone; the start from the installation is the next Describe's.
+        $script:RunFirst = Invoke-Uninstall $Box $First -Copy
         $location = Join-Path $Box.Registry 'InstallLocation'
         $script:AfterFirst = @{
             Desktop  = if ([IO.File]::Exists($Desktop)) { Read-ShortcutTarget $Desktop } else { 'no shortcut' }
             Location = if ([IO.File]::Exists($location)) { [IO.File]::ReadAllText($location) } else { 'no entry' }
-            Temp     = @(Get-ChildItem -LiteralPath $Box.Temp -Force | ForEach-Object Name)
         }
-        $script:RunSecond = Invoke-Uninstall $Box $Second
     }
 
-    It 'removes the first installation''s own entries and keeps what the game and the player put there' {
+    It 'removes its own entries and keeps what the game and the player put there' {
         Assert-Exit $RunFirst 0
         Get-Tree $First | Should -Be @("/my notes.txt mine`n", '/saves ', "/saves/slot1.sav zelda`n")
         Get-Tree (Join-Path $Box.Root 'Player data') | Should -Be @("/keep.txt mine too`n")
@@ -81,26 +80,37 @@ Describe 'two installations, each removed with -Quiet' {
         Get-Tree $Box.Msys | Should -Be $Msys
         $RunFirst.Lines[-2] | Should -BeExactly "[Vorlen] MSYS2 in $($Box.Msys) and its packages stay, for other programs that use them; to remove MSYS2 as well, uninstall it in Settings > Apps > Installed apps."
     }
+}
+
+Describe 'the later installation, removed with -Quiet from the installation' {
+    BeforeAll {
+        $script:Box = New-Sandbox -Checkout
+        $script:Dir = Join-Path $Box.Root 'Games/Vorlen 2'
+        $script:Desktop = "$($Box.Home)/Desktop\Vorlen.lnk"
+        $null = Install $Box $Dir
+        $script:Run = Invoke-Uninstall $Box $Dir
+        $script:Temp = @(Get-ChildItem -LiteralPath $Box.Temp -Force | ForEach-Object Name)
+    }
 
     It 'works from a copy in the temporary folder, which it removes' {
-        $started = @(Get-Calls $RunFirst 'powershell.exe')
+        $started = @(Get-Calls $Run 'powershell.exe')
         $started.Count | Should -Be 1
         $started[0].Args[0..3] | Should -Be @('-NoProfile', '-ExecutionPolicy', 'Bypass', '-File')
         $started[0].Args[4] | Should -Match ('^' + [regex]::Escape($Box.Temp) + '/vorlen-uninstall-[0-9a-f]{8}\.ps1$')
-        $started[0].Args[5..7] | Should -Be @('-Folder', $First, '-Quiet')
-        $AfterFirst.Temp | Should -BeNullOrEmpty
+        $started[0].Args[5..7] | Should -Be @('-Folder', $Dir, '-Quiet')
+        $Temp | Should -BeNullOrEmpty
     }
 
-    It 'removes the second installation whole: its folder, its shortcut, and its entry last' {
-        Assert-Exit $RunSecond 0
-        [IO.Directory]::Exists($Second) | Should -BeFalse
+    It 'removes it whole: its folder, its shortcut, and its entry last' {
+        Assert-Exit $Run 0
+        [IO.Directory]::Exists($Dir) | Should -BeFalse
         [IO.File]::Exists($Desktop) | Should -BeFalse
         [IO.Directory]::Exists($Box.Registry) | Should -BeFalse
-        $RunSecond.Lines[-3] | Should -BeExactly '[Vorlen] Vorlen is removed.'
-        $RunSecond.Lines[-1] | Should -BeExactly "[Vorlen] left: nothing; $Second is removed"
-        $names = @($RunSecond.Calls | ForEach-Object Name)
+        $Run.Lines[-3] | Should -BeExactly '[Vorlen] Vorlen is removed.'
+        $Run.Lines[-1] | Should -BeExactly "[Vorlen] left: nothing; $Dir is removed"
+        $names = @($Run.Calls | ForEach-Object Name)
         $names[-1] | Should -Be 'reg.exe'
-        $RunSecond.Calls[-1].Args | Should -Be @('delete', $Key, '/f')
+        $Run.Calls[-1].Args | Should -Be @('delete', $Key, '/f')
         $names | Should -Contain 'rename'
         $names | Should -Contain 'read-shortcut'
         @($names | Where-Object { $_ -eq 'reg.exe' }).Count | Should -Be 1
@@ -139,34 +149,45 @@ Describe 'refusals' {
 }
 
 Describe 'in use' {
+    BeforeAll {
+        function Test-InUse($Busy, $Held, $Renames) {
+            $box = New-Sandbox -Checkout
+            $dir = Join-Path $box.Root 'Games/Vorlen'
+            $null = Install $box $dir
+            $game = $null
+            if (-not $Held) {
+                # A program that runs from the installation, as the game does.
+                Copy-Item -LiteralPath '/bin/sleep' -Destination (Join-Path $dir 'app/vorlen.exe') -Force
+                $game = [Diagnostics.Process]::Start((Join-Path $dir 'app/vorlen.exe'), '60')
+            }
+            try {
+                $before = @(Get-Tree $dir) + @(Get-Tree "$($box.Home)/Desktop") + @(Get-Tree $box.Registry)
+                $run = Invoke-Uninstall $box $dir -Copy -Environment @{ VORLEN_TEST_IN_USE = $Held }
+            } finally {
+                if ($game) { $game.Kill() }
+            }
+            Assert-Exit $run 1
+            @($run.Lines | Where-Object { $_ -eq "[Vorlen] $Busy in $dir is in use; close the game. Trying again in a few seconds." }).Count | Should -Be 3
+            $run.Lines[-1] | Should -BeExactly "[Vorlen] error: $Busy in $dir is still in use, so nothing was removed; close the game, then uninstall Vorlen again"
+            (Get-Calls $run 'in-use').Count | Should -Be $(if ($Held) { 4 } else { 0 })
+            (Get-Calls $run 'rename').Count | Should -Be $Renames
+            @(Get-Calls $run 'sleep' | ForEach-Object { $_.Args -join ' ' }) | Should -Be @('-Seconds 2', '-Seconds 2', '-Seconds 2')
+            @(Get-Tree $dir) + @(Get-Tree "$($box.Home)/Desktop") + @(Get-Tree $box.Registry) | Should -Be $before
+            Get-Calls $run 'reg.exe' | Should -BeNullOrEmpty
+        }
+    }
+
     It '<Case> is said, tried three times more, and then nothing is removed and the entry stays' -TestCases @(
         @{ Case = 'the game running'; Busy = 'app\vorlen.exe'; Held = ''; Renames = 0 }
+    ) {
+        Test-InUse @_
+    }
+
+    It '<Case> is said, tried three times more, and then nothing is removed and the entry stays' -TestCases @(
         # What is renamed aside before "source" is found in use (app, main.img) is put back.
         @{ Case = 'a file held open'; Busy = 'source'; Held = 'source'; Renames = 8 }
     ) {
-        param($Busy, $Held, $Renames)
-        $box = New-Sandbox -Checkout
-        $dir = Join-Path $box.Root 'Games/Vorlen'
-        $null = Install $box $dir
-        $game = $null
-        if (-not $Held) {
-            # A program that runs from the installation, as the game does.
-            Copy-Item -LiteralPath '/bin/sleep' -Destination (Join-Path $dir 'app/vorlen.exe') -Force
-            $game = [Diagnostics.Process]::Start((Join-Path $dir 'app/vorlen.exe'), '60')
-        }
-        try {
-            $before = @(Get-Tree $dir) + @(Get-Tree "$($box.Home)/Desktop") + @(Get-Tree $box.Registry)
-            $run = Invoke-Uninstall $box $dir -Copy -Environment @{ VORLEN_TEST_IN_USE = $Held }
-        } finally {
-            if ($game) { $game.Kill() }
-        }
-        Assert-Exit $run 1
-        @($run.Lines | Where-Object { $_ -eq "[Vorlen] $Busy in $dir is in use; close the game. Trying again in a few seconds." }).Count | Should -Be 3
-        $run.Lines[-1] | Should -BeExactly "[Vorlen] error: $Busy in $dir is still in use, so nothing was removed; close the game, then uninstall Vorlen again"
-        (Get-Calls $run 'in-use').Count | Should -Be $(if ($Held) { 4 } else { 0 })
-        (Get-Calls $run 'rename').Count | Should -Be $Renames
-        @(Get-Tree $dir) + @(Get-Tree "$($box.Home)/Desktop") + @(Get-Tree $box.Registry) | Should -Be $before
-        Get-Calls $run 'reg.exe' | Should -BeNullOrEmpty
+        Test-InUse @_
     }
 }
 

@@ -1,8 +1,9 @@
 # PowerShell profile for the scripts' test runs: it stands in for what PowerShell on Linux
 # lacks or must not reach (the network, Windows Forms, COM, the registry, a file that another
-# program holds open). The scripts call Add-Type, New-Object, Rename-Item and Get-ItemProperty
-# by their plain names, and functions come before cmdlets when a name is
-# looked up, so these take their place while the script text stays as it is. Every call is appended to $env:VORLEN_TEST_LOG in the stand-in programs' format.
+# program holds open, the clock). The scripts call Add-Type, New-Object, Rename-Item,
+# Get-ItemProperty and Start-Sleep by their plain names, and functions come before cmdlets when
+# a name is looked up, so these take their place while the script text stays as it is. Every
+# call is appended to $env:VORLEN_TEST_LOG in the stand-in programs' format.
 #
 # Set by the test for one run:
 #   VORLEN_TEST_WEB          folder of downloadable files, each named after its URL's host and
@@ -71,6 +72,12 @@ function global:Rename-Item {
     }
     Write-TestRecord 'rename' @($path, (Get-TestArgument $args '-NewName'))
     Microsoft.PowerShell.Management\Rename-Item @args
+}
+
+# The clock: a pause is recorded and returns at once, so that a run that waits for a program
+# to end (the uninstaller's three tries) takes no longer than one that does not.
+function global:Start-Sleep {
+    Write-TestRecord 'sleep' @($args | ForEach-Object { "$_" })
 }
 
 # The registry provider, for the one key that the stand-in reg.exe keeps.
