@@ -341,10 +341,15 @@ std::wstring Cut(const std::wstring& text, size_t length) {
 // past them cut, ending in an ellipsis. `depth` is how much further than one line it reaches.
 std::wstring FailureText(int width, int& depth) {
   std::wstring text = failure.empty() ? L"See the details below for what went wrong." : failure;
+  // No letter is narrower than a pixel: more letters than three lines have pixels never fit, and
+  // a line of 64 KB is measured in pieces of a few thousand letters instead of whole, again and again.
+  size_t most_letters = static_cast<size_t>(kFailureLines * std::max(1, Scale(width)));
+  bool longer = text.size() > most_letters;
+  if (longer) text.resize(most_letters);
   HDC dc = CreateCompatibleDC(nullptr);
   int line = TextHeight(dc, L"M", font, width - 2 * kEdge, kFailureFlags);
   int most = kFailureLines * line;
-  if (TextHeight(dc, text, font, width - 2 * kEdge, kFailureFlags) > most) {
+  if (longer || TextHeight(dc, text, font, width - 2 * kEdge, kFailureFlags) > most) {
     size_t fits = 0, longest = text.size();  // the longest start that fits before an ellipsis
     while (fits < longest) {
       size_t middle = fits + (longest - fits + 1) / 2;
