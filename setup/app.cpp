@@ -24,6 +24,7 @@ void SetInitialState() {
   space_checking = false;
   transcript_path.clear();
   tick_source = GetTickCount;
+  SetInitialLook();
   SetInitialProgress();
   SetInitialComfort();
   SetInitialChoices();
@@ -72,12 +73,11 @@ void MakeScaledResources(HINSTANCE instance) {
   if (old_icon) DestroyIcon(old_icon);
 }
 
+// The fonts and icon, and the brushes of the look the system asks for (look.cpp), which the DPI
+// does not change.
 void MakeResources(HINSTANCE instance) {
   MakeScaledResources(instance);
-  if (bg_brush) return;  // the colours do not depend on the DPI
-  bg_brush = CreateSolidBrush(kBackground);
-  field_brush = CreateSolidBrush(kField);
-  panel_brush = CreateSolidBrush(kPanel);
+  UseLook(WantedLook());
 }
 
 void MakeDpiAware() {
@@ -93,23 +93,6 @@ void MakeDpiAware() {
 // system's own DLLs (uxtheme for the common controls, for one), is searched for in the system
 // folder only.
 void SearchSystemFolderOnly() { SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32); }
-
-void DarkenTitleBar() {
-  HRESULT(WINAPI * set_attribute)(HWND, DWORD, const void*, DWORD);
-  BOOL dark = TRUE;
-  if (FindCall(SystemLibrary(L"dwmapi.dll"), "DwmSetWindowAttribute", set_attribute)) {
-    set_attribute(window, 20, &dark, sizeof dark);  // DWMWA_USE_IMMERSIVE_DARK_MODE
-  }
-}
-
-// The log's scroll bar drawn dark where Windows has a dark one (10, version 1809 on); where the
-// theme or uxtheme itself is missing, it stays as it is.
-void DarkenLog() {
-  HRESULT(WINAPI * set_theme)(HWND, LPCWSTR, LPCWSTR);
-  if (FindCall(SystemLibrary(L"uxtheme.dll"), "SetWindowTheme", set_theme)) {
-    set_theme(log_edit, L"DarkMode_Explorer", nullptr);
-  }
-}
 
 // The outer rectangle of the window for its 880 by 740 client area at `at_dpi`, with the frame
 // of that DPI where Windows can give it (10, version 1607 on).
@@ -255,8 +238,8 @@ int Start(HINSTANCE instance, int show) {
     return 1;
   }
   FollowMonitorDpi();
-  DarkenTitleBar();
-  DarkenLog();
+  ShadeTitleBar();
+  ShadeLog();
   Replay();
   ShowWindow(window, show);
   SetFocus(PageFocus());

@@ -25,6 +25,7 @@
 
 #include "state.cpp"
 #include "progress.cpp"
+#include "look.cpp"
 #include "paint.cpp"
 #include "comfort.cpp"
 #include "choice.cpp"

@@ -2,16 +2,6 @@
 
 namespace {
 
-// The palette.
-constexpr COLORREF kBackground = RGB(18, 21, 28);
-constexpr COLORREF kPanel = RGB(27, 32, 43);
-constexpr COLORREF kField = RGB(36, 43, 57);
-constexpr COLORREF kAccent = RGB(224, 182, 74);
-constexpr COLORREF kBright = RGB(232, 234, 240);
-constexpr COLORREF kMuted = RGB(141, 150, 168);
-constexpr COLORREF kGreen = RGB(111, 207, 127);
-constexpr COLORREF kRed = RGB(239, 107, 107);
-
 // Text flag sets of the page tables.
 constexpr UINT kWrapped = DT_WORDBREAK | DT_NOPREFIX;
 constexpr UINT kRight = DT_RIGHT | DT_SINGLELINE;
@@ -67,9 +57,10 @@ int Draw(HDC dc, const std::wstring& text, int x, int y, int width, COLORREF col
 
 // The status mark in front of a step: ring, dot, tick or cross in the column x 29 to 41.
 void Mark(HDC dc, int y, int state) {
-  COLORREF colour = state == Done ? kGreen : state == Running ? kAccent : state == Failed ? kRed : kMuted;
+  const Palette& p = palette;
+  COLORREF colour = state == Done ? p.green : state == Running ? p.active : state == Failed ? p.red : p.muted;
   HPEN pen = CreatePen(PS_SOLID, Scale(2), colour);
-  HBRUSH brush = CreateSolidBrush(state == Running ? colour : kBackground);
+  HBRUSH brush = CreateSolidBrush(state == Running ? colour : p.background);
   HGDIOBJ old_pen = SelectObject(dc, pen);
   HGDIOBJ old_brush = SelectObject(dc, brush);
   if (state == Done) {
@@ -172,7 +163,7 @@ struct PageText {
   const wchar_t* text;          // the words, or nullptr when `state_text` holds them
   const std::wstring* state_text;
   HFONT* font;
-  COLORREF colour;
+  const COLORREF* colour;  // in `palette`
   Tint tint;
   int x;
   Extent y;
@@ -192,30 +183,30 @@ const wchar_t kDlssText[] =
 
 // The choices page, top to bottom; the fields and buttons sit in the gaps (see LayoutBoxes).
 const PageText kChoicesPage[] = {
-    {L"1   Your copy of the game", nullptr, &heading_font, kAccent, Fixed, 26, {112, 0}, {500, 0}, kWrapped,
+    {L"1   Your copy of the game", nullptr, &heading_font, &palette.accent, Fixed, 26, {112, 0}, {500, 0}, kWrapped,
      Reading::Labels, &nup_edit},
     {L"The Legend of Zelda: Ocarina of Time for Nintendo Switch 2, dumped as one .nup file (update v131072, "
      L"also called 1.1.1, is the tested one). It is only read on this computer: nothing from it is uploaded "
      L"or downloaded.",
-     nullptr, &font, kMuted, Fixed, 26, {134, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &nup_note, &font, kMuted, NupNoteTint, 26, {kGameNote, 0}, {-52, 'W'}, kWrapped, Reading::Describes,
-     &nup_edit},
-    {L"2   Where to install", nullptr, &heading_font, kAccent, Fixed, 26, {246, 0}, {500, 0}, kWrapped,
+     nullptr, &font, &palette.muted, Fixed, 26, {134, 0}, {-52, 'W'}, kWrapped},
+    {nullptr, &nup_note, &font, &palette.muted, NupNoteTint, 26, {kGameNote, 0}, {-52, 'W'}, kWrapped,
+     Reading::Describes, &nup_edit},
+    {L"2   Where to install", nullptr, &heading_font, &palette.accent, Fixed, 26, {246, 0}, {500, 0}, kWrapped,
      Reading::Labels, &dir_edit},
     {L"The game, its saves and its settings all live in this folder. Leave it empty for the default.", nullptr,
-     &font, kMuted, Fixed, 26, {268, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &space_note, &font, kMuted, SpaceNoteTint, 26, {kFolderNote, 0}, {-52, 'W'}, kWrapped, Reading::Describes,
-     &dir_edit},
-    {L"3   Build tools", nullptr, &heading_font, kAccent, Fixed, 26, {370, 0}, {500, 0}, kWrapped},
+     &font, &palette.muted, Fixed, 26, {268, 0}, {-52, 'W'}, kWrapped},
+    {nullptr, &space_note, &font, &palette.muted, SpaceNoteTint, 26, {kFolderNote, 0}, {-52, 'W'}, kWrapped,
+     Reading::Describes, &dir_edit},
+    {L"3   Build tools", nullptr, &heading_font, &palette.accent, Fixed, 26, {370, 0}, {500, 0}, kWrapped},
     {L"MSYS2 (compilers and libraries, about 3 GB) is downloaded and set up in C:\\msys64 if it is not there "
      L"yet. No administrator rights are needed.",
-     nullptr, &font, kMuted, Fixed, 26, {392, 0}, {-52, 'W'}, kWrapped},
-    {L"4   Optional: NVIDIA DLSS", nullptr, &heading_font, kAccent, Fixed, 26, {450, 0}, {500, 0}, kWrapped},
-    {L"Add NVIDIA DLSS, DLAA and DLSS Frame Generation (NVIDIA RTX graphics cards)", nullptr, &font, kBright,
+     nullptr, &font, &palette.muted, Fixed, 26, {392, 0}, {-52, 'W'}, kWrapped},
+    {L"4   Optional: NVIDIA DLSS", nullptr, &heading_font, &palette.accent, Fixed, 26, {450, 0}, {500, 0}, kWrapped},
+    {L"Add NVIDIA DLSS, DLAA and DLSS Frame Generation (NVIDIA RTX graphics cards)", nullptr, &font, &palette.bright,
      Fixed, 52, {kDlssBox - 1, 0}, {-78, 'W'}, kWrapped, Reading::Captions, &dlss_check},
-    {kDlssText, nullptr, &font, kMuted, Fixed, 26, {506, 0}, {-52, 'W'}, kWrapped},
+    {kDlssText, nullptr, &font, &palette.muted, Fixed, 26, {506, 0}, {-52, 'W'}, kWrapped},
     {L"The first installation compiles the whole game:\n15 to 60 minutes, depending on the processor.", nullptr,
-     &font, kMuted, Fixed, 26, {-kMainButtonUp, 'H'}, {420, 0}, kWrapped},
+     &font, &palette.muted, Fixed, 26, {-kMainButtonUp, 'H'}, {420, 0}, kWrapped},
 };
 
 // The finished page's panel rows: a label and a value.
@@ -235,11 +226,11 @@ const PanelRow kFinishedRows[] = {
 COLORREF NoteColour(const PageText& row) {
   switch (row.tint) {
     case NupNoteTint:
-      return nup_ok ? kGreen : nup_empty || nup_checking ? kMuted : kRed;
+      return nup_ok ? palette.green : nup_empty || nup_checking ? palette.muted : palette.red;
     case SpaceNoteTint:
-      return space_checking ? kMuted : space_ok ? (space_warned ? kAccent : kGreen) : kRed;
+      return space_checking ? palette.muted : space_ok ? (space_warned ? palette.accent : palette.green) : palette.red;
     default:
-      return row.colour;
+      return *row.colour;
   }
 }
 
@@ -281,11 +272,116 @@ Piece MarkPieceAt(int y, int state) {
   return {MarkPiece, std::wstring(), nullptr, 0, {29, y, 41, y + 16}, 0, state, Reading::Unread, nullptr};
 }
 
+// --- Words that wrap --------------------------------------------------------------------------
+//
+// The rows stand where the design puts them for Segoe UI. Words that take more lines than their
+// place holds (a font wider than Segoe UI, the smallest window, a long note or failure) are
+// measured, and what stands below them moves down.
+
+// The height in pixels of `text` in `with`, wrapped as `flags` say to `width` layout units.
+int TextHeight(HDC dc, const std::wstring& text, HFONT with, int width, UINT flags) {
+  if (text.empty()) return 0;
+  RECT box = {0, 0, Scale(width), 0};
+  SelectObject(dc, with);
+  DrawTextW(dc, text.data(), static_cast<int>(text.size()), &box, flags | DT_CALCRECT);
+  return box.bottom;
+}
+
+// Pixels as layout units, rounded up: as far as the words reach.
+int UnitsUp(int pixels) { return (pixels * 96 + dpi - 1) / dpi; }
+
+constexpr size_t kChoicesRows = sizeof kChoicesPage / sizeof kChoicesPage[0];
+
+// How far each row of the choices page moves down in a client area of `width` by `height`
+// units: as far as the words of the rows above it reach past the top of the next thing below
+// them, words or a field. The last row stands on the foot and stays.
+std::vector<int> ChoicesShifts(int width, int height) {
+  std::vector<int> shifts(kChoicesRows, 0);
+  HDC dc = CreateCompatibleDC(nullptr);
+  int shift = 0;
+  for (size_t i = 0; i + 1 < kChoicesRows && !kChoicesPage[i + 1].y.from; ++i) {
+    const PageText& row = kChoicesPage[i];
+    int next = kChoicesPage[i + 1].y.units;
+    for (int field : {kGameField, kFolderField}) {
+      if (field > row.y.units) next = std::min(next, field);
+    }
+    const std::wstring text = row.text ? std::wstring(row.text) : *row.state_text;
+    int reach = UnitsUp(TextHeight(dc, text, *row.font, row.width.Resolve(width, height), row.flags));
+    shift = std::max(shift, row.y.units + shift + reach - next);
+    shifts[i + 1] = shift;
+  }
+  DeleteDC(dc);
+  return shifts;
+}
+
+// How far `control`'s row moves: as its note or its words beside it do (the last row that
+// names it).
+int ControlShift(const std::vector<int>& shifts, HWND* control) {
+  int shift = 0;
+  for (size_t i = 0; i < kChoicesRows; ++i) {
+    if (kChoicesPage[i].control == control) shift = shifts[i];
+  }
+  return shift;
+}
+
+// The stopped page's failure: wrapped, breaking a word longer than a line as well.
+constexpr UINT kFailureFlags = kWrapped | DT_EDITCONTROL;
+constexpr int kFailureLines = 3;
+
+// The first `length` characters of `text` (never half a surrogate pair) and an ellipsis.
+std::wstring Cut(const std::wstring& text, size_t length) {
+  if (length > 0 && IS_HIGH_SURROGATE(text[length - 1])) --length;
+  std::wstring cut = text.substr(0, length);
+  while (!cut.empty() && cut.back() == L' ') cut.pop_back();
+  return cut + L"\u2026";
+}
+
+// The failure as the stopped page shows it in a client area `width` units wide: on up to three
+// lines, where a long one still shows its cause ("Operation too slow" after a package's name);
+// past them cut, ending in an ellipsis. `depth` is how much further than one line it reaches.
+std::wstring FailureText(int width, int& depth) {
+  std::wstring text = failure.empty() ? L"See the details below for what went wrong." : failure;
+  // No letter is narrower than a pixel: more letters than three lines have pixels never fit, and
+  // a line of 64 KB is measured in pieces of a few thousand letters instead of whole, again and again.
+  size_t most_letters = static_cast<size_t>(kFailureLines * std::max(1, Scale(width)));
+  bool longer = text.size() > most_letters;
+  if (longer) text.resize(most_letters);
+  HDC dc = CreateCompatibleDC(nullptr);
+  int line = TextHeight(dc, L"M", font, width - 2 * kEdge, kFailureFlags);
+  int most = kFailureLines * line;
+  if (longer || TextHeight(dc, text, font, width - 2 * kEdge, kFailureFlags) > most) {
+    size_t fits = 0, longest = text.size();  // the longest start that fits before an ellipsis
+    while (fits < longest) {
+      size_t middle = fits + (longest - fits + 1) / 2;
+      if (TextHeight(dc, Cut(text, middle), font, width - 2 * kEdge, kFailureFlags) <= most) {
+        fits = middle;
+      } else {
+        longest = middle - 1;
+      }
+    }
+    text = Cut(text, fits);
+  }
+  depth = UnitsUp(TextHeight(dc, text, font, width - 2 * kEdge, kFailureFlags)) - UnitsUp(line);
+  DeleteDC(dc);
+  return text;
+}
+
+// Where the log starts on page `on`: below the stopped page's failure, however many lines it takes.
+int LogTop(Page on, int width) {
+  int depth = 0;
+  if (on == Stopped) FailureText(width, depth);
+  return kLogTop + depth;
+}
+
+// --- The pages ---------------------------------------------------------------------------------
+
 void AddChoices(std::vector<Piece>& pieces, int width, int height) {
-  for (const PageText& row : kChoicesPage) {
+  std::vector<int> shifts = ChoicesShifts(width, height);
+  for (size_t i = 0; i < kChoicesRows; ++i) {
+    const PageText& row = kChoicesPage[i];
     Piece piece = TextPieceAt(row.text ? std::wstring(row.text) : *row.state_text, row.x,
-                              row.y.Resolve(width, height), row.width.Resolve(width, height), NoteColour(row),
-                              *row.font, row.flags, row.reading);
+                              row.y.Resolve(width, height) + shifts[i], row.width.Resolve(width, height),
+                              NoteColour(row), *row.font, row.flags, row.reading);
     piece.control = row.control;
     pieces.push_back(std::move(piece));
   }
@@ -293,51 +389,59 @@ void AddChoices(std::vector<Piece>& pieces, int width, int height) {
 
 void AddProgress(std::vector<Piece>& pieces, int width, DWORD now) {
   bool stopped = page == Stopped;
+  const Palette& p = palette;
   pieces.push_back(TextPieceAt(stopped ? L"The installation stopped" : L"Installing", 26, 108, 500,
-                               stopped ? kRed : kBright, heading_font, kWrapped, Reading::Heading));
-  pieces.push_back(TextPieceAt(L"Into " + install_dir, 26, 130, width - 52, kMuted, font, kPath));
+                               stopped ? p.red : p.bright, heading_font, kWrapped, Reading::Heading));
+  pieces.push_back(TextPieceAt(L"Into " + install_dir, 26, 130, width - 52, p.muted, font, kPath));
   for (int i = 0; i < kStepCount; ++i) {
     const InstallStep& step = steps[i];
     int y = kFirstStep + kStepPitch * i;
     pieces.push_back(MarkPieceAt(y, step.state));
-    pieces.push_back(TextPieceAt(step.label, 52, y, width - 200, step.state == Pending ? kMuted : kBright,
+    pieces.push_back(TextPieceAt(step.label, 52, y, width - 200, step.state == Pending ? p.muted : p.bright,
                                  step.state == Running ? bold_font : font, kWrapped, Reading::StepLabel, step.state));
     if (step.state == Done && step.elapsed > 1500) {
       pieces.push_back(
-          TextPieceAt(Duration(step.elapsed), width - 146, y, 120, kMuted, font, kRight, Reading::StepTime));
+          TextPieceAt(Duration(step.elapsed), width - 146, y, 120, p.muted, font, kRight, Reading::StepTime));
     }
   }
   double progress = Progress();
   RECT bar = BarBox(width);
-  pieces.push_back(FillPieceAt(bar.left, bar.top, bar.right, bar.bottom, kField));
+  if (p.edge != CLR_NONE) {
+    pieces.push_back(FillPieceAt(bar.left - 1, bar.top - 1, bar.right + 1, bar.bottom + 1, p.edge));
+  }
+  pieces.push_back(FillPieceAt(bar.left, bar.top, bar.right, bar.bottom, p.field));
   int fill = FillWidth(width, progress);
-  if (fill > 0) pieces.push_back(FillPieceAt(bar.left, bar.top, bar.left + fill, bar.bottom, stopped ? kRed : kAccent));
-  pieces.push_back(TextPieceAt(std::to_wstring(Percent(progress)) + L"%", kEdge, kFigureRow, 100, kBright, bold_font,
+  if (fill > 0) {
+    pieces.push_back(FillPieceAt(bar.left, bar.top, bar.left + fill, bar.bottom, stopped ? p.red : p.active));
+  }
+  pieces.push_back(TextPieceAt(std::to_wstring(Percent(progress)) + L"%", kEdge, kFigureRow, 100, p.bright, bold_font,
                                kWrapped, Reading::Figure));
   if (!stopped) {
-    pieces.push_back(TextPieceAt(TimeLine(progress, now - started), width - 426, kFigureRow, 400, kMuted, font, kRight,
+    pieces.push_back(TextPieceAt(TimeLine(progress, now - started), width - 426, kFigureRow, 400, p.muted, font, kRight,
                                  Reading::Clock));
-    pieces.push_back(TextPieceAt(doing, kEdge, kNoteRow, width - 2 * kEdge, kMuted, font, kEllipsis));
+    pieces.push_back(TextPieceAt(doing, kEdge, kNoteRow, width - 2 * kEdge, p.muted, font, kEllipsis));
   } else {
-    pieces.push_back(TextPieceAt(failure.empty() ? L"See the details below for what went wrong." : failure, kEdge,
-                                 kNoteRow, width - 2 * kEdge, kRed, font, kEllipsis));
+    int depth = 0;
+    pieces.push_back(
+        TextPieceAt(FailureText(width, depth), kEdge, kNoteRow, width - 2 * kEdge, p.red, font, kFailureFlags));
   }
 }
 
 void AddFinished(std::vector<Piece>& pieces, int width, DWORD now) {
+  const Palette& p = palette;
   pieces.push_back(MarkPieceAt(126, Done));
   pieces.push_back(
-      TextPieceAt(L"Vorlen is installed", 52, 116, width - 78, kGreen, title_font, kWrapped, Reading::Heading));
+      TextPieceAt(L"Vorlen is installed", 52, 116, width - 78, p.green, title_font, kWrapped, Reading::Heading));
   pieces.push_back(TextPieceAt(L"It took " + Duration(now - started) +
                                    L". Updates are checked for, and built, each time the game starts.",
-                               26, 160, width - 52, kMuted, font, kWrapped, Reading::Clock));
-  pieces.push_back(FillPieceAt(26, 196, width - 26, 346, kPanel));
+                               26, 160, width - 52, p.muted, font, kWrapped, Reading::Clock));
+  pieces.push_back(FillPieceAt(26, 196, width - 26, 346, p.panel));
   int y = 208;
   for (const PanelRow& row : kFinishedRows) {
     std::wstring value = row.value ? row.value : install_dir;
     int next = y + (value.size() < 81 ? 34 : 52);
-    pieces.push_back(TextPieceAt(row.label, 42, y, 110, kAccent, bold_font, kWrapped));
-    pieces.push_back(TextPieceAt(std::move(value), 160, y, width - 202, kBright, font, kWrapped));
+    pieces.push_back(TextPieceAt(row.label, 42, y, 110, p.accent, bold_font, kWrapped));
+    pieces.push_back(TextPieceAt(std::move(value), 160, y, width - 202, p.bright, font, kWrapped));
     y = next;
   }
 }
@@ -347,10 +451,10 @@ void AddFinished(std::vector<Piece>& pieces, int width, DWORD now) {
 // nothing is painted that a screen reader cannot read.
 std::vector<Piece> PagePieces(int width, int height, DWORD now) {
   std::vector<Piece> pieces;
-  pieces.push_back(FillPieceAt(0, 0, width, 96, kPanel));
+  pieces.push_back(FillPieceAt(0, 0, width, 96, palette.panel));
   if (icon) pieces.push_back({IconPiece, std::wstring(), nullptr, 0, {26, 16, 90, 80}, 0, 0, Reading::Unread, nullptr});
-  pieces.push_back(TextPieceAt(L"Vorlen", 106, 14, 400, kAccent, title_font, kWrapped));
-  pieces.push_back(TextPieceAt(kSubtitle, 106, 58, width - 130, kMuted, font, kWrapped));
+  pieces.push_back(TextPieceAt(L"Vorlen", 106, 14, 400, palette.accent, title_font, kWrapped));
+  pieces.push_back(TextPieceAt(kSubtitle, 106, 58, width - 130, palette.muted, font, kWrapped));
   if (page == Finished) {
     AddFinished(pieces, width, now);
   } else if (page == Choices) {

@@ -20,9 +20,6 @@ HFONT bold_font;
 HFONT heading_font;
 HFONT title_font;
 HFONT mono_font;
-HBRUSH bg_brush;
-HBRUSH field_brush;
-HBRUSH panel_brush;
 HICON icon;
 
 HWND window;

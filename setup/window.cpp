@@ -91,13 +91,18 @@ std::vector<Box> LayoutBoxes(Page on, bool with_details, int width, int height) 
   bool choices = on == Choices;
   bool progress = on == Installing || on == Stopped;
   bool primary_page = on == Choices || on == Finished;
-  int log_height = height - kLogEndUp - kLogTop;
+  // The choices page's words above a field may take more lines than the design gives them.
+  std::vector<int> shifts = choices ? ChoicesShifts(width, height) : std::vector<int>(kChoicesRows, 0);
+  int game_field = kGameField + ControlShift(shifts, &nup_edit);
+  int folder_field = kFolderField + ControlShift(shifts, &dir_edit);
+  int log_top = LogTop(on, width);
+  int log_height = height - kLogEndUp - log_top;
   return {
-      Place(&nup_edit, kEdge, kGameField, width - 176, kFieldHeight, choices),
-      Place(&nup_browse, width - 116, kGameField, 90, kFieldHeight, choices),
-      Place(&dir_edit, kEdge, kFolderField, width - 176, kFieldHeight, choices),
-      Place(&dir_browse, width - 116, kFolderField, 90, kFieldHeight, choices),
-      Place(&dlss_check, kEdge, kDlssBox, 18, 18, choices),
+      Place(&nup_edit, kEdge, game_field, width - 176, kFieldHeight, choices),
+      Place(&nup_browse, width - 116, game_field, 90, kFieldHeight, choices),
+      Place(&dir_edit, kEdge, folder_field, width - 176, kFieldHeight, choices),
+      Place(&dir_browse, width - 116, folder_field, 90, kFieldHeight, choices),
+      Place(&dlss_check, kEdge, kDlssBox + ControlShift(shifts, &dlss_check), 18, 18, choices),
       Place(&install_button, width - 176, height - kMainButtonUp, 150, 42, choices),
       Place(&play_button, width - 176, height - kMainButtonUp, 150, 42, on == Finished),
       Place(&close_button, primary_page ? width - 286 : width - 126, height - kButtonUp, 100, 34, true),
@@ -107,7 +112,7 @@ std::vector<Box> LayoutBoxes(Page on, bool with_details, int width, int height) 
       Place(&open_log_button, on == Finished ? kEdge + 160 : width - 376, height - kButtonUp, 130, 34,
             on == Finished || on == Stopped),
       Place(&details_button, kEdge, height - kButtonUp, 130, 34, progress),
-      Place(&log_edit, kEdge, kLogTop, width - 2 * kEdge, log_height,
+      Place(&log_edit, kEdge, log_top, width - 2 * kEdge, log_height,
             progress && with_details && log_height >= kLeastLog),
   };
 }
@@ -275,39 +280,6 @@ LRESULT OnMinMaxInfo(LPARAM lparam) {
   return 0;
 }
 
-LRESULT OnControlColour(WPARAM wparam, LPARAM lparam) {
-  HDC dc = reinterpret_cast<HDC>(wparam);
-  HWND control = reinterpret_cast<HWND>(lparam);
-  if (control == dlss_check) {
-    SetBkColor(dc, kBackground);
-    return reinterpret_cast<LRESULT>(bg_brush);
-  }
-  if (control == log_edit) {
-    SetTextColor(dc, kMuted);
-    SetBkColor(dc, kPanel);
-    return reinterpret_cast<LRESULT>(panel_brush);
-  }
-  SetTextColor(dc, kBright);
-  SetBkColor(dc, kField);
-  return reinterpret_cast<LRESULT>(field_brush);
-}
-
-// The colours of an owner-drawn button by its kind and the state the system passes.
-struct ButtonLook {
-  COLORREF background;
-  COLORREF text;
-};
-
-ButtonLook LookOf(bool primary, UINT item_state) {
-  bool disabled = item_state & ODS_DISABLED;
-  bool pressed = item_state & ODS_SELECTED;
-  if (primary) {
-    COLORREF background = disabled ? RGB(90, 77, 42) : pressed ? RGB(200, 160, 60) : RGB(224, 182, 74);
-    return {background, RGB(26, 20, 7)};
-  }
-  return {pressed ? RGB(50, 59, 77) : kField, disabled ? kMuted : kBright};
-}
-
 LRESULT OnDrawItem(LPARAM lparam) {
   const DRAWITEMSTRUCT* item = reinterpret_cast<const DRAWITEMSTRUCT*>(lparam);
   bool primary = item->hwndItem == install_button || item->hwndItem == play_button;
@@ -315,6 +287,11 @@ LRESULT OnDrawItem(LPARAM lparam) {
   HBRUSH brush = CreateSolidBrush(look.background);
   FillRect(item->hDC, &item->rcItem, brush);
   DeleteObject(brush);
+  if (palette.edge != CLR_NONE) {
+    HBRUSH edge = CreateSolidBrush(look.text);
+    FrameRect(item->hDC, &item->rcItem, edge);
+    DeleteObject(edge);
+  }
   wchar_t caption[64];
   int length = GetWindowTextW(item->hwndItem, caption, 64);
   SelectObject(item->hDC, primary ? bold_font : font);
@@ -328,6 +305,22 @@ LRESULT OnDrawItem(LPARAM lparam) {
     DrawFocusRect(item->hDC, &focus);
   }
   return TRUE;
+}
+
+// Where the look draws edges, a line just outside each shown field and the log, which take the
+// page's own colour there. The controls cover what is inside.
+void EdgeFields(HDC dc) {
+  if (palette.edge == CLR_NONE) return;
+  HBRUSH edge = CreateSolidBrush(palette.edge);
+  for (HWND field : {nup_edit, dir_edit, log_edit}) {
+    if (!(GetWindowLongW(field, GWL_STYLE) & WS_VISIBLE)) continue;
+    RECT box;
+    GetWindowRect(field, &box);
+    MapWindowPoints(nullptr, window, reinterpret_cast<POINT*>(&box), 2);
+    InflateRect(&box, Scale(1), Scale(1));
+    FrameRect(dc, &box, edge);
+  }
+  DeleteObject(edge);
 }
 
 void DropPage() {
@@ -352,6 +345,7 @@ HDC ComposePage(HDC screen, SIZE size) {
   }
   int saved = SaveDC(page_dc);
   PaintWindow(page_dc, size, Now());
+  EdgeFields(page_dc);
   RestoreDC(page_dc, saved);
   return page_dc;
 }
@@ -466,6 +460,8 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_DRAWITEM: return OnDrawItem(lparam);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC: return OnControlColour(wparam, lparam);
+    case WM_SETTINGCHANGE:
+    case WM_SYSCOLORCHANGE: return OnSystemColours(message, wparam, lparam);
     case WM_PAINT: return OnPaint();
     case WM_ERASEBKGND: return 1;  // the paint fills everything itself
     case WM_COMMAND: return OnCommand(message, wparam, lparam);

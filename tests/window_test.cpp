@@ -29,49 +29,66 @@ struct WindowTest : StateTest {
   }
 };
 
+// The smallest client area the player can make, in pixels: the minimum tracking size less the
+// window's frame at the current DPI.
+SIZE SmallestClient() {
+  MINMAXINFO limits = {};
+  OnMinMaxInfo(reinterpret_cast<LPARAM>(&limits));
+  RECT outer = OuterRect(dpi);
+  return {limits.ptMinTrackSize.x - (outer.right - outer.left - Scale(880)),
+          limits.ptMinTrackSize.y - (outer.bottom - outer.top - Scale(740))};
+}
+
+// A failure line as German pacman writes it: its cause comes after a long package name.
+const wchar_t kLongFailure[] =
+    L"Fehler: Konnte Datei 'mingw-w64-clang-x86_64-llvm-libs-21.1.2-1-any.pkg.tar.zst' nicht von mirror.msys2.org "
+    L"\u00fcbertragen : Operation too slow. Less than 1 bytes/sec transferred the last 10 seconds";
+
 // Everything a page shows (its words as far as their lines reach, and its controls) stands inside
 // the client area and clear of everything else, at the default and the smallest client size and
-// at two DPIs: no words run into a field, every note stays under its field, the log keeps off the
-// buttons.
+// at two DPIs: no words run into a field, every note stays under its field, a long failure stays
+// above the log, the log keeps off the buttons.
 TEST_F(WindowTest, EveryPageKeepsWhatItShowsApartAndInside) {
   for (int at : {96, 144}) {
     Scoped<int> scale(dpi, at);
     MakeScaledResources(GetModuleHandleW(nullptr));
-    for (SIZE size : {SIZE{880, 740}, SIZE{760, 720}}) {
+    for (SIZE size : {SIZE{Scale(880), Scale(740)}, SmallestClient()}) {
       ResetProgress();
-      MakeWindow(Scale(size.cx), Scale(size.cy));
+      MakeWindow(size.cx, size.cy);
       install_dir = L"C:\\Users\\Player\\AppData\\Local\\Vorlen";
       started = Now();
       for (const wchar_t* line : {L"@step msys", L"@step packages", L"@step compile", L"[600/1200] Building x.obj"})
         ReadLine(line);
-      for (Page on : {Choices, Installing, Stopped, Finished}) {
-        // The choices page keeps fixed rows: at the smallest width, a font wider than Segoe UI
-        // (Wine's is) wraps the game's words to a third line, behind the field below them.
-        if (on == Choices && size.cx < 880) continue;
+      const struct {
+        Page on;
+        const wchar_t* failure;
+      } shown[] = {{Choices, L""}, {Installing, L""}, {Stopped, L"out of memory"}, {Stopped, kLongFailure},
+                   {Finished, L""}};
+      for (const auto& [on, failure_line] : shown) {
         if (on == Choices) {
           nup_note = L"There is no such file.";
           space_note = L"OneDrive syncs this folder: it would upload the tens of thousands of files of the build and "
                        L"can hold them open while they are built. A folder outside it, such as the default, is better.";
         }
-        if (on == Stopped) failure = L"out of memory";
+        failure = failure_line;
         details = true;
         Show(on);
         RECT client;
         GetClientRect(window, &client);
         MapWindowPoints(window, nullptr, reinterpret_cast<POINT*>(&client), 2);
         std::vector<Item> items = Items();
+        std::string where = std::to_string(at) + " dpi, " + std::to_string(size.cx) + " by " +
+                            std::to_string(size.cy) + " pixels, page " + std::to_string(on) + ": ";
         for (size_t i = 0; i < items.size(); ++i) {
           RECT box = ScreenBox(items[i]), inside, both;
           IntersectRect(&inside, &box, &client);
-          EXPECT_TRUE(EqualRect(&inside, &box)) << at << " dpi, " << size.cx << " wide, page " << on << ": "
-                                                << items[i].name;
+          EXPECT_TRUE(EqualRect(&inside, &box)) << where << Narrow(items[i].name);
           for (size_t j = i + 1; j < items.size(); ++j) {
             // The bar is read with its percentage, so its item reaches into the time line's row.
             if (items[i].role == ROLE_SYSTEM_PROGRESSBAR && items[j].reading == Reading::Clock) continue;
             RECT other = ScreenBox(items[j]);
             EXPECT_FALSE(IntersectRect(&both, &box, &other))
-                << at << " dpi, " << size.cx << " wide, page " << on << ": " << items[i].name << " and "
-                << items[j].name;
+                << where << Narrow(items[i].name) << " and " << Narrow(items[j].name);
           }
         }
       }
@@ -89,9 +106,7 @@ TEST(LayoutTable, LogNeedsDetailsAProgressPageAndRoom) {
     EXPECT_EQ(box.control, &log_edit);
     return box;
   };
-  MINMAXINFO limits = {};
-  OnMinMaxInfo(reinterpret_cast<LPARAM>(&limits));
-  int smallest = Unscale(limits.ptMinTrackSize.y);
+  int smallest = Unscale(SmallestClient().cy);
   int lowest = smallest;
   while (lowest > 0 && log(Installing, true, lowest - 1).visible) --lowest;
   ASSERT_LT(lowest, smallest);
@@ -227,7 +242,7 @@ TEST_F(WindowTest, ResizeMinimumSizeAndEraseAnswer) {
 // it: the sub-application name as an atom in the window property "ux_subapp".
 TEST_F(WindowTest, LogAsksForTheDarkScrollBar) {
   MakeWindow(880, 740);
-  DarkenLog();
+  ShadeLog();
   wchar_t name[64] = {};
   ATOM subapp = static_cast<ATOM>(reinterpret_cast<UINT_PTR>(GetPropW(log_edit, L"ux_subapp")));
   ASSERT_NE(subapp, 0);
@@ -324,6 +339,42 @@ TEST_F(PaintTest, StoppedPageIsRedWithoutTimeLine) {
   EXPECT_TRUE(p->Has(kRed, kEdge, kNoteRow, 300, kLogTop)) << "failure note";
   EXPECT_FALSE(p->Has(kMuted, 454, kFigureRow, bar.right, kNoteRow)) << "no time line";
   EXPECT_FALSE(p->Has(kAccent, 0, kBandTop, 880, kLogTop));
+}
+
+// The stopped page's failure takes up to three lines, ending in an ellipsis only past them (a
+// word longer than a line broken too), and the log starts as far below its first line as it reaches.
+TEST_F(PaintTest, FailureTakesUpToThreeLinesAndTheLogStartsBelowIt) {
+  MakeWindow(880, 740);
+  std::wstring words;
+  while (words.size() < 2000) words += L"cannot open file ";
+  const struct {
+    std::wstring failure;
+    int lines;
+    bool cut;
+  } cases[] = {{L"out of memory", 1, false},
+               {L"", 1, false},
+               {kLongFailure, 2, false},
+               {words, 3, true},
+               {std::wstring(3000, L'x'), 3, true}};
+  HDC dc = CreateCompatibleDC(nullptr);
+  int line = TextHeight(dc, L"M", font, 828, kFailureFlags);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.failure.substr(0, 20).c_str());
+    failure = c.failure;
+    int depth = -1;
+    std::wstring shown = FailureText(880, depth);
+    EXPECT_EQ(TextHeight(dc, shown, font, 828, kFailureFlags), c.lines * line);
+    EXPECT_EQ(depth, UnitsUp(c.lines * line) - UnitsUp(line));
+    EXPECT_EQ(LogTop(Stopped, 880), kLogTop + depth);
+    if (!c.cut) {
+      EXPECT_EQ(Narrow(shown), Narrow(c.failure.empty() ? L"See the details below for what went wrong." : c.failure));
+      continue;
+    }
+    ASSERT_EQ(shown.back(), L'\u2026');
+    EXPECT_EQ(c.failure.compare(0, shown.size() - 1, shown, 0, shown.size() - 1), 0) << "the failure's start";
+    EXPECT_GT(shown.size(), c.failure.size() / 20) << "as much as three lines hold";
+  }
+  DeleteDC(dc);
 }
 
 TEST_F(PaintTest, InstallingPageShowsTimeLineAndNote) {
@@ -489,6 +540,125 @@ TEST_F(PaintTest, FocusedButtonShowsFocusRectangleThreeUnitsInside) {
     EXPECT_EQ(top, inset) << at;
     DestroyWindow(window);
   }
+}
+
+// --- High Contrast ----------------------------------------------------------------------------
+
+// A High Contrast theme as the system would answer for it (Wine has none to switch on): whether
+// it is on, and its colours, each unlike the dark scheme's and unlike the others.
+bool contrast_on = false;
+BOOL WINAPI ContrastParameters(UINT action, UINT size, PVOID data, UINT flags) {
+  if (action != SPI_GETHIGHCONTRAST) return SystemParametersInfoW(action, size, data, flags);
+  static_cast<HIGHCONTRASTW*>(data)->dwFlags = contrast_on ? HCF_HIGHCONTRASTON | HCF_AVAILABLE : HCF_AVAILABLE;
+  return TRUE;
+}
+const std::map<int, COLORREF> kTheme = {
+    {COLOR_WINDOW, RGB(0, 0, 0)},         {COLOR_WINDOWTEXT, RGB(255, 255, 255)},
+    {COLOR_HIGHLIGHT, RGB(26, 235, 255)}, {COLOR_HIGHLIGHTTEXT, RGB(16, 16, 16)},
+    {COLOR_BTNFACE, RGB(32, 32, 32)},     {COLOR_BTNTEXT, RGB(255, 255, 0)},
+    {COLOR_GRAYTEXT, RGB(63, 242, 63)}};
+DWORD WINAPI ThemeColour(int index) { return kTheme.count(index) ? kTheme.at(index) : RGB(255, 0, 255); }
+
+// Every colour in a picture but in the icon's box, which keeps its own; read in one piece.
+std::set<COLORREF> ColoursOf(HDC dc, SIZE size) {
+  BITMAPINFO info = {};
+  info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+  info.bmiHeader.biWidth = size.cx;
+  info.bmiHeader.biHeight = -size.cy;  // top row first
+  info.bmiHeader.biPlanes = 1;
+  info.bmiHeader.biBitCount = 32;
+  info.bmiHeader.biCompression = BI_RGB;
+  std::vector<DWORD> pixels(size.cx * size.cy);
+  GetDIBits(dc, static_cast<HBITMAP>(GetCurrentObject(dc, OBJ_BITMAP)), 0, size.cy, pixels.data(), &info,
+            DIB_RGB_COLORS);
+  std::set<COLORREF> colours;
+  for (int y = 0; y < size.cy; ++y) {
+    for (int x = 0; x < size.cx; ++x) {
+      if (x >= Scale(26) && x < Scale(90) && y >= Scale(16) && y < Scale(80)) continue;
+      DWORD pixel = pixels[y * size.cx + x];  // blue, green, red, from the lowest byte up
+      colours.insert(RGB(pixel >> 16 & 0xFF, pixel >> 8 & 0xFF, pixel & 0xFF));
+    }
+  }
+  return colours;
+}
+
+// With a High Contrast theme on, switched on while the window is open, every page, button and
+// field takes the theme's colours, with edges where the dark scheme's fills showed them, and the
+// log gives up the dark scroll bar; switched off, the dark scheme comes back. The pages' pictures
+// stay in build/artifacts.
+TEST_F(PaintTest, HighContrastTakesTheThemesColours) {
+  Scoped<decltype(system_parameters)> parameters(system_parameters, ContrastParameters);
+  Scoped<decltype(system_colour)> colours(system_colour, ThemeColour);
+  MakeWindow(880, 740);
+  ShadeLog();  // as at start-up, in the dark scheme
+  Scoped<bool> on(contrast_on, true);
+  SendMessageW(window, WM_SETTINGCHANGE, SPI_SETHIGHCONTRAST, 0);
+  const COLORREF page_colour = kTheme.at(COLOR_WINDOW), text = kTheme.at(COLOR_WINDOWTEXT),
+                 lit = kTheme.at(COLOR_HIGHLIGHT);
+  install_dir = L"C:\\Games\\Vorlen";
+  nup_note = L"There is no such file.";
+  Begin(L"compile");
+  fraction = 0.5;
+  failure = L"the compiler ran out of memory";
+  details = true;
+  CreateDirectoryW(VORLEN_BINARY_DIR L"\\artifacts", nullptr);
+  HDC screen = GetDC(nullptr);
+  for (Page on_page : {Choices, Installing, Stopped, Finished}) {
+    SCOPED_TRACE(on_page);
+    Show(on_page);
+    SIZE size = ClientSize();
+    HDC picture = ComposePage(screen, size);
+    std::set<COLORREF> seen = ColoursOf(picture, size);
+    for (COLORREF dark : {kBackground, kPanel, kField, kAccent, kBright, kMuted, kGreen, kRed}) {
+      EXPECT_EQ(seen.count(dark), 0u) << std::hex << dark;
+    }
+    EXPECT_EQ(GetPixel(picture, 3, 600), page_colour);
+    EXPECT_EQ(GetPixel(picture, 700, 5), page_colour) << "the header band";
+    EXPECT_TRUE(seen.count(text));
+    if (on_page == Choices) {
+      RECT field = Where(nup_edit);
+      EXPECT_EQ(GetPixel(picture, field.left - 1, field.top + 5), text) << "the field's edge";
+    }
+    if (on_page == Installing) {
+      EXPECT_EQ(GetPixel(picture, bar.left + 10, bar_middle), lit) << "the bar's fill";
+      EXPECT_EQ(GetPixel(picture, bar.right - 10, bar_middle), page_colour) << "the bar's track";
+      EXPECT_EQ(GetPixel(picture, bar.right, bar_middle), text) << "the bar's edge";
+      EXPECT_EQ(GetPixel(picture, 35, StepRow(7) + 8), lit) << "the running dot";
+    }
+    Canvas copy(size.cx, size.cy);
+    BitBlt(copy.dc, 0, 0, size.cx, size.cy, picture, 0, 0, SRCCOPY);
+    const wchar_t* names[] = {L"choices", L"installing", L"finished", L"stopped"};
+    copy.Save(std::wstring(VORLEN_BINARY_DIR L"\\artifacts\\high_contrast_") + names[on_page] + L".bmp");
+  }
+  ReleaseDC(nullptr, screen);
+  const struct {
+    HWND button;
+    UINT state;
+    int background, ink;
+  } buttons[] = {{install_button, 0, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT},
+                 {close_button, 0, COLOR_BTNFACE, COLOR_BTNTEXT},
+                 {back_button, ODS_SELECTED, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT},
+                 {install_button, ODS_DISABLED, COLOR_BTNFACE, COLOR_GRAYTEXT},
+                 {nup_browse, ODS_DISABLED, COLOR_BTNFACE, COLOR_GRAYTEXT}};
+  for (const auto& b : buttons) {
+    ButtonPicture seen = DrawButton(b.button, b.state);
+    EXPECT_EQ(seen.background, kTheme.at(b.background)) << GetDlgCtrlID(b.button) << " " << b.state;
+    EXPECT_EQ(seen.ink, kTheme.at(b.ink)) << GetDlgCtrlID(b.button) << " " << b.state;
+    Canvas edge(150, 42);
+    SendDrawItem(b.button, b.state, edge);
+    EXPECT_EQ(edge.At(0, 0), kTheme.at(b.ink)) << "the button's edge";
+  }
+  EXPECT_EQ(GetPropW(log_edit, L"ux_subapp"), nullptr) << "the log's own scroll bar";
+
+  contrast_on = false;
+  SendMessageW(window, WM_SYSCOLORCHANGE, 0, 0);
+  HDC dark_screen = GetDC(nullptr);
+  HDC picture = ComposePage(dark_screen, ClientSize());
+  EXPECT_EQ(GetPixel(picture, 3, 600), kBackground);
+  EXPECT_EQ(GetPixel(picture, 700, 5), kPanel);
+  ReleaseDC(nullptr, dark_screen);
+  EXPECT_EQ(DrawButton(install_button, 0).background, kAccent);
+  EXPECT_NE(GetPropW(log_edit, L"ux_subapp"), nullptr) << "the dark scroll bar again";
 }
 
 // --- GDI hygiene -------------------------------------------------------------------------------
