@@ -375,16 +375,18 @@ TEST_F(ReaderTest, ReaderGivesUpOnceTheWindowIsGone) {
   EXPECT_TRUE(handed_ends.items.empty());
 }
 
-// Any program can post messages of the installer's numbers to its window, with any values: they
-// take nothing but what the installer itself handed over. What is handed over and not taken
-// when the window goes is freed with it.
+// Any program can post messages of the installer's numbers to its window, with any values (here
+// the address of text that would be read as output): they take nothing but what the installer
+// itself handed over. What is handed over and not taken when the window goes is freed with it.
 TEST_F(StateTest, MessagesTakeOnlyWhatTheInstallerHandedOver) {
   ASSERT_TRUE(MakeWindow());
   Show(Installing);
+  std::unique_ptr<std::wstring> bait(new std::wstring(L"@step msys\n"));
   for (UINT message : {kOutputMessage, kEndMessage, kAnswerMessage, kTranscriptMessage}) {
-    SendMessageW(window, message, 1, 0x10);  // no block lives at 0x10
+    SendMessageW(window, message, 1, reinterpret_cast<LPARAM>(bait.get()));
   }
   EXPECT_EQ(page, Installing);
+  EXPECT_EQ(current, -1);
   EXPECT_TRUE(waiting_output.empty() && pending_line.empty());
   EXPECT_EQ(LogLength(), 0u);
   DeliverText(L"@step msys\n");
