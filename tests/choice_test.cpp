@@ -294,7 +294,7 @@ TEST_F(ChoiceTest, GameFileNotes) {
   }
 }
 
-// A share, "\\\\vorlen-server\\share", that is a folder of the test's (Wine has no shares), and
+// A share, \\vorlen-server\share, that is a folder of the test's (Wine has no shares), and
 // the free space of a drive's or share's root answered only when asked with its closing
 // backslash, as the system answers it: "C:" alone names the drive's current folder, and a share
 // without it is not answered.
@@ -438,7 +438,8 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
       // Longer than Windows makes a folder: refused before any probe.
       {root + L"\\" + std::wstring(247 - root.size() - 1, L'l'), std::nullopt, Warned, long_path(247), root},
       {root + L"\\" + std::wstring(248 - root.size() - 1, L'l'), std::nullopt, Refused, too_long(248), L""},
-      {root + L"\\new\\" + std::wstring(300 - root.size() - 5, L'l') + L"\\", std::nullopt, Refused, too_long(300), L""},
+      {root + L"\\new\\" + std::wstring(300 - root.size() - 5, L'l') + L"\\", std::nullopt, Refused, too_long(300),
+       L""},
   };
   for (const Case& c : cases) {
     SetVariable(L"LOCALAPPDATA", c.local);
