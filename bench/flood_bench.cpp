@@ -193,11 +193,17 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
     MSG message;
     while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
       if (message.message == kOutputMessage) {
+        // Taken here as OnOutput takes it, so that the text is seen on its way in.
         output_begins = true;
-        for (wchar_t c : *reinterpret_cast<const std::wstring*>(message.lParam)) {
-          received.Add(c);
-          lines += c == L'\n';
+        std::deque<std::wstring> blocks = TakeOver(handed_output);
+        for (const std::wstring& block : blocks) {
+          for (wchar_t c : block) {
+            received.Add(c);
+            lines += c == L'\n';
+          }
         }
+        ReadOutput(std::move(blocks));
+        continue;
       }
       if (message.message == WM_KEYDOWN && message.wParam == kProbeKey) {
         long long sent = key_sent.exchange(0);

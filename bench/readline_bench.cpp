@@ -81,7 +81,7 @@ void Flood(const char* name, const std::vector<std::wstring>& lines, bool shown)
   for (const std::wstring& line : lines) {
     block += line + L"\n";
     if (block.size() < 4096) continue;
-    PostMessageW(window, kOutputMessage, 0, reinterpret_cast<LPARAM>(new std::wstring(block)));
+    DeliverText(block);
     block.clear();
   }
   double slowest = 0;

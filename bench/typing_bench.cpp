@@ -36,9 +36,9 @@ BOOL WINAPI HangingAttributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID
   return GetFileAttributesExW(path, level, data);
 }
 
-BOOL WINAPI HangingCreate(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
-  if (Hangs(path)) return FALSE;
-  return CreateDirectoryW(path, security);
+HANDLE WINAPI HangingProbe(LPCWSTR path) {
+  if (Hangs(path)) return INVALID_HANDLE_VALUE;
+  return MakeProbe(path);
 }
 
 struct Figures {
@@ -103,7 +103,7 @@ int wmain() {
   release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   disk_free_space = HangingSpace;
   file_attributes = HangingAttributes;
-  create_directory = HangingCreate;
+  make_probe = HangingProbe;
   wchar_t temp[MAX_PATH];
   GetTempPathW(MAX_PATH, temp);
   std::wstring local = std::wstring(temp) + L"vorlen-typing-bench";

@@ -21,6 +21,9 @@ constexpr size_t kObjectDepth = 48;
 constexpr size_t kPathMargin = 10;
 constexpr size_t kTypicalDeepest = 100;
 constexpr size_t kLongFolder = kPathLimit - kPathMargin - kObjectDepth - kTypicalDeepest;  // 92
+// CreateDirectoryW, and so the script, makes no folder whose path is longer than this (MAX_PATH
+// less room for an 8.3 name, less the terminating null).
+constexpr size_t kLongestFolder = 247;
 constexpr DWORD kEnvBuffer = 260;
 constexpr UINT kOtherFile = 1000;  // menu id of "Browse for another file..."
 
@@ -33,7 +36,8 @@ struct FoundGame {
 std::vector<FoundGame> found_games;
 bool nup_pending;     // the field's answer for what it holds now is still to come
 bool space_pending;
-DWORD asked_at;       // when the fields were last read for their questions
+DWORD nup_asked_at;   // when the field was last read for its question
+DWORD space_asked_at;
 bool focus_waits;     // the page has just opened: once both answers are in, Install takes the
                       // keyboard from the game-file field if it can be pressed
 std::wstring usable_folder;  // the folder as judged, when the last answer found that the
@@ -80,14 +84,29 @@ std::wstring Parent(const std::wstring& path) {
 
 bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
 
-// The next level for the free-space and write probes. A network path stops at its share: shortened
-// further it becomes "\\server" and then "\", and the system answers "\" with the figure of
-// the current drive, which says nothing about the share and could hold Install back.
+std::wstring WithoutTrailingSeparators(std::wstring path) {
+  while (!path.empty() && IsSeparator(path.back())) path.pop_back();
+  return path;
+}
+
+// A whole drive: "C:", "C:\", "D:/", "\\server\share", "\\server\share\" (and a server alone).
+bool IsDriveRoot(const std::wstring& path) {
+  std::wstring bare = WithoutTrailingSeparators(path);
+  if (bare.size() == 2 && bare[1] == L':' && iswalpha(bare[0])) return true;
+  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
+  size_t server_end = bare.find_first_of(L"/\\", 2);
+  return server_end == std::wstring::npos || bare.find_first_of(L"/\\", server_end + 1) == std::wstring::npos;
+}
+
+// The next level for the free-space and write probes; nothing past a drive's root. A root comes
+// with its closing backslash, as the system wants it asked: "C:" alone names the drive's current
+// folder, and the free space of "\\server\share" is not given without it. A network path stops at
+// its share: shortened further it becomes "\\server" and then "\", and the system answers "\"
+// with the figure of the current drive, which says nothing about the share.
 std::wstring ProbeParent(const std::wstring& probe) {
+  if (IsDriveRoot(probe)) return std::wstring();
   std::wstring up = Parent(probe);
-  bool network = probe.size() >= 2 && IsSeparator(probe[0]) && IsSeparator(probe[1]);
-  if (network && up.find_first_of(L"/\\", 2) == std::wstring::npos) return std::wstring();
-  return up;
+  return IsDriveRoot(up) ? WithoutTrailingSeparators(up) + L"\\" : up;
 }
 
 // --- Discovery --------------------------------------------------------------------------------
@@ -140,9 +159,9 @@ struct Verdict {
 // refuses new folders (Wine has no access rights to refuse with).
 BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE_INTEGER);
 BOOL(WINAPI* file_attributes)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
-BOOL(WINAPI* create_directory)(LPCWSTR, LPSECURITY_ATTRIBUTES);
+HANDLE(WINAPI* make_probe)(LPCWSTR);
 
-constexpr UINT kAnswerMessage = WM_APP + 3;  // lParam: a Question answered on the pool (heap)
+constexpr UINT kAnswerMessage = WM_APP + 3;  // answers wait in handed_answers
 constexpr UINT_PTR kCheckingTimer = 3;       // the notes of fields still waiting for their answer
 constexpr DWORD kCheckingTick = 100;
 
@@ -203,20 +222,6 @@ bool HoldsBuild(const std::wstring& folder) {
   return file_attributes((folder + L"\\build").c_str(), GetFileExInfoStandard, &data) != FALSE;
 }
 
-std::wstring WithoutTrailingSeparators(std::wstring path) {
-  while (!path.empty() && IsSeparator(path.back())) path.pop_back();
-  return path;
-}
-
-// A whole drive: "C:", "C:\", "D:/", "\\server\share", "\\server\share\" (and a server alone).
-bool IsDriveRoot(const std::wstring& path) {
-  std::wstring bare = WithoutTrailingSeparators(path);
-  if (bare.size() == 2 && bare[1] == L':' && iswalpha(bare[0])) return true;
-  if (path.size() < 2 || !IsSeparator(path[0]) || !IsSeparator(path[1])) return false;
-  size_t server_end = bare.find_first_of(L"/\\", 2);
-  return server_end == std::wstring::npos || bare.find_first_of(L"/\\", server_end + 1) == std::wstring::npos;
-}
-
 // A path that names the same folder whatever the current folder: "X:\..." or "\\server\share\...".
 bool IsAbsolute(const std::wstring& path) {
   if (path.size() >= 3 && iswalpha(path[0]) && path[1] == L':' && IsSeparator(path[2])) return true;
@@ -248,19 +253,64 @@ std::optional<Verdict> FolderRefusal(const std::wstring& folder) {
                               WithoutTrailingSeparators(*root) + L"\\Games\\Vorlen."};
   }
   if (full.empty()) return Verdict{false, L"Type the whole path of the folder, for example " + DefaultDir() + L"."};
+  size_t length = WithoutTrailingSeparators(full).size();
+  if (length > kLongestFolder) {
+    return Verdict{false, L"This path is too long (" + std::to_wstring(length) + L" characters): Windows makes no "
+                              L"folder longer than " + std::to_wstring(kLongestFolder) +
+                              L". Choose a shorter one, such as the default."};
+  }
   return std::nullopt;
 }
 
 LONG probes;  // probe folders made by this process, for their names
 
-// Makes a folder of the installer's own name inside `level` and removes it at once: the error
-// that refused it, or ERROR_SUCCESS. An entry that happens to have the name is left alone.
+// The system's own name of a full path, as its calls give it to the file system.
+std::wstring NtName(const std::wstring& path) {
+  if (path.compare(0, 4, L"\\\\?\\") == 0 || path.compare(0, 4, L"\\\\.\\") == 0) return L"\\??\\" + path.substr(4);
+  if (path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1])) return L"\\??\\UNC\\" + path.substr(2);
+  return L"\\??\\" + path;
+}
+
+// A new folder at `path` (a full path), made and marked to be removed when its handle closes in
+// one request to the file system, so that it goes also when the process ends first: closing the
+// installer does not wait for a question on a slow drive, and a folder made and then removed
+// stayed when the process ended in between. The handle; INVALID_HANDLE_VALUE, with the error,
+// when no folder was made. (CreateDirectoryW cannot mark a folder; the native call can.)
+HANDLE WINAPI MakeProbe(LPCWSTR path) {
+  LONG(NTAPI * create)(PHANDLE, ACCESS_MASK, POBJECT_ATTRIBUTES, PIO_STATUS_BLOCK, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                       ULONG, PVOID, ULONG);
+  ULONG(NTAPI * error_of)(LONG);
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");  // in every process from its start
+  std::wstring name = NtName(path);
+  if (!FindCall(ntdll, "NtCreateFile", create) || !FindCall(ntdll, "RtlNtStatusToDosError", error_of) ||
+      name.size() > 32767) {
+    SetLastError(ERROR_INVALID_FUNCTION);
+    return INVALID_HANDLE_VALUE;
+  }
+  UNICODE_STRING text = {static_cast<USHORT>(name.size() * sizeof(wchar_t)),
+                         static_cast<USHORT>(name.size() * sizeof(wchar_t)), &name[0]};
+  OBJECT_ATTRIBUTES named;
+  InitializeObjectAttributes(&named, &text, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  IO_STATUS_BLOCK io = {};
+  HANDLE made = nullptr;
+  LONG status = create(&made, DELETE | SYNCHRONIZE, &named, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, FILE_CREATE,
+                       FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT | FILE_DELETE_ON_CLOSE, nullptr, 0);
+  if (status >= 0) return made;
+  SetLastError(error_of(status));
+  return INVALID_HANDLE_VALUE;
+}
+
+// Makes a folder of the installer's own name inside `level` that goes again as it is let go: the
+// error that refused it, or ERROR_SUCCESS. An entry that happens to have the name is left alone.
 DWORD ProbeFolder(const std::wstring& level) {
+  std::wstring inside = IsSeparator(level.back()) ? level : level + L"\\";
   for (int attempt = 0; attempt < 3; ++attempt) {
-    std::wstring probe = level + L"\\vorlen-write-check-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+    std::wstring probe = inside + L"vorlen-write-check-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
                          std::to_wstring(InterlockedIncrement(&probes));
-    if (create_directory(probe.c_str(), nullptr)) {
-      RemoveDirectoryW(probe.c_str());
+    HANDLE made = make_probe(probe.c_str());
+    if (made != INVALID_HANDLE_VALUE) {
+      CloseHandle(made);
       return ERROR_SUCCESS;
     }
     DWORD error = GetLastError();
@@ -340,10 +390,10 @@ Verdict FolderVerdict(const std::wstring& folder, bool& usable) {
 
 // One field's question, answered from the disk on the system's thread pool: every keystroke
 // asks one, a drive that does not answer must not hold the window, and a thread of its own for
-// each cost more than the questions (milliseconds each under Wine). The answer is posted to
-// the window; Install waits for one of its own (answered_event), and then whichever of it and
-// the pool thread lets go last frees it. A pool thread held up by a drive that does not answer
-// is not reused; the pool makes others.
+// each cost more than the questions (milliseconds each under Wine). The answer is handed to the
+// window; Install waits for one of its own (answered_event), and then whichever of it and the
+// pool thread lets go last frees it. A pool thread held up by a drive that does not answer is
+// not reused; the pool makes others.
 struct Question {
   bool folder;
   std::wstring text;  // the field as judged (the folder: the default when the field is empty)
@@ -352,6 +402,8 @@ struct Question {
   HANDLE answered_event = nullptr;
   LONG holders = 1;
 };
+
+Handover<std::unique_ptr<Question>> handed_answers;
 
 void Answer(Question& question) {
   question.verdict = question.folder ? FolderVerdict(question.text, question.usable) : GameVerdict(question.text, 0);
@@ -369,17 +421,22 @@ void CALLBACK AnswerInPool(PTP_CALLBACK_INSTANCE, void* data) {
   if (question->answered_event) {
     SetEvent(question->answered_event);
     LetGo(question);
-  } else if (!window || !Deliver(kAnswerMessage, 0, reinterpret_cast<LPARAM>(question))) {
+  } else if (window) {
+    HandOver(handed_answers, std::unique_ptr<Question>(question), kAnswerMessage);
+  } else {
     delete question;
   }
 }
+
+void TakeAnswer(const Question& question);
 
 // Asks on the pool; where no pool can be had, here and now, however long it takes.
 void Ask(bool folder, const std::wstring& text) {
   Question* question = new Question{folder, text};
   if (TrySubmitThreadpoolCallback(AnswerInPool, question, nullptr)) return;
-  Answer(*question);
-  OnAnswer(reinterpret_cast<LPARAM>(question));
+  std::unique_ptr<Question> here(question);
+  Answer(*here);
+  TakeAnswer(*here);
 }
 
 // Whether the installation could begin in `folder`, asked again and waited for up to
@@ -437,63 +494,78 @@ void ShowVerdicts() {
   Announce();
 }
 
-// Judges both fields: at once what their texts alone decide, the rest on the pool. Until a
-// field's answer comes, Install cannot be pressed and the field's note stays as it was.
-void Check() {
+// Judges the fields named (both unless told), each only when its own text changed: at once what
+// their texts alone decide, the rest on the pool. Neither verdict depends on the other field.
+// Until a field's answer comes, Install cannot be pressed and the field's note stays as it was.
+void Check(bool game, bool folder) {
   focus_waits = false;  // the player is typing
-  std::wstring nup = Text(nup_edit);
-  nup_empty = nup.empty();
-  asked_at = Now();
-  if (nup.empty()) {
-    TakeGameVerdict(GameVerdict(nup, found_games.size()));
-  } else {
-    nup_pending = true;
-    Ask(false, nup);
+  if (game) {
+    std::wstring nup = Text(nup_edit);
+    nup_empty = nup.empty();
+    nup_asked_at = Now();
+    if (nup.empty()) {
+      TakeGameVerdict(GameVerdict(nup, found_games.size()));
+    } else {
+      nup_pending = true;
+      Ask(false, nup);
+    }
   }
-  std::wstring folder = ChosenFolder();
-  if (std::optional<Verdict> refused = FolderRefusal(folder)) {
-    TakeFolderVerdict(*refused, false, folder);
-  } else {
-    space_pending = true;
-    Ask(true, folder);
+  if (folder) {
+    std::wstring chosen = ChosenFolder();
+    space_asked_at = Now();
+    if (std::optional<Verdict> refused = FolderRefusal(chosen)) {
+      TakeFolderVerdict(*refused, false, chosen);
+    } else {
+      space_pending = true;
+      Ask(true, chosen);
+    }
   }
   ShowVerdicts();
 }
 
 // A field's answer, taken only while the field still holds what was asked and waits for it.
-LRESULT OnAnswer(LPARAM lparam) {
-  Question* question = reinterpret_cast<Question*>(lparam);
-  if (question->folder && space_pending && question->text == ChosenFolder()) {
-    TakeFolderVerdict(question->verdict, question->usable, question->text);
+void TakeAnswer(const Question& question) {
+  if (question.folder && space_pending && question.text == ChosenFolder()) {
+    TakeFolderVerdict(question.verdict, question.usable, question.text);
     ShowVerdicts();
-  } else if (!question->folder && nup_pending && question->text == Text(nup_edit)) {
-    TakeGameVerdict(question->verdict);
+  } else if (!question.folder && nup_pending && question.text == Text(nup_edit)) {
+    TakeGameVerdict(question.verdict);
     ShowVerdicts();
   }
-  delete question;
+}
+
+LRESULT OnAnswers() {
+  for (const std::unique_ptr<Question>& question : TakeOver(handed_answers)) TakeAnswer(*question);
   return 0;
 }
 
-// The notes of fields still waiting: as they were for kCheckingDelay, then saying that the
-// field is being checked, and after kDriveWait that its drive does not answer.
-void OnCheckingTimer() {
-  DWORD waited = Now() - asked_at;
-  if (waited < kCheckingDelay) return;
+// The note of a field still waiting, `waited` after it was asked: as it was for kCheckingDelay,
+// then saying that the field is being checked, and after kDriveWait that its drive does not
+// answer. True while the note has still to change.
+bool NoteWaiting(DWORD waited, bool& ok, bool& checking, std::wstring& note, const wchar_t* checking_text,
+                 const wchar_t* silent_text) {
+  if (waited < kCheckingDelay) return true;
   bool silent = waited >= kDriveWait;
+  ok = false;
+  checking = !silent;
+  note = silent ? silent_text : checking_text;
+  return !silent;
+}
+
+void OnCheckingTimer() {
+  DWORD now = Now();
   std::wstring nup_was = nup_note;
   std::wstring space_was = space_note;
+  bool more = false;
   if (nup_pending) {
-    nup_ok = false;
-    nup_checking = !silent;
-    nup_note = silent ? L"The drive of that file does not answer: copy the file to this PC." : L"Checking the file...";
+    more |= NoteWaiting(now - nup_asked_at, nup_ok, nup_checking, nup_note, L"Checking the file...",
+                        L"The drive of that file does not answer: copy the file to this PC.");
   }
   if (space_pending) {
-    space_ok = false;
-    space_checking = !silent;
-    space_note = silent ? L"The drive of that folder does not answer: choose one on this PC, such as the default."
-                        : L"Checking the folder...";
+    more |= NoteWaiting(now - space_asked_at, space_ok, space_checking, space_note, L"Checking the folder...",
+                        L"The drive of that folder does not answer: choose one on this PC, such as the default.");
   }
-  if (silent) KillTimer(window, kCheckingTimer);
+  if (!more) KillTimer(window, kCheckingTimer);
   if (nup_note == nup_was && space_note == space_was) return;
   InvalidateRect(window, nullptr, TRUE);
   Announce();
@@ -586,12 +658,14 @@ void SetInitialChoices() {
   found_games.clear();
   nup_pending = false;
   space_pending = false;
-  asked_at = 0;
+  nup_asked_at = 0;
+  space_asked_at = 0;
+  TakeOver(handed_answers);  // answers of an earlier window, never taken
   focus_waits = false;
   usable_folder.clear();
   disk_free_space = GetDiskFreeSpaceExW;
   file_attributes = GetFileAttributesExW;
-  create_directory = CreateDirectoryW;
+  make_probe = MakeProbe;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <windows.h>
+#include <winternl.h>
 #include <commctrl.h>
 #include <commdlg.h>
 #include <oleacc.h>
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cwchar>
 #include <deque>
+#include <memory>
 #include <string>
 #include <vector>
 

@@ -243,12 +243,12 @@ DWORD WINAPI TranscriptWriter(void* of) {
     closing = transcript.closing;
     ReleaseSRWLockExclusive(&transcript.lock);
     for (const std::wstring& block : blocks) ok = ok && Put(transcript, block);
-    if (!ok && !said && window) Deliver(kTranscriptMessage, 0, 0);
+    if (!ok && !said && window) HandOver(handed_failures, true, kTranscriptMessage);
     said = !ok;
   }
   if (ok && transcript.tail > transcript_most - transcript.head) ok = PutInOrder(transcript);
   if (transcript.file) CloseHandle(transcript.file);
-  if (!ok && !said && window) Deliver(kTranscriptMessage, 0, 0);
+  if (!ok && !said && window) HandOver(handed_failures, true, kTranscriptMessage);
   delete &transcript;
   return 0;
 }
@@ -312,7 +312,7 @@ void SayNoTranscript() {
 }
 
 LRESULT OnTranscriptFailed() {
-  SayNoTranscript();
+  if (!TakeOver(handed_failures).empty()) SayNoTranscript();
   return 0;
 }
 

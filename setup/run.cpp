@@ -8,6 +8,9 @@ HANDLE job;            // every process of the running installation; null when n
                        // when the system gave none (the script alone is ended then)
 HANDLE script_wait;    // ends the installation's leftovers when the script's process ends
 std::deque<std::wstring> waiting_output;  // blocks of output that have come but are not read yet
+Handover<std::wstring> handed_output;     // blocks of output on their way from the reader
+Handover<DWORD> handed_ends;              // the script's exit code, after its last output
+Handover<bool> handed_failures;           // the transcript's writer cannot write it
 bool catch_up_set;     // the catch-up timer runs
 bool end_waits;        // the script has ended, but some of its output is still to read
 DWORD end_code;        // its exit code then
@@ -170,8 +173,7 @@ bool Deliver(UINT message, WPARAM wparam, LPARAM lparam) {
 // UTF-16, a binary file printed by mistake) cannot cut off the text behind it.
 void DeliverText(const std::wstring& text) {
   if (text.empty()) return;
-  std::wstring* block = new std::wstring(text);
-  if (!Deliver(kOutputMessage, 0, reinterpret_cast<LPARAM>(block))) delete block;
+  HandOver(handed_output, text, kOutputMessage);
 }
 
 // Output that comes faster than a read at a time is handed on in batches of up to this many
@@ -207,7 +209,7 @@ DWORD WINAPI Reader(void* pipe) {
   WaitForSingleObject(child, INFINITE);
   if (!GetExitCodeProcess(child, &exit_code)) exit_code = 1;
   CloseTranscript(transcript, exit_code);
-  Deliver(kEndMessage, exit_code, 0);
+  HandOver(handed_ends, exit_code, kEndMessage);
   return 0;
 }
 
@@ -412,13 +414,20 @@ void OnCatchUpTimer() {
   ScheduleCatchUp();
 }
 
-LRESULT OnOutput(LPARAM lparam) {
-  std::wstring* block = reinterpret_cast<std::wstring*>(lparam);
-  waiting_output.push_back(std::move(*block));
-  delete block;
+// Blocks of output as the reader handed them over, in order.
+LRESULT ReadOutput(std::deque<std::wstring> blocks) {
+  for (std::wstring& block : blocks) waiting_output.push_back(std::move(block));
   ReadWaitingOutput(0);
   PaceLog();
   ScheduleCatchUp();
+  return 0;
+}
+
+LRESULT OnOutput() { return ReadOutput(TakeOver(handed_output)); }
+
+// The end the reader handed over (its wake-up comes after every wake-up for the output before it).
+LRESULT OnEndMessage() {
+  for (DWORD exit_code : TakeOver(handed_ends)) OnEnd(exit_code);
   return 0;
 }
 
@@ -489,12 +498,24 @@ void Play() {
   DestroyWindow(window);
 }
 
+// What the window was handed and has not taken, freed as the window goes; what comes later is
+// dropped as it comes.
+void DropHandedOver() {
+  TakeOver(handed_output);
+  TakeOver(handed_ends);
+  TakeOver(handed_answers);
+  TakeOver(handed_failures);
+}
+
 void SetInitialRun() {
   pending_line.clear();
   job = nullptr;
   script_wait = nullptr;
   catch_up_set = false;
   waiting_output.clear();
+  TakeOver(handed_output);  // an earlier window's, never taken
+  TakeOver(handed_ends);
+  TakeOver(handed_failures);
   end_waits = false;
   end_code = 0;
   asking_stop = false;

@@ -56,11 +56,11 @@ std::wstring transcript_path;  // the full path of the last run's transcript; em
 // translation unit and call each other both ways.
 size_t LogLength();                             // progress.cpp
 void FindGames();                               // choice.cpp
-void Check();
+void Check(bool game = true, bool folder = true);
 void BrowseNup();
 void BrowseDir();
 std::wstring DefaultDir();
-LRESULT OnAnswer(LPARAM lparam);
+LRESULT OnAnswers();
 void Show(Page to);                             // window.cpp
 void Layout();
 void NameControls();                            // access.cpp
@@ -72,8 +72,10 @@ void Install();
 void Play();
 void OnCatchUpTimer();
 LRESULT OnClose();
-LRESULT OnOutput(LPARAM lparam);
+LRESULT OnOutput();
+LRESULT OnEndMessage();
 LRESULT OnEnd(WPARAM exit_code);
+void DropHandedOver();
 struct Transcript;                              // report.cpp
 Transcript* OpenTranscript(const std::wstring& folder);
 void Transcribe(Transcript* transcript, const std::wstring& text);
@@ -84,6 +86,47 @@ void CopyReport();
 void OnCopiedTimer();
 void OpenLog();
 void MakeScaledResources(HINSTANCE instance);   // app.cpp
+
+// What other threads hand to the window thread (output, its end, the fields' answers) waits here,
+// under a lock, and the window thread takes all of it on one posted wake-up. The messages carry
+// nothing: any program on the desktop can post a message of the same number, with any values,
+// and then takes nothing but what this program handed over. What is left when the window goes
+// is freed with the handover (items own what they hold).
+template <class Item>
+struct Handover {
+  SRWLOCK lock = SRWLOCK_INIT;
+  std::deque<Item> items;
+  bool woken = false;  // a wake-up is posted and not yet taken
+};
+
+// Hands `item` to the window thread, waking it with `message` unless a wake-up is on its way
+// already. Where the window is gone, everything handed and not taken is dropped: false.
+template <class Item>
+bool HandOver(Handover<Item>& to, Item item, UINT message) {
+  AcquireSRWLockExclusive(&to.lock);
+  to.items.push_back(std::move(item));
+  bool wake = !to.woken;
+  to.woken = true;
+  ReleaseSRWLockExclusive(&to.lock);
+  if (!wake || Deliver(message, 0, 0)) return true;
+  AcquireSRWLockExclusive(&to.lock);
+  std::deque<Item> dropped;
+  dropped.swap(to.items);
+  to.woken = false;
+  ReleaseSRWLockExclusive(&to.lock);
+  return false;
+}
+
+// Everything handed over so far, in order; the next item wakes the window again.
+template <class Item>
+std::deque<Item> TakeOver(Handover<Item>& from) {
+  std::deque<Item> taken;
+  AcquireSRWLockExclusive(&from.lock);
+  taken.swap(from.items);
+  from.woken = false;
+  ReleaseSRWLockExclusive(&from.lock);
+  return taken;
+}
 
 // A function looked up at run time, in a DLL loaded while running or one that earlier versions of
 // Windows 10 lack: null (and false) where the module or the function is missing.

@@ -2,8 +2,8 @@
 
 namespace {
 
-constexpr UINT kOutputMessage = WM_APP + 1;  // lParam: a block of output text (heap, wchar_t[])
-constexpr UINT kEndMessage = WM_APP + 2;     // wParam: the script's exit code
+constexpr UINT kOutputMessage = WM_APP + 1;  // output waits in handed_output
+constexpr UINT kEndMessage = WM_APP + 2;     // the script's exit code waits in handed_ends
 constexpr UINT kTranscriptMessage = WM_APP + 4;  // the transcript could not be written
 constexpr UINT_PTR kProgressTimer = 1;
 constexpr UINT_PTR kCatchUpTimer = 2;  // waiting output is read and the details log moves on
@@ -363,6 +363,7 @@ LRESULT OnPaint() {
 
 LRESULT OnDestroy() {
   DropPage();
+  DropHandedOver();
   PostQuitMessage(0);
   return 0;
 }
@@ -426,7 +427,7 @@ LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
   int id = LOWORD(wparam);
   int code = HIWORD(wparam);
   if (id == kNupEditId || id == kDirEditId) {
-    if (code == EN_CHANGE) Check();
+    if (code == EN_CHANGE) Check(id == kNupEditId, id == kDirEditId);
     return 0;
   }
   // A press is BN_CLICKED alone: owner-drawn buttons also report the second click of a
@@ -468,9 +469,9 @@ LRESULT CALLBACK Proc(HWND hwnd, UINT message, WPARAM wparam, LPARAM lparam) {
     case WM_CLOSE: return OnClose();
     case WM_DESTROY: return OnDestroy();
     case WM_TIMER: return OnTimer(wparam);
-    case kOutputMessage: return OnOutput(lparam);
-    case kEndMessage: return OnEnd(wparam);
-    case kAnswerMessage: return OnAnswer(lparam);
+    case kOutputMessage: return OnOutput();
+    case kEndMessage: return OnEndMessage();
+    case kAnswerMessage: return OnAnswers();
     case kTranscriptMessage: return OnTranscriptFailed();
     case WM_GETOBJECT: return OnGetObject(wparam, lparam);
   }

@@ -294,12 +294,34 @@ TEST_F(ChoiceTest, GameFileNotes) {
   }
 }
 
+// A share, \\vorlen-server\share, that is a folder of the test's (Wine has no shares), and
+// the free space of a drive's or share's root answered only when asked with its closing
+// backslash, as the system answers it: "C:" alone names the drive's current folder, and a share
+// without it is not answered.
+const std::wstring kShare = L"\\\\vorlen-server\\share";
+std::wstring share_folder;
+std::wstring OnShare(const std::wstring& path) {
+  bool on_share = _wcsnicmp(path.c_str(), kShare.c_str(), kShare.size()) == 0 &&
+                  (path.size() == kShare.size() || path[kShare.size()] == L'\\');
+  return on_share ? share_folder + path.substr(kShare.size()) : path;
+}
+BOOL WINAPI SharedAttributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data) {
+  return GetFileAttributesExW(OnShare(path).c_str(), level, data);
+}
+BOOL WINAPI RootsWithBackslash(LPCWSTR path, PULARGE_INTEGER free, PULARGE_INTEGER total, PULARGE_INTEGER total_free) {
+  if (IsDriveRoot(path) && !IsSeparator(path[wcslen(path) - 1])) {
+    SetLastError(ERROR_INVALID_NAME);
+    return FALSE;
+  }
+  return GetDiskFreeSpaceExW(OnShare(path).c_str(), free, total, total_free);
+}
+
 // Folders made by the folder check, and refusals where Wine has no access rights to refuse
 // with: below `locked` as without administrator rights, below `read_only` as on a read-only drive.
 std::mutex probes_lock;
 std::vector<std::wstring> probes_made;
 std::wstring locked, read_only;
-BOOL WINAPI RecordedCreate(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
+HANDLE WINAPI RecordedProbe(LPCWSTR path) {
   std::wstring made = path;
   {
     std::lock_guard<std::mutex> hold(probes_lock);
@@ -312,10 +334,10 @@ BOOL WINAPI RecordedCreate(LPCWSTR path, LPSECURITY_ATTRIBUTES security) {
   for (const auto& refusal : refusals) {
     if (made.compare(0, refusal.below->size() + 1, *refusal.below + L"\\") == 0) {
       SetLastError(refusal.error);
-      return FALSE;
+      return INVALID_HANDLE_VALUE;
     }
   }
-  return CreateDirectoryW(path, security);
+  return MakeProbe(OnShare(made).c_str());
 }
 
 // Real paths: a folder is refused by a name Windows forbids and where no folder can be made in
@@ -328,7 +350,10 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
   read_only = root + L"\\read-only";
   for (const std::wstring& folder : {locked, read_only, root + L"\\full"}) CreateDirectoryW(folder.c_str(), nullptr);
   MakeFile(root + L"\\full\\kept", 1);
-  Scoped<decltype(create_directory)> recorded(create_directory, RecordedCreate);
+  share_folder = root;
+  Scoped<decltype(make_probe)> recorded(make_probe, RecordedProbe);
+  Scoped<decltype(file_attributes)> shared(file_attributes, SharedAttributes);
+  Scoped<decltype(disk_free_space)> asked_of_roots(disk_free_space, RootsWithBackslash);
   ScopedVariable one_drive(L"OneDrive", root + L"\\OneDrive\\");
   ScopedVariable consumer(L"OneDriveConsumer", std::nullopt);
   ScopedVariable commercial(L"OneDriveCommercial", Slashed(root) + L"/OneDrive - Contoso");
@@ -343,6 +368,14 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
   const std::wstring no_rights =
       L"You cannot write to this folder without administrator rights: choose one in your user folder, such as "
       L"the default.";
+  auto too_long = [](size_t length) {
+    return L"This path is too long (" + std::to_wstring(length) + L" characters): Windows makes no folder longer "
+           L"than 247. Choose a shorter one, such as the default.";
+  };
+  auto long_path = [](size_t length) {
+    return L"This path is long (" + std::to_wstring(length) + L" characters): the build may pass Windows' path "
+           L"limit. A folder of at most 92 characters, such as the default, is safer.";
+  };
   const std::wstring synced =
       L"OneDrive syncs this folder: it would upload the tens of thousands of files of the build and can hold "
       L"them open while they are built. A folder outside it, such as the default, is better.";
@@ -361,6 +394,9 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
       // An empty field is judged as the default folder.
       {L"", root, Room, L"", root},
       {L" \"\" ", root, Room, L"", root},
+      // Straight under a drive's or a share's root: the root is asked with its backslash.
+      {L"C:\\vorlen-choice-new-" + std::to_wstring(GetCurrentProcessId()), std::nullopt, Room, L"", L"C:\\"},
+      {kShare + L"\\Vorlen", std::nullopt, Room, L"", kShare + L"\\"},
       // No folder can be made where no level exists, in a file or where Windows refuses it.
       {missing + L"\\Games\\Vorlen", std::nullopt, Refused, no_folders, L""},
       {L"\\\\vorlen-no-such-host.invalid\\share\\Vorlen", std::nullopt, Refused, no_folders, L""},
@@ -398,10 +434,12 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
       {root + L"\\OneDrive - Contoso.old", std::nullopt, Room, L"", root},
       // A path long enough that the build may pass Windows' path limit: warned, not refused.
       {root + L"\\" + std::wstring(92 - root.size() - 1, L'l'), std::nullopt, Room, L"", root},
-      {root + L"\\" + std::wstring(93 - root.size() - 1, L'l'), std::nullopt, Warned,
-       L"This path is long (93 characters): the build may pass Windows' path limit. A folder of at most 92 "
-       L"characters, such as the default, is safer.",
-       root},
+      {root + L"\\" + std::wstring(93 - root.size() - 1, L'l'), std::nullopt, Warned, long_path(93), root},
+      // Longer than Windows makes a folder: refused before any probe.
+      {root + L"\\" + std::wstring(247 - root.size() - 1, L'l'), std::nullopt, Warned, long_path(247), root},
+      {root + L"\\" + std::wstring(248 - root.size() - 1, L'l'), std::nullopt, Refused, too_long(248), L""},
+      {root + L"\\new\\" + std::wstring(300 - root.size() - 5, L'l') + L"\\", std::nullopt, Refused, too_long(300),
+       L""},
   };
   for (const Case& c : cases) {
     SetVariable(L"LOCALAPPDATA", c.local);
@@ -427,11 +465,18 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
     std::vector<std::wstring> made = probes_made;
     EXPECT_EQ(made.size(), c.probed.empty() ? 0u : 1u) << Narrow(c.folder);
     for (const std::wstring& probe : made) {
-      EXPECT_EQ(Parent(probe), c.probed) << Narrow(probe);
+      EXPECT_EQ(Parent(probe), WithoutTrailingSeparators(c.probed)) << Narrow(probe);
       EXPECT_EQ(NameOf(probe).rfind(L"vorlen-write-check-", 0), 0u) << Narrow(probe);
-      EXPECT_FALSE(Exists(probe)) << Narrow(probe);
+      EXPECT_FALSE(Exists(OnShare(probe))) << Narrow(probe);
     }
   }
+  // A key in the game-file field asks nothing about the folder.
+  probes_made.clear();
+  SetWindowTextW(nup_edit, (root + L"\\other.nup").c_str());
+  OnCommand(WM_COMMAND, MAKEWPARAM(kNupEditId, EN_CHANGE), 0);
+  ASSERT_TRUE(PumpUntil(Answered, 10000));
+  EXPECT_EQ(nup_note, L"There is no such file.");
+  EXPECT_TRUE(probes_made.empty());
   // What was there before is left as it was.
   EXPECT_TRUE(Exists(root + L"\\full\\kept"));
   EXPECT_TRUE(Exists(locked));
@@ -459,18 +504,16 @@ BOOL WINAPI SlowAttributes(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID da
   return TRUE;
 }
 
-std::atomic<int> answers_posted{0};
-// Counted once posted, so that a count reached means the answers are in the queue or taken.
-BOOL WINAPI CountedPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
-  BOOL posted = PostMessageW(to, message, wparam, lparam);
-  if (posted && message == kAnswerMessage) ++answers_posted;
-  return posted;
+// Answers handed over to the window and not taken yet.
+size_t Handed() {
+  AcquireSRWLockExclusive(&handed_answers.lock);
+  size_t count = handed_answers.items.size();
+  ReleaseSRWLockExclusive(&handed_answers.lock);
+  return count;
 }
 
 TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
   slow_share_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  answers_posted = 0;
-  Scoped<decltype(post_message)> counted(post_message, CountedPost);
   Scoped<decltype(disk_free_space)> slow_space(disk_free_space, SlowDrive);
   Scoped<decltype(file_attributes)> slow_files(file_attributes, SlowAttributes);
   SetWindowTextW(nup_edit, L"\\\\slow\\share\\game.nup");
@@ -506,23 +549,67 @@ TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
     EXPECT_EQ(space_checking, stage.checking) << stage.waited;
     EXPECT_FALSE(IsWindowEnabled(install_button)) << stage.waited;
   }
-  // A folder on a drive that answers is judged while the share still keeps its questions.
+  // A folder on a drive that answers is judged while the share still keeps its questions; the
+  // game file is not asked again, and its note keeps the time of its own question.
   SetWindowTextW(dir_edit, (root + L"\\Vorlen").c_str());
-  Check();
+  OnCommand(WM_COMMAND, MAKEWPARAM(kDirEditId, EN_CHANGE), 0);
   ASSERT_TRUE(PumpUntil([] { return !space_pending; }, 10000));
   std::wstring local_note = space_note;
   EXPECT_NE(local_note.find(L" free (about 16 GB"), std::wstring::npos) << Narrow(local_note);
   EXPECT_TRUE(nup_pending);
   EXPECT_FALSE(IsWindowEnabled(install_button));
-  // Once the share answers (four answers: each field asked twice), the game file's is taken, as
-  // the field still holds what was asked; the folder's, of a text the field no longer holds, is not.
+  test_now = 1000 + 1800;
+  OnCheckingTimer();
+  EXPECT_EQ(nup_note, file_silent);
+  // Once the share answers (two answers: one question each), the game file's is taken, as the
+  // field still holds what was asked; the folder's, of a text the field no longer holds, is not.
   SetEvent(slow_share_release);
-  ASSERT_TRUE(PumpUntil([] { return answers_posted == 4 && HIWORD(GetQueueStatus(QS_POSTMESSAGE)) == 0; }, 10000));
+  ASSERT_TRUE(WaitFor([] { return Handed() == 2; }, 10000));
+  ASSERT_TRUE(PumpUntil([] { return Handed() == 0; }, 10000));
   EXPECT_TRUE(nup_ok);
   EXPECT_EQ(nup_note, L"game.nup  (8.0 GB" + std::wstring(kLargeTail));
   EXPECT_EQ(space_note, local_note);
   EXPECT_TRUE(IsWindowEnabled(install_button));
   CloseHandle(slow_share_release);
+}
+
+// The process ends while the folder's question is on the pool, between the probe's making and
+// its letting go, as when the installer is closed while a slow drive answers: the probe goes all
+// the same. The process that ends is a copy of this test; the level it probes in is named by
+// the same path in both.
+HANDLE WINAPI ProbeThenEnd(LPCWSTR path) {
+  HANDLE made = MakeProbe(path);
+  if (made != INVALID_HANDLE_VALUE && Exists(path)) {
+    fputs("the probe is made\n", stderr);
+    fflush(stderr);
+    TerminateProcess(GetCurrentProcess(), 7);
+  }
+  return made;
+}
+
+TEST(Probe, GoesWhenTheProcessEndsMidQuestion) {
+  std::optional<std::wstring> temp = Variable(L"TEMP");
+  ASSERT_TRUE(temp);
+  const std::wstring level = *temp + L"\\vorlen-probe-level";
+  EXPECT_EXIT(
+      {
+        ResetState();
+        FreshFolder(level);
+        dir_edit = MakeControl(L"EDIT");
+        SetWindowTextW(dir_edit, (level + L"\\Vorlen").c_str());
+        make_probe = ProbeThenEnd;
+        Check(false, true);
+        WaitForSingleObject(GetCurrentProcess(), 10000);  // ended by the probe's stand-in
+      },
+      ::testing::ExitedWithCode(7), "the probe is made");
+  auto probe_left = [&] {
+    WIN32_FIND_DATAW entry;
+    HANDLE listing = FindFirstFileW((level + L"\\vorlen-write-check-*").c_str(), &entry);
+    if (listing != INVALID_HANDLE_VALUE) FindClose(listing);
+    return listing != INVALID_HANDLE_VALUE;
+  };
+  EXPECT_TRUE(WaitFor([&] { return !probe_left(); }, 5000)) << "a probe folder was left behind";
+  RemoveTree(level);
 }
 
 TEST_F(ChoiceTest, AnEarlierBuildIsAnyEntryNamedBuild) {

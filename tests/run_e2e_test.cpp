@@ -721,9 +721,11 @@ TEST_F(RunTest, KeysGoBeforeOutputThatCameAfterThem) {
   Show(Installing);
   Key(VK_F24);  // a key the installer does nothing with
   ASSERT_TRUE(WaitFor([] { return HIWORD(GetQueueStatus(QS_KEY)) != 0; }, 5000));
-  SendMessageW(window, kOutputMessage, 0, reinterpret_cast<LPARAM>(new std::wstring(L"@step msys\n")));
+  DeliverText(L"@step msys\n");
+  SendMessageW(window, kOutputMessage, 0, 0);
   EXPECT_EQ(current, -1) << "output was read ahead of the key";
-  SendMessageW(window, kEndMessage, 1, 0);
+  HandOver(handed_ends, DWORD(1), kEndMessage);
+  SendMessageW(window, kEndMessage, 0, 0);
   EXPECT_EQ(page, Installing) << "the end came before the output";
   ASSERT_TRUE(PumpUntil([] { return page == Stopped; }, 10000));
   EXPECT_EQ(HIWORD(GetQueueStatus(QS_KEY)), 0);
@@ -745,8 +747,8 @@ TEST_F(RunTest, StoppedPageOpensTheLogAtTheFailedStepsFirstError) {
   output += L"FAILED: src/z_actor.cpp.obj\nsrc/z_actor.cpp:12:3: error: unknown type name 'u9'\n";
   jobs(301, 600);
   output += L"ninja: build stopped: subcommand failed.\n";
-  SendMessageW(window, kOutputMessage, 0, reinterpret_cast<LPARAM>(new std::wstring(output)));
-  SendMessageW(window, kEndMessage, 1, 0);
+  DeliverText(output);
+  HandOver(handed_ends, DWORD(1), kEndMessage);
   ASSERT_TRUE(PumpUntil([] { return page == Stopped && !LogPending() && !error_view_waits; }, 20000));
   LRESULT top = SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0);
   wchar_t text[80] = {};
@@ -1145,9 +1147,9 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
   }
 }
 
-BOOL WINAPI NoRights(LPCWSTR, LPSECURITY_ATTRIBUTES) {
+HANDLE WINAPI NoRights(LPCWSTR) {
   SetLastError(ERROR_ACCESS_DENIED);
-  return FALSE;
+  return INVALID_HANDLE_VALUE;
 }
 
 HANDLE silent_share_release = nullptr;
@@ -1173,7 +1175,7 @@ TEST_F(RunTest, FolderThatCannotTakeTheInstallationStartsNothing) {
     EXPECT_EQ(page, Choices) << Narrow(folder);
   }
   {
-    Scoped<decltype(create_directory)> no_rights(create_directory, NoRights);
+    Scoped<decltype(make_probe)> no_rights(make_probe, NoRights);
     Type(dir_edit, local + L"\\Vorlen");
     Press(install_button);
     EXPECT_EQ(child, nullptr);

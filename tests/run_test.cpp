@@ -195,10 +195,10 @@ TEST_F(StateTest, RealOutputReadsAsAConsoleShowsIt) {
     std::string carry;
     size_t longest = 0;
     for (const std::string& read : c.reads) {
-      OnOutput(reinterpret_cast<LPARAM>(new std::wstring(Decode(carry, read.data(), read.size(), GetOEMCP()))));
+      ReadOutput({Decode(carry, read.data(), read.size(), GetOEMCP())});
       longest = std::max(longest, carry.size());
     }
-    OnOutput(reinterpret_cast<LPARAM>(new std::wstring(Decode(carry, nullptr, 0, GetOEMCP(), true))));
+    ReadOutput({Decode(carry, nullptr, 0, GetOEMCP(), true)});
     if (!pending_line.empty()) ReadLine(pending_line);  // as the script's end reads it
     FlushLog();
     std::wstring logged = WindowText(log_edit);
@@ -218,7 +218,7 @@ TEST_F(StateTest, RealOutputReadsAsAConsoleShowsIt) {
 std::atomic<int> queued{0};
 std::atomic<int> refused{0};
 std::atomic<int> attempts{0};
-int limit = 0;
+std::atomic<int> limit{0};
 
 BOOL WINAPI LimitedPost(HWND to, UINT message, WPARAM wparam, LPARAM lparam) {
   ++attempts;
@@ -304,19 +304,23 @@ struct ReaderTest : StateTest {
 };
 
 TEST_F(ReaderTest, FullQueueDelaysTextButLosesNone) {
-  limit = 1;
+  limit = 0;
   std::string text = Output(60000);
   std::thread writer = Writer(text);
   HANDLE reader = CreateThread(nullptr, 0, Reader, read_end, 0, nullptr);
   ASSERT_NE(reader, nullptr);
+  // A queue that stays full holds the reader's first wake-up for a while, then one at a time.
+  EXPECT_TRUE(WaitFor([] { return refused > 10; }));
+  limit = 1;
 
   std::wstring received;
   int end_messages = 0;
-  WPARAM exit_code = 0;
+  DWORD exit_code = 0;
   bool text_after_end = false;
   int stalls = 0;
-  // Take messages only after the reader has been refused again, so the queue runs full over
-  // and over; then take a handful and let it fill up once more.
+  // Take the wake-ups only after the reader has been refused again, so the queue runs full over
+  // and over (one wake-up for the output waits there, the next is refused); then take what
+  // waits and let it fill up once more.
   while (end_messages == 0) {
     int seen = refused;
     if (WaitFor([&] { return refused > seen || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0; })) {
@@ -326,13 +330,15 @@ TEST_F(ReaderTest, FullQueueDelaysTextButLosesNone) {
     for (int taken = 0; taken < 25 && PeekMessageW(&message, target, WM_APP + 1, WM_APP + 2, PM_REMOVE); ++taken) {
       --queued;
       if (message.message == WM_APP + 1) {
-        std::wstring* block = reinterpret_cast<std::wstring*>(message.lParam);
-        received += *block;
-        delete block;
-        text_after_end = text_after_end || end_messages > 0;
+        for (const std::wstring& block : TakeOver(handed_output)) {
+          received += block;
+          text_after_end = text_after_end || end_messages > 0;
+        }
       } else {
-        ++end_messages;
-        exit_code = message.wParam;
+        for (DWORD code : TakeOver(handed_ends)) {
+          ++end_messages;
+          exit_code = code;
+        }
       }
     }
     if (stalls > 100000) break;
@@ -364,6 +370,31 @@ TEST_F(ReaderTest, ReaderGivesUpOnceTheWindowIsGone) {
   // A read ends at a write's end or after 4096 bytes.
   EXPECT_GE(attempts, 2);
   EXPECT_LE(attempts, pieces + static_cast<int>(text.size() / 4096) + 2);
+  // Nothing handed to the window that is gone stays held.
+  EXPECT_TRUE(handed_output.items.empty());
+  EXPECT_TRUE(handed_ends.items.empty());
+}
+
+// Any program can post messages of the installer's numbers to its window, with any values (here
+// the address of text that would be read as output): they take nothing but what the installer
+// itself handed over. What is handed over and not taken when the window goes is freed with it.
+TEST_F(StateTest, MessagesTakeOnlyWhatTheInstallerHandedOver) {
+  ASSERT_TRUE(MakeWindow());
+  Show(Installing);
+  std::unique_ptr<std::wstring> bait(new std::wstring(L"@step msys\n"));
+  for (UINT message : {kOutputMessage, kEndMessage, kAnswerMessage, kTranscriptMessage}) {
+    SendMessageW(window, message, 1, reinterpret_cast<LPARAM>(bait.get()));
+  }
+  EXPECT_EQ(page, Installing);
+  EXPECT_EQ(current, -1);
+  EXPECT_TRUE(waiting_output.empty() && pending_line.empty());
+  EXPECT_EQ(LogLength(), 0u);
+  DeliverText(L"@step msys\n");
+  HandOver(handed_answers, std::unique_ptr<Question>(new Question{true, L"C:\\Vorlen"}), kAnswerMessage);
+  DestroyWindow(window);
+  EXPECT_TRUE(handed_output.items.empty());
+  EXPECT_TRUE(handed_answers.items.empty());
+  DropMessages();
 }
 
 // --- Joining output into lines ----------------------------------------------------------------
@@ -391,7 +422,7 @@ TEST_F(StateTest, OutputBlocksBecomeLinesInOrder) {
     ResetState();
     log_edit = MakeLogControl();
     for (const std::wstring& text : c.blocks) {
-      OnOutput(reinterpret_cast<LPARAM>(new std::wstring(text)));
+      ReadOutput({text});
     }
     FlushLog();
     EXPECT_EQ(WindowText(log_edit), c.logged) << c.name;
