@@ -81,17 +81,21 @@ struct Run {
   bool transcript;
 };
 
-// The reader thread of the run, kept to read its processor time at the end; and whether the
-// transcript's writer may start (without it, the run goes on without a transcript).
-HANDLE reader_thread;
+// The reader and the transcript's writer of the run, kept to read their processor time (Wine
+// says none for a thread that has ended, so it is read while they run); and whether the writer
+// may start (without it, the run goes on without a transcript).
+std::atomic<HANDLE> reader_thread;
+std::atomic<HANDLE> writer_thread;
 bool with_transcript;
 
 HANDLE WINAPI KeepingThreads(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID data,
                              DWORD flags, LPDWORD id) {
   if (start == TranscriptWriter && !with_transcript) return nullptr;
   HANDLE thread = CreateThread(security, stack, start, data, flags, id);
-  if (thread && start == Reader) {
-    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &reader_thread, 0, FALSE, DUPLICATE_SAME_ACCESS);
+  HANDLE kept = nullptr;
+  if (thread && (start == Reader || start == TranscriptWriter)) {
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &kept, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    (start == Reader ? reader_thread : writer_thread) = kept;
   }
   return thread;
 }
@@ -159,6 +163,7 @@ Result Flood(const Run& run, const std::wstring& folder) {
   WriteFileBytes(folder + L"\\plan.txt", run.plan);
   with_transcript = run.transcript;
   reader_thread = nullptr;
+  writer_thread = nullptr;
   create_thread = KeepingThreads;
   SIZE_T private_at_start = PrivateBytes();
   MakeWindow();
@@ -167,8 +172,12 @@ Result Flood(const Run& run, const std::wstring& folder) {
   std::vector<double> responses;
   HWND target = window;
   std::atomic<bool> pinging{true};
+  double reader_cpu = 0;
+  double transcript_cpu = 0;
   std::thread pinger([&] {
     while (running) {
+      reader_cpu = std::max(reader_cpu, ProcessorTime(reader_thread));
+      transcript_cpu = std::max(transcript_cpu, ProcessorTime(writer_thread));
       Clock::time_point sent = Clock::now();
       DWORD_PTR result = 0;
       SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
@@ -262,14 +271,13 @@ Result Flood(const Run& run, const std::wstring& folder) {
   presser.join();
   watcher.join();
   double transcript_lag = 0;
-  double transcript_cpu = 0;
   if (run.transcript && transcript_writer) {
     WaitForSingleObject(transcript_writer, INFINITE);
     transcript_lag = std::chrono::duration<double>(Clock::now() - end).count();
-    transcript_cpu = ProcessorTime(transcript_writer);
   }
-  double reader_cpu = ProcessorTime(reader_thread);
-  if (reader_thread) CloseHandle(reader_thread);
+  for (HANDLE thread : {reader_thread.load(), writer_thread.load()}) {
+    if (thread) CloseHandle(thread);
+  }
   DeleteFileW((folder + L"\\log-whole").c_str());
   SIZE_T private_at_end = PrivateBytes();
   DestroyWindow(window);
