@@ -369,8 +369,8 @@ void ReadLineIn(std::wstring& line) {
   // where the console's code page is UTF-8 (Windows' "UTF-8 worldwide" option), and it would hide
   // the marker that follows it.
   if (!line.empty() && line[0] == 0xFEFF) line.erase(0, 1);
-  bool plain = std::none_of(line.begin(), line.end(), [](wchar_t c) { return c == L'\0' || c == L'\b' || c == L'\x1b'; });
-  if (!plain) {
+  auto cleaned = [](wchar_t c) { return c == L'\0' || c == L'\b' || c == L'\x1b'; };
+  if (std::any_of(line.begin(), line.end(), cleaned)) {
     // A NUL (UTF-16 output read as bytes, a binary file printed by mistake) would end the text
     // where the log control is handed it; it shows as nothing.
     line.erase(std::remove(line.begin(), line.end(), L'\0'), line.end());
