@@ -3,10 +3,13 @@
 // end, and how quickly the window answers meanwhile: a WM_NULL sent from another thread with
 // SendMessageTimeoutW (as the system does to decide whether a window hangs), and a key pressed
 // with SendInput, which waits in the queue behind every posted message, from its sending to the
-// moment the message loop takes it. With the log shown, how long the log stands still on the
-// screen while output comes, seen from outside every 100 ms; after the redraws, the memory the
-// process holds. Each run writes its transcript, as the installer does, except the one named
-// "without_transcript", which shows what writing it costs. Prints "name: value unit" lines.
+// moment the message loop takes it. With the log shown, what the screen shows: the run lasts
+// until the log holds the last line (the script double waits until then), and how long the log
+// stands still on the screen from the first output until then, seen from outside every 100 ms.
+// After the redraws, the memory the process holds; after each run, the processor time of the
+// window's thread, the reader's and the transcript writer's. Each run writes its transcript, as
+// the installer does, except the one named "without_transcript", which shows what writing it
+// costs. Prints "name: value unit" lines.
 #include "module.h"
 
 #include <psapi.h>
@@ -60,7 +63,9 @@ struct Result {
   bool text_intact;
   std::vector<double> responses;  // milliseconds
   std::vector<double> key_waits;  // milliseconds
-  double log_still;               // the longest the shown log stood still while output came, ms
+  double log_still;               // the longest the shown log stood still until it held everything, ms
+  double log_after_output;        // seconds from the window's taking the last output to the log's holding it
+  double window_cpu, reader_cpu, transcript_cpu;  // seconds of processor time
   double transcript_lag;          // seconds from the run's end to its transcript's being whole
   SIZE_T private_growth;          // bytes the process holds more at the end than at the start
   SIZE_T private_at_end;
@@ -76,10 +81,33 @@ struct Run {
   bool transcript;
 };
 
-// Starts every thread but the transcript's writer: the run goes on without a transcript.
-HANDLE WINAPI NoTranscriptWriter(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start,
-                                 LPVOID data, DWORD flags, LPDWORD id) {
-  return start == TranscriptWriter ? nullptr : CreateThread(security, stack, start, data, flags, id);
+// The reader and the transcript's writer of the run, kept to read their processor time (Wine
+// says none for a thread that has ended, so it is read while they run); and whether the writer
+// may start (without it, the run goes on without a transcript).
+std::atomic<HANDLE> reader_thread;
+std::atomic<HANDLE> writer_thread;
+bool with_transcript;
+
+HANDLE WINAPI KeepingThreads(LPSECURITY_ATTRIBUTES security, SIZE_T stack, LPTHREAD_START_ROUTINE start, LPVOID data,
+                             DWORD flags, LPDWORD id) {
+  if (start == TranscriptWriter && !with_transcript) return nullptr;
+  HANDLE thread = CreateThread(security, stack, start, data, flags, id);
+  HANDLE kept = nullptr;
+  if (thread && (start == Reader || start == TranscriptWriter)) {
+    DuplicateHandle(GetCurrentProcess(), thread, GetCurrentProcess(), &kept, 0, FALSE, DUPLICATE_SAME_ACCESS);
+    (start == Reader ? reader_thread : writer_thread) = kept;
+  }
+  return thread;
+}
+
+// Seconds of processor time a thread has had, in user and kernel mode.
+double ProcessorTime(HANDLE thread) {
+  FILETIME created, ended, kernel, user;
+  if (!thread || !GetThreadTimes(thread, &created, &ended, &kernel, &user)) return 0;
+  auto seconds = [](const FILETIME& time) {
+    return (static_cast<unsigned long long>(time.dwHighDateTime) << 32 | time.dwLowDateTime) / 1e7;
+  };
+  return seconds(kernel) + seconds(user);
 }
 
 // The memory committed to the process alone (Wine leaves PrivateUsage at 0; PagefileUsage is the
@@ -131,9 +159,12 @@ void PressProbeKey() {
   SendInput(2, input, sizeof(INPUT));
 }
 
-Result Flood(const Run& run, const std::wstring& plan_path) {
-  WriteFileBytes(plan_path, run.plan);
-  create_thread = run.transcript ? CreateThread : NoTranscriptWriter;
+Result Flood(const Run& run, const std::wstring& folder) {
+  WriteFileBytes(folder + L"\\plan.txt", run.plan);
+  with_transcript = run.transcript;
+  reader_thread = nullptr;
+  writer_thread = nullptr;
+  create_thread = KeepingThreads;
   SIZE_T private_at_start = PrivateBytes();
   MakeWindow();
   SetWindowTextW(nup_edit, L"C:\\Games\\game.nup");
@@ -141,8 +172,12 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
   std::vector<double> responses;
   HWND target = window;
   std::atomic<bool> pinging{true};
+  double reader_cpu = 0;
+  double transcript_cpu = 0;
   std::thread pinger([&] {
     while (running) {
+      reader_cpu = std::max(reader_cpu, ProcessorTime(reader_thread));
+      transcript_cpu = std::max(transcript_cpu, ProcessorTime(writer_thread));
       Clock::time_point sent = Clock::now();
       DWORD_PTR result = 0;
       SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
@@ -165,16 +200,16 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
   });
 
   // The log seen from outside: the longest it stood still on the screen from the first output
-  // the window took to the end of the output (the double takes a while to start writing).
+  // the window took (the double takes a while to start writing) until it held the last line.
   std::atomic<bool> output_begins{false};
-  std::atomic<bool> output_ends{false};
+  std::atomic<bool> log_whole{false};
   double log_still = 0;
   std::thread watcher([&] {
     if (!run.show_log) return;
     while (running && !output_begins) Sleep(1);
     unsigned long long before = ScreenPixels(log_edit);
     Clock::time_point changed = Clock::now();
-    while (running && !output_ends) {
+    while (running && !log_whole) {
       Sleep(100);
       unsigned long long now = ScreenPixels(log_edit);
       log_still = std::max(log_still, Milliseconds(Clock::now() - changed));
@@ -185,6 +220,9 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
 
   Hash received;
   long long lines = 0;
+  Clock::time_point last_output;
+  Clock::time_point whole;
+  double window_cpu = ProcessorTime(GetCurrentThread());
   Clock::time_point begin = Clock::now();
   SendMessageW(window, WM_COMMAND, 106, 0);
   if (run.show_log) SendMessageW(window, WM_COMMAND, 109, 0);
@@ -195,6 +233,7 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
       if (message.message == kOutputMessage) {
         // Taken here as OnOutput takes it, so that the text is seen on its way in.
         output_begins = true;
+        last_output = Clock::now();
         std::deque<std::wstring> blocks = TakeOver(handed_output);
         for (const std::wstring& block : blocks) {
           for (wchar_t c : block) {
@@ -209,14 +248,22 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
         long long sent = key_sent.exchange(0);
         if (sent) key_waits.push_back(Milliseconds(Clock::now() - Clock::time_point(Clock::duration(sent))));
       }
-      if (message.message == kEndMessage) output_ends = true;
       if (message.message == WM_QUIT) continue;
       if (IsDialogMessageW(window, &message)) continue;
       TranslateMessage(&message);
       DispatchMessageW(&message);
     }
+    // Every line has come, is read and is in the log: the double may end.
+    if (run.show_log && !log_whole && lines == run.lines && waiting_output.empty() && !LogPending()) {
+      whole = Clock::now();
+      log_whole = true;
+      HANDLE signal = CreateFileW((folder + L"\\log-whole").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                  nullptr);
+      CloseHandle(signal);
+    }
   }
-  Clock::time_point end = Clock::now();
+  Clock::time_point end = log_whole ? whole : Clock::now();
+  window_cpu = ProcessorTime(GetCurrentThread()) - window_cpu;
   double seconds = std::chrono::duration<double>(end - begin).count();
   running = false;
   // A WM_NULL sent as the run ended waits for this thread: answer it rather than wait in join
@@ -234,14 +281,28 @@ Result Flood(const Run& run, const std::wstring& plan_path) {
     WaitForSingleObject(transcript_writer, INFINITE);
     transcript_lag = std::chrono::duration<double>(Clock::now() - end).count();
   }
+  for (HANDLE thread : {reader_thread.load(), writer_thread.load()}) {
+    if (thread) CloseHandle(thread);
+  }
+  DeleteFileW((folder + L"\\log-whole").c_str());
   SIZE_T private_at_end = PrivateBytes();
   DestroyWindow(window);
   MSG message;
   while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
   }
-  return {seconds,    lines,     received.value == run.expected && page == Finished,
-          responses,  key_waits, log_still, transcript_lag,
-          private_at_end > private_at_start ? private_at_end - private_at_start : 0, private_at_end};
+  return {seconds,
+          lines,
+          received.value == run.expected && page == Finished,
+          responses,
+          key_waits,
+          log_still,
+          log_whole ? std::chrono::duration<double>(whole - last_output).count() : 0,
+          window_cpu,
+          reader_cpu,
+          transcript_cpu,
+          transcript_lag,
+          private_at_end > private_at_start ? private_at_end - private_at_start : 0,
+          private_at_end};
 }
 
 void Print(const Run& run, const Result& result) {
@@ -253,6 +314,10 @@ void Print(const Run& run, const Result& result) {
   printf("%s_lines_lost: %lld lines\n", name, run.lines - result.lines_delivered);
   printf("%s_runs_with_text_changed: %d runs\n", name, result.text_intact ? 0 : 1);
   if (run.show_log) printf("%s_log_still_worst: %.0f ms\n", name, result.log_still);
+  if (run.show_log) printf("%s_log_whole_after_output: %.2f s\n", name, result.log_after_output);
+  printf("%s_window_cpu: %.2f s\n", name, result.window_cpu);
+  printf("%s_reader_cpu: %.2f s\n", name, result.reader_cpu);
+  if (run.transcript) printf("%s_transcript_cpu: %.2f s\n", name, result.transcript_cpu);
   if (run.transcript) printf("%s_transcript_whole_after_end: %.2f s\n", name, result.transcript_lag);
   printf("%s_private_bytes_at_end: %.1f MB\n", name, result.private_at_end / 1048576.0);
   printf("%s_private_bytes_growth: %.1f MB\n", name, result.private_growth / 1048576.0);
@@ -291,14 +356,15 @@ int wmain() {
   // All the redraws come to one line, their last frame, handed on at the end of the output.
   Hash frame;
   for (const char* c = flood::kLastFrame; *c; ++c) frame.Add(static_cast<unsigned char>(*c));
-  std::string flood_plan = "flood " + std::to_string(count) + " " + std::to_string(seed) + "\nexit 0\n";
+  std::string flood = "flood " + std::to_string(count) + " " + std::to_string(seed) + "\n";
   const Run runs[] = {
       {"redraw_100MB", "redraw 100\nexit 0\n", frame.value, 0, false, true},
-      {"flood_log_hidden", flood_plan, lines.value, count, false, true},
-      {"flood_log_hidden_without_transcript", flood_plan, lines.value, count, false, false},
-      {"flood_log_shown", flood_plan, lines.value, count, true, true},
+      {"flood_log_hidden", flood + "exit 0\n", lines.value, count, false, true},
+      {"flood_log_hidden_without_transcript", flood + "exit 0\n", lines.value, count, false, false},
+      // The installing page stays until the log holds the last line, as a script still running would.
+      {"flood_log_shown", flood + "wait log-whole\nexit 0\n", lines.value, count, true, true},
   };
-  for (const Run& run : runs) Print(run, Flood(run, plan));
+  for (const Run& run : runs) Print(run, Flood(run, folder));
   DeleteFileW(plan.c_str());
   RemoveDirectoryW((folder + L"\\vorlen").c_str());
   RemoveDirectoryW(folder.c_str());

@@ -4,6 +4,7 @@
 namespace {
 
 std::wstring pending_line;  // output read from the pipe that the interpreter has still to take
+std::wstring read_line;     // the line the interpreter reads now
 HANDLE job;            // every process of the running installation; null when none runs or
                        // when the system gave none (the script alone is ended then)
 HANDLE script_wait;    // ends the installation's leftovers when the script's process ends
@@ -16,6 +17,7 @@ bool end_waits;        // the script has ended, but some of its output is still 
 DWORD end_code;        // its exit code then
 bool asking_stop;      // the stop question is open
 bool error_view_waits; // the stopped page's log opens at the first error once it holds everything
+DWORD output_came;     // when the last block of output came
 Transcript* reader_transcript;  // where the next reader to start writes its run's transcript
 
 // How the reader hands a message to the window thread. Tests replace it to make posting fail.
@@ -78,7 +80,13 @@ enum class Form { Ascii, Utf8, Other };
 Form FormOf(const char* text, size_t count) {
   const unsigned char* bytes = reinterpret_cast<const unsigned char*>(text);
   Form form = Form::Ascii;
-  for (size_t i = 0; i < count;) {
+  size_t i = 0;
+  // Most lines are ASCII: eight bytes are looked at at once up to the first byte above 127.
+  for (unsigned long long eight; i + 8 <= count; i += 8) {
+    memcpy(&eight, bytes + i, 8);
+    if (eight & 0x8080808080808080ull) break;
+  }
+  while (i < count) {
     unsigned char lead = bytes[i];
     if (lead < 0x80) {
       ++i;
@@ -101,7 +109,10 @@ Form FormOf(const char* text, size_t count) {
 void AppendDecoded(std::wstring& text, const char* line, size_t count, UINT oem) {
   Form form = FormOf(line, count);
   if (form == Form::Ascii) {
-    text.append(line, line + count);
+    // Widened in place: appending the range built a string of its own for every line.
+    size_t at = text.size();
+    text.resize(at + count);
+    for (size_t i = 0; i < count; ++i) text[at + i] = static_cast<unsigned char>(line[i]);
     return;
   }
   UINT code_page = form == Form::Utf8 ? CP_UTF8 : oem;
@@ -115,14 +126,26 @@ void AppendDecoded(std::wstring& text, const char* line, size_t count, UINT oem)
 // many bytes, so that it cannot grow memory without bound.
 constexpr size_t kLinePiece = 65536;
 
-// Where to cut a longer line so that no character is cut in two, whichever way it is decoded.
+// Where to cut a longer line so that no character is cut in two, whichever way it is decoded,
+// and no escape sequence either: each piece is shown as a line of its own, and the tail of a
+// sequence cut in two would show as text.
 size_t PieceEnd(const std::string& line, UINT oem) {
   size_t end = kLinePiece;
   while (end > kLinePiece - 3 && (static_cast<unsigned char>(line[end]) & 0xC0) == 0x80) --end;
-  if (FormOf(line.data(), end) != Form::Other) return end;
-  size_t i = 0;
-  while (i < kLinePiece) i += IsDBCSLeadByteEx(oem, static_cast<BYTE>(line[i])) ? 2 : 1;
-  return i > kLinePiece ? kLinePiece - 1 : kLinePiece;
+  if (FormOf(line.data(), end) == Form::Other) {
+    size_t i = 0;
+    while (i < kLinePiece) i += IsDBCSLeadByteEx(oem, static_cast<BYTE>(line[i])) ? 2 : 1;
+    end = i > kLinePiece ? kLinePiece - 1 : kLinePiece;
+  }
+  // 0x1B is no part of another character in UTF-8 or in any OEM code page, so a cut before it
+  // cuts no character. A sequence longer than a piece is cut all the same.
+  for (size_t i = 0; i < end; ++i) {
+    if (line[i] != '\x1b') continue;
+    size_t last = EscapeEnd(line, i);
+    if (last >= end) return i > 0 ? i : end;
+    i = last;
+  }
+  return end;
 }
 
 // Output bytes to text: every complete line, decoded in its own form and ended by a line feed.
@@ -130,18 +153,21 @@ size_t PieceEnd(const std::string& line, UINT oem) {
 // at the end of the output. A carriage return that more of the line follows starts the line
 // again, as on a console, where a spinner or a download bar redraws itself: only its last frame
 // is kept, and is kept as the bytes come, so a tool that redraws for an hour holds one frame.
+// A carriage return followed by a NUL is UTF-16's, whose line feed follows: no redraw.
 // Every byte is looked at once: nothing is searched again when more comes.
 std::wstring Decode(std::string& carry, const char* bytes, size_t count, UINT oem, bool last = false) {
   size_t from = carry.empty() ? 0 : carry.size() - 1;  // a carriage return that ended the last read
   carry.append(bytes, count);
   std::wstring text;
+  text.reserve(carry.size() - from + carry.size() / kLinePiece + 1);
   size_t start = 0;
   for (size_t i = from; i < carry.size(); ++i) {
     if (carry[i] == '\n') {
       AppendDecoded(text, carry.data() + start, i - start, oem);
       text += L'\n';
       start = i + 1;
-    } else if (carry[i] == '\r' && i + 1 < carry.size() && carry[i + 1] != '\r' && carry[i + 1] != '\n') {
+    } else if (carry[i] == '\r' && i + 1 < carry.size() && carry[i + 1] != '\r' && carry[i + 1] != '\n' &&
+               carry[i + 1] != '\0') {
       start = i + 1;
     }
   }
@@ -348,12 +374,15 @@ void Install() {
 // follows the last line feed waiting. `searched` characters at its start hold no line feed.
 // Returns the last line handed over.
 std::wstring ReadPendingLines(size_t searched = 0) {
-  std::wstring last;
   size_t from = 0;
+  size_t last_from = 0;
   for (size_t end; (end = pending_line.find(L'\n', std::max(from, searched))) != std::wstring::npos; from = end + 1) {
-    last = pending_line.substr(from, end - from);
-    ReadLine(last);
+    // One buffer for every line: a copy of each line of a flood cost more than reading it.
+    read_line.assign(pending_line, from, end - from);
+    ReadLineIn(read_line);
+    last_from = from;
   }
+  std::wstring last = from > 0 ? pending_line.substr(last_from, from - 1 - last_from) : std::wstring();
   pending_line.erase(0, from);
   return last;
 }
@@ -393,8 +422,13 @@ void ScheduleCatchUp() {
   }
 }
 
-// The log moves on only once the output is read: a step into a long shown log costs tens of
-// milliseconds, which output that keeps coming cannot spare.
+// Output pauses when none has come for this long: a flood comes in blocks a few milliseconds apart.
+constexpr DWORD kOutputPause = 50;
+
+// The log catches up only once the output pauses: a step costs tens of milliseconds (Windows lays
+// out every line it takes), which output that keeps coming cannot spare. Stepping whenever the
+// window had read what had come, it spent most of a flood on text that a later cut threw away.
+// Meanwhile a shown log still moves on at its pace.
 void OnCatchUpTimer() {
   ReadWaitingOutput(1);
   if (waiting_output.empty() && end_waits) {
@@ -402,7 +436,7 @@ void OnCatchUpTimer() {
     OnEnd(end_code);
     return;
   }
-  if (waiting_output.empty()) {
+  if (waiting_output.empty() && Now() - output_came >= kOutputPause) {
     LogStep();
   } else {
     PaceLog();
@@ -417,6 +451,7 @@ void OnCatchUpTimer() {
 // Blocks of output as the reader handed them over, in order.
 LRESULT ReadOutput(std::deque<std::wstring> blocks) {
   for (std::wstring& block : blocks) waiting_output.push_back(std::move(block));
+  output_came = Now();
   ReadWaitingOutput(0);
   PaceLog();
   ScheduleCatchUp();
@@ -520,6 +555,7 @@ void SetInitialRun() {
   end_code = 0;
   asking_stop = false;
   error_view_waits = false;
+  output_came = 0;
   reader_transcript = nullptr;
   post_message = PostMessageW;
   assign_to_job = AssignProcessToJobObject;

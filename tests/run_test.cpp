@@ -157,6 +157,13 @@ Text Repeat(const Text& text, int times) {
 }
 
 std::string Repeat(const char* text, int times) { return Repeat(std::string(text), times); }
+
+// Text as a program that writes UTF-16 puts it into the pipe: two bytes a character, low first.
+std::string Utf16(const std::wstring& text) {
+  std::string bytes;
+  for (wchar_t c : text) bytes += {static_cast<char>(c & 0xFF), static_cast<char>(c >> 8)};
+  return bytes;
+}
 std::wstring Repeat(const wchar_t* text, int times) { return Repeat(std::wstring(text), times); }
 
 const std::vector<ConsoleCase> kConsoleCases = {
@@ -185,6 +192,11 @@ const std::vector<ConsoleCase> kConsoleCases = {
      Repeat(std::wstring(65536, L'x') + L"\r\n", 3) + std::wstring(3392, L'x') + L"\r\n", L"before"},
     {"a long UTF-8 line cut into pieces between its characters", {"x" + Repeat("\xC3\xA9", 35000)},
      L"x" + Repeat(L"\u00e9", 32767) + L"\r\n" + Repeat(L"\u00e9", 2233) + L"\r\n", L"before"},
+    {"a long line cut into pieces before an escape sequence that the cut would split",
+     Reads(std::string(65533, 'x') + "\x1b[31mRED\x1b[0m" + std::string(10000, 'y') + "\n", 4096),
+     std::wstring(65533, L'x') + L"\r\nRED" + std::wstring(10000, L'y') + L"\r\n", L"before"},
+    {"UTF-16 lines, each carriage return followed by a NUL, in reads of odd size",
+     Reads(Utf16(L"[Vorlen] first\r\nsecond\r\n"), 5), L"[Vorlen] first\r\nsecond\r\n", L"first"},
 };
 
 TEST_F(StateTest, RealOutputReadsAsAConsoleShowsIt) {
