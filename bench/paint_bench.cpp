@@ -28,7 +28,7 @@ void Prepare(Page on) {
   if (on != Choices) Feed(kRunLines);
   if (on == Stopped) {
     ReadLine(L"[build] error: out of memory");
-    steps[current].state = Failed;
+    FailStep();
   }
   if (on == Finished) Begin(L"done");
   page = on;

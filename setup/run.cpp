@@ -448,7 +448,7 @@ LRESULT OnEnd(WPARAM exit_code) {
   ForgetScript();
   RunEnded(exit_code == 0);
   if (exit_code != 0) {
-    if (current >= 0) steps[current].state = Failed;
+    FailStep();
     Show(Stopped);
     error_view_waits = true;  // on the catch-up timer, after the log's last step
   } else {

@@ -329,7 +329,7 @@ TEST_F(PaintTest, StoppedPageIsRedWithoutTimeLine) {
   page = Stopped;
   Begin(L"compile");
   fraction = 0.5;
-  steps[7].state = Failed;
+  FailStep();
   failure = L"the compiler ran out of memory";
   auto p = PaintAt(96);
   EXPECT_TRUE(p->Has(kRed, kEdge, kBandTop, 300, StepRow(0))) << "heading";
@@ -1034,7 +1034,7 @@ TEST_F(WindowTest, ScreenReaderReadsEachPageInOrder) {
       {"stopped",
        [&] {
          replay(L"stopped.txt");
-         steps[current].state = Failed;
+         FailStep();
          steps[0].elapsed = 95000;
          Show(Stopped);
        },
