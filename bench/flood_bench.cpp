@@ -167,7 +167,7 @@ Result Flood(const Run& run, const std::wstring& folder) {
   create_thread = KeepingThreads;
   SIZE_T private_at_start = PrivateBytes();
   MakeWindow();
-  SetWindowTextW(nup_edit, L"C:\\Games\\game.nup");
+  SetWindowTextW(game_edit, L"C:\\Games\\game.nup");
   std::atomic<bool> running{true};
   std::vector<double> responses;
   HWND target = window;

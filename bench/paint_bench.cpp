@@ -23,12 +23,12 @@ const wchar_t* const kRunLines[] = {L"@step msys", L"@step packages", L"@step so
 // The page `on` as a run would leave it: half-way through compiling, stopped there, or done.
 void Prepare(Page on) {
   ResetProgress();
-  install_dir = DefaultDir();
+  install_dir = DefaultFolder();
   started = Now() - 420000;
   if (on != Choices) Feed(kRunLines);
   if (on == Stopped) {
     ReadLine(L"[build] error: out of memory");
-    steps[current].state = Failed;
+    FailStep();
   }
   if (on == Finished) Begin(L"done");
   page = on;
@@ -83,7 +83,7 @@ int wmain() {
   tick_source = GetTickCount;
   MakeResources(GetModuleHandleW(nullptr));
   OpenWindow(GetModuleHandleW(nullptr), L"VorlenPaintBench");
-  SetWindowTextW(nup_edit, L"C:\\Games\\game.nup");  // a choices page with its notes
+  SetWindowTextW(game_edit, L"C:\\Games\\game.nup");  // a choices page with its notes
   const struct {
     const char* name;
     Page page;

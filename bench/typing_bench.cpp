@@ -76,9 +76,9 @@ void PressLetter(int i) {
 // `keys` letters typed at the end of the folder field, which starts as `start`; a key is pressed
 // once the last one has been taken and its answer has come (or, on the hanging share, 20 ms on).
 Figures Type(const std::wstring& start, int keys, bool hanging) {
-  SetWindowTextW(dir_edit, start.c_str());
-  SetFocus(dir_edit);
-  SendMessageW(dir_edit, EM_SETSEL, start.size(), start.size());
+  SetWindowTextW(folder_edit, start.c_str());
+  SetFocus(folder_edit);
+  SendMessageW(folder_edit, EM_SETSEL, start.size(), start.size());
   Figures figures;
   std::atomic<long long> key_sent{0};
   for (int i = 0; i < keys; ++i) {
@@ -86,12 +86,12 @@ Figures Type(const std::wstring& start, int keys, bool hanging) {
     key_sent = sent.time_since_epoch().count();
     PressLetter(i);
     Clock::time_point limit = sent + std::chrono::seconds(5);
-    while (Clock::now() < limit && (key_sent != 0 || (!hanging && space_pending) ||
+    while (Clock::now() < limit && (key_sent != 0 || (!hanging && folder_field.pending) ||
                                     (hanging && Clock::now() < sent + std::chrono::milliseconds(20)))) {
       MsgWaitForMultipleObjects(0, nullptr, FALSE, 1, QS_ALLINPUT);
       Pump(figures, key_sent);
     }
-    if (!hanging && !space_pending) figures.answers.push_back(Milliseconds(Clock::now() - sent));
+    if (!hanging && !folder_field.pending) figures.answers.push_back(Milliseconds(Clock::now() - sent));
   }
   return figures;
 }

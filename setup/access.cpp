@@ -509,7 +509,7 @@ struct AccessObject final : IAccessible, IOleWindow {
 
 // The controls that the page names: the two fields, the DLSS box and the log. The buttons
 // carry their words as their text, which the standard object reads.
-HWND* const kNamedControls[] = {&nup_edit, &dir_edit, &dlss_check, &log_edit};
+HWND* const kNamedControls[] = {&game_edit, &folder_edit, &dlss_check, &log_edit};
 
 bool NamedByPage(HWND control) {
   for (HWND* named : kNamedControls) {
@@ -577,7 +577,7 @@ bool SameShape(const std::vector<Item>& a, const std::vector<Item>& b) {
 // when a page opens, after every check of the choices and with each half-second repaint of
 // the installing page.
 void Announce() {
-  if (!window || !nup_edit) return;
+  if (!window || !game_edit) return;
   std::vector<Item> items = Items();
   bool new_page = announced_page != page;
   bool same = !new_page && SameShape(items, announced);

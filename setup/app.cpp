@@ -1,4 +1,4 @@
-// Start-up, the main window and the message loop, and the replay of a recorded transcript.
+// Start-up, the main window and the message loop.
 
 namespace {
 
@@ -9,21 +9,14 @@ namespace {
 void SetInitialState() {
   dpi = 96;
   install_dir.clear();
-  nup_note.clear();
-  space_note.clear();
   window = nullptr;
   started = 0;
   page = Choices;
   details = false;
   child = nullptr;
-  nup_ok = false;
-  nup_empty = true;
-  space_ok = false;
-  space_warned = false;
-  nup_checking = false;
-  space_checking = false;
   transcript_path.clear();
   tick_source = GetTickCount;
+  post_message = PostMessageW;
   SetInitialLook();
   SetInitialProgress();
   SetInitialComfort();
@@ -66,7 +59,7 @@ void MakeScaledResources(HINSTANCE instance) {
   mono_font = MakeFont(metrics.lfMessageFont, 12, 0, L"Consolas");
   icon = static_cast<HICON>(
       LoadImageW(instance, MAKEINTRESOURCEW(1), IMAGE_ICON, Scale(64), Scale(64), LR_DEFAULTCOLOR));
-  if (nup_edit) SetControlFonts();
+  if (game_edit) SetControlFonts();
   for (HFONT old : old_fonts) {
     if (old) DeleteObject(old);
   }
@@ -78,6 +71,16 @@ void MakeScaledResources(HINSTANCE instance) {
 void MakeResources(HINSTANCE instance) {
   MakeScaledResources(instance);
   UseLook(WantedLook());
+}
+
+// Everything at DPI `to` (fonts, icon, layout, minimum size), in the window rectangle `outer`.
+void FollowDpi(int to, const RECT& outer) {
+  dpi = to;
+  MakeScaledResources(GetModuleHandleW(nullptr));
+  SetWindowPos(window, nullptr, outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top,
+               SWP_NOZORDER | SWP_NOACTIVATE);
+  Layout();  // also when the rectangle kept the window's size in pixels
+  InvalidateRect(window, nullptr, TRUE);
 }
 
 void MakeDpiAware() {
@@ -120,85 +123,6 @@ void FollowMonitorDpi() {
   FollowDpi(own, outer);
 }
 
-// Where a transcript's last line gives the run's exit code ("@exit N"), the code and where that
-// line begins; nothing for a recorded output that has none.
-std::optional<DWORD> ExitLine(HANDLE file, unsigned long long size, unsigned long long& at) {
-  char tail[64];
-  DWORD count = static_cast<DWORD>(std::min<unsigned long long>(size, sizeof tail));
-  OVERLAPPED where = {};
-  where.Offset = static_cast<DWORD>(size - count);
-  where.OffsetHigh = static_cast<DWORD>((size - count) >> 32);
-  DWORD read = 0;
-  if (!ReadFile(file, tail, count, &read, &where) || read != count) return std::nullopt;
-  std::string text(tail, count);
-  if (text.empty() || text.back() != '\n') return std::nullopt;
-  size_t end = text.size() - 1;
-  if (end > 0 && text[end - 1] == '\r') --end;
-  size_t start = text.rfind('\n', end - 1);
-  start = start == std::string::npos ? 0 : start + 1;
-  if (start == 0 && count < size) return std::nullopt;  // the line is longer than an exit line
-  std::string line = text.substr(start, end - start);
-  if (line.compare(0, 6, "@exit ") != 0 || line.size() == 6 ||
-      line.find_first_not_of("0123456789", 6) != std::string::npos) {
-    return std::nullopt;
-  }
-  at = size - count + start;
-  return static_cast<DWORD>(strtoul(line.c_str() + 6, nullptr, 10));
-}
-
-// VORLEN_SETUP_REPLAY names a transcript (or a recorded output) that is shown as its run was:
-// read as the reader reads the pipe, a piece at a time, so that a line that never ends is cut
-// where the pipe's reading cuts it. A transcript ends on the page its run ended on; a recorded
-// output without an exit code on the installing page, or the finished one after "@step done".
-// A replay writes no transcript of its own.
-void Replay() {
-  wchar_t path[260];
-  DWORD length = GetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", path, 260);
-  if (length < 1 || length > 259) return;
-  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                            nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  install_dir = DefaultDir();
-  started = Now() - 420000;  // the run counts as started seven minutes ago
-  transcript_path = FullPath(path);
-  LARGE_INTEGER size = {};
-  GetFileSizeEx(file, &size);
-  unsigned long long end = static_cast<unsigned long long>(size.QuadPart);
-  std::optional<DWORD> exit_code = ExitLine(file, end, end);
-  LARGE_INTEGER start = {};
-  SetFilePointerEx(file, start, nullptr, FILE_BEGIN);  // the read at the end moved it there
-  std::string carry;
-  UINT oem = GetOEMCP();
-  char buffer[kReadSize];
-  std::wstring last;  // the last whole line
-  unsigned long long at = 0;
-  for (DWORD count = 0; at < end; at += count) {
-    DWORD wanted = static_cast<DWORD>(std::min<unsigned long long>(sizeof buffer, end - at));
-    if (!ReadFile(file, buffer, wanted, &count, nullptr) || count == 0) break;
-    // A transcript's byte-order mark is no part of the output.
-    size_t mark = at == 0 && count >= 3 && memcmp(buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
-    size_t searched = pending_line.size();
-    pending_line += Decode(carry, buffer + mark, count - mark, oem);
-    if (pending_line.find(L'\n', searched) != std::wstring::npos) last = ReadPendingLines(searched);
-  }
-  CloseHandle(file);
-  if (exit_code) {
-    // As the run ended: what followed the last line feed is a line too.
-    pending_line += Decode(carry, nullptr, 0, oem, true);
-    if (!pending_line.empty()) ReadLine(pending_line);
-    pending_line.clear();
-    FlushLog();
-    OnEnd(*exit_code);
-    return;
-  }
-  // Text after the last line feed is not a complete line and is left (in `carry`).
-  pending_line.clear();
-  FlushLog();
-  bool done = StartsWith(last, L"@step done");
-  if (done) Begin(L"done");
-  Show(done ? Finished : Installing);
-}
-
 // Registers the main window's class and creates the window, 880 by 740 at 96 DPI inside; its
 // creation builds the controls, finds the game files and runs the checks. Tests open theirs
 // under another class name, so that it is never taken for an open installer.
@@ -212,7 +136,7 @@ bool OpenWindow(HINSTANCE instance, const wchar_t* class_name) {
   window_class.hCursor = LoadCursorW(nullptr, IDC_ARROW);
   window_class.hbrBackground = bg_brush;
   window_class.lpszClassName = class_name;
-  taskbar_created = RegisterWindowMessageW(L"TaskbarButtonCreated");
+  ListenForTaskbar();
   RECT outer = OuterRect(dpi);
   WNDCLASSEXW known;
   if (!GetClassInfoExW(instance, class_name, &known) && !RegisterClassExW(&window_class)) return false;

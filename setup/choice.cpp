@@ -34,10 +34,32 @@ struct FoundGame {
 };
 
 std::vector<FoundGame> found_games;
-bool nup_pending;     // the field's answer for what it holds now is still to come
-bool space_pending;
-DWORD nup_asked_at;   // when the field was last read for its question
-DWORD space_asked_at;
+
+// A field of the page as judged: its note and what the paint, the screen reader and Install read
+// of it, and the question to the disk whose answer it waits for. Written here only.
+struct ChoiceField {
+  std::wstring note;
+  bool ok = false;        // Install may go ahead on what the field holds
+  bool warned = false;    // it passes, but its note warns
+  bool checking = false;  // the note says that the field is being checked
+  bool empty = false;     // it holds nothing to judge (as the last check read it): the note asks for
+                          // a choice. The paint does not ask the field, which costs a quarter of a
+                          // millisecond a time.
+  bool pending = false;   // the answer for what it holds now is still to come
+  DWORD asked_at = 0;     // when it was last read for its question
+};
+
+ChoiceField game_field;
+ChoiceField folder_field;  // never empty: left empty, it is judged as the default folder
+
+// The colour of a field's note: muted while it is checked or asks for a choice, green where it
+// passes, the accent where it passes with a warning, red where it does not pass.
+COLORREF VerdictColour(const ChoiceField& field) {
+  if (field.checking) return palette.muted;
+  if (field.ok) return field.warned ? palette.accent : palette.green;
+  return field.empty ? palette.muted : palette.red;
+}
+
 bool focus_waits;     // the page has just opened: once both answers are in, Install takes the
                       // keyboard from the game-file field if it can be pressed
 std::wstring usable_folder;  // the folder as judged, when the last answer found that the
@@ -54,7 +76,7 @@ std::optional<std::wstring> Environment(const wchar_t* name) {
 
 // Where the installation goes when the folder field is left empty; the install script falls
 // back to the same folder on its own.
-std::wstring DefaultDir() {
+std::wstring DefaultFolder() {
   std::optional<std::wstring> base = Environment(L"LOCALAPPDATA");
   return (base ? *base : std::wstring(L"C:")) + L"\\vorlen";
 }
@@ -144,7 +166,7 @@ void FindGames() {
     });
     if (found_games.size() > kMostGames) found_games.resize(kMostGames);
   }
-  if (found_games.size() == 1) SetWindowTextW(nup_edit, found_games[0].path.c_str());
+  if (found_games.size() == 1) SetWindowTextW(game_edit, found_games[0].path.c_str());
 }
 
 // --- Checks -----------------------------------------------------------------------------------
@@ -161,9 +183,7 @@ BOOL(WINAPI* disk_free_space)(LPCWSTR, PULARGE_INTEGER, PULARGE_INTEGER, PULARGE
 BOOL(WINAPI* file_attributes)(LPCWSTR, GET_FILEEX_INFO_LEVELS, LPVOID);
 HANDLE(WINAPI* make_probe)(LPCWSTR);
 
-constexpr UINT kAnswerMessage = WM_APP + 3;  // answers wait in handed_answers
-constexpr UINT_PTR kCheckingTimer = 3;       // the notes of fields still waiting for their answer
-constexpr DWORD kCheckingTick = 100;
+constexpr DWORD kCheckingTick = 100;  // how often kCheckingTimer looks at the waiting fields
 
 // A field whose answer takes longer than this says that it is being checked. A local drive
 // answers well within it, so the notes do not flicker while the player types.
@@ -252,7 +272,7 @@ std::optional<Verdict> FolderRefusal(const std::wstring& folder) {
     return Verdict{false, L"Choose a folder on the drive, not the whole drive: for example " +
                               WithoutTrailingSeparators(*root) + L"\\Games\\Vorlen."};
   }
-  if (full.empty()) return Verdict{false, L"Type the whole path of the folder, for example " + DefaultDir() + L"."};
+  if (full.empty()) return Verdict{false, L"Type the whole path of the folder, for example " + DefaultFolder() + L"."};
   size_t length = WithoutTrailingSeparators(full).size();
   if (length > kLongestFolder) {
     return Verdict{false, L"This path is too long (" + std::to_wstring(length) + L" characters): Windows makes no "
@@ -357,7 +377,7 @@ bool Synced(const std::wstring& folder) {
 
 // The room decision and its note. A drive that cannot be asked does not hold the installation
 // back; a folder holding an earlier build passes with less room, since most of it is reused.
-Verdict SpaceVerdict(std::optional<unsigned long long> free, bool built) {
+Verdict RoomVerdict(std::optional<unsigned long long> free, bool built) {
   if (!free) return {true, L""};
   if (*free >= kBuildRoom || built) return {true, SizeText(*free) + L" free (about 16 GB are used while building)."};
   return {false, L"Only " + SizeText(*free) + L" free: about 16 GB are needed while building."};
@@ -372,7 +392,7 @@ Verdict FolderVerdict(const std::wstring& folder, bool& usable) {
   if (refused) return *refused;
   std::optional<unsigned long long> free = FreeSpace(full);
   bool built = free && *free < kBuildRoom && HoldsBuild(full);
-  Verdict room = SpaceVerdict(free, built);
+  Verdict room = RoomVerdict(free, built);
   if (!room.ok) return room;
   if (full.size() > kLongFolder) {
     return {true,
@@ -456,33 +476,50 @@ bool UsableNow(const std::wstring& folder) {
   return usable;
 }
 
-// The folder as judged: the field's text, or the default folder when it is left empty.
-std::wstring ChosenFolder() {
-  std::wstring folder = Text(dir_edit);
-  return folder.empty() ? DefaultDir() : folder;
+// A field's text as the user meant it: spaces and double quotes around it dropped, so a path
+// pasted in quotes is read without them.
+std::wstring TrimField(std::wstring text) {
+  while (!text.empty() && (text.back() == L' ' || text.back() == L'"')) text.pop_back();
+  size_t first = 0;
+  while (first < text.size() && (text[first] == L' ' || text[first] == L'"')) ++first;
+  return text.substr(first);
 }
 
-void TakeGameVerdict(const Verdict& verdict) {
-  nup_pending = nup_checking = false;
-  nup_ok = verdict.ok;
-  nup_note = verdict.note;
+std::wstring Text(HWND control) {
+  int length = GetWindowTextLengthW(control);
+  std::wstring text(length > 0 ? length : 0, L'\0');
+  if (length > 0) GetWindowTextW(control, &text[0], length + 1);
+  return TrimField(text);
+}
+
+// The game file as the field names it.
+std::wstring ChosenGame() { return Text(game_edit); }
+
+// The folder as judged: the field's text, or the default folder when it is left empty.
+std::wstring ChosenFolder() {
+  std::wstring folder = Text(folder_edit);
+  return folder.empty() ? DefaultFolder() : folder;
+}
+
+void TakeVerdict(ChoiceField& field, const Verdict& verdict) {
+  field.pending = field.checking = false;
+  field.ok = verdict.ok;
+  field.warned = verdict.warned;
+  field.note = verdict.note;
 }
 
 void TakeFolderVerdict(const Verdict& verdict, bool usable, const std::wstring& folder) {
-  space_pending = space_checking = false;
-  space_ok = verdict.ok;
-  space_warned = verdict.warned;
-  space_note = verdict.note;
+  TakeVerdict(folder_field, verdict);
   usable_folder = usable ? folder : std::wstring();
 }
 
 // Install can be pressed only when both fields pass on answers for what they hold now.
 void ShowVerdicts() {
-  bool answered = !nup_pending && !space_pending;
-  EnableWindow(install_button, nup_ok && space_ok && answered);
+  bool answered = !game_field.pending && !folder_field.pending;
+  EnableWindow(install_button, game_field.ok && folder_field.ok && answered);
   if (focus_waits && answered) {
     focus_waits = false;
-    if (IsWindowEnabled(install_button) && GetFocus() == nup_edit) SetFocus(install_button);
+    if (IsWindowEnabled(install_button) && GetFocus() == game_edit) SetFocus(install_button);
   }
   if (!window) return;  // a null handle would repaint every window on the desktop
   if (!answered) {
@@ -497,39 +534,46 @@ void ShowVerdicts() {
 // Judges the fields named (both unless told), each only when its own text changed: at once what
 // their texts alone decide, the rest on the pool. Neither verdict depends on the other field.
 // Until a field's answer comes, Install cannot be pressed and the field's note stays as it was.
-void Check(bool game, bool folder) {
+void Check(bool game = true, bool folder = true) {
   focus_waits = false;  // the player is typing
   if (game) {
-    std::wstring nup = Text(nup_edit);
-    nup_empty = nup.empty();
-    nup_asked_at = Now();
-    if (nup.empty()) {
-      TakeGameVerdict(GameVerdict(nup, found_games.size()));
+    std::wstring text = ChosenGame();
+    game_field.empty = text.empty();
+    game_field.asked_at = Now();
+    if (text.empty()) {
+      TakeVerdict(game_field, GameVerdict(text, found_games.size()));
     } else {
-      nup_pending = true;
-      Ask(false, nup);
+      game_field.pending = true;
+      Ask(false, text);
     }
   }
   if (folder) {
     std::wstring chosen = ChosenFolder();
-    space_asked_at = Now();
+    folder_field.asked_at = Now();
     if (std::optional<Verdict> refused = FolderRefusal(chosen)) {
       TakeFolderVerdict(*refused, false, chosen);
     } else {
-      space_pending = true;
+      folder_field.pending = true;
       Ask(true, chosen);
     }
   }
   ShowVerdicts();
 }
 
+// The page has just opened: both fields are judged, and once both answers are in, Install takes
+// the keyboard from the game-file field if it can be pressed.
+void CheckOpenedPage() {
+  Check();
+  focus_waits = true;
+}
+
 // A field's answer, taken only while the field still holds what was asked and waits for it.
 void TakeAnswer(const Question& question) {
-  if (question.folder && space_pending && question.text == ChosenFolder()) {
+  if (question.folder && folder_field.pending && question.text == ChosenFolder()) {
     TakeFolderVerdict(question.verdict, question.usable, question.text);
     ShowVerdicts();
-  } else if (!question.folder && nup_pending && question.text == Text(nup_edit)) {
-    TakeGameVerdict(question.verdict);
+  } else if (!question.folder && game_field.pending && question.text == ChosenGame()) {
+    TakeVerdict(game_field, question.verdict);
     ShowVerdicts();
   }
 }
@@ -539,34 +583,34 @@ LRESULT OnAnswers() {
   return 0;
 }
 
-// The note of a field still waiting, `waited` after it was asked: as it was for kCheckingDelay,
+// The note of a field still waiting, at `now`: as it was for kCheckingDelay after it was asked,
 // then saying that the field is being checked, and after kDriveWait that its drive does not
 // answer. True while the note has still to change.
-bool NoteWaiting(DWORD waited, bool& ok, bool& checking, std::wstring& note, const wchar_t* checking_text,
-                 const wchar_t* silent_text) {
+bool NoteWaiting(ChoiceField& field, DWORD now, const wchar_t* checking_text, const wchar_t* silent_text) {
+  DWORD waited = now - field.asked_at;
   if (waited < kCheckingDelay) return true;
   bool silent = waited >= kDriveWait;
-  ok = false;
-  checking = !silent;
-  note = silent ? silent_text : checking_text;
+  field.ok = false;
+  field.checking = !silent;
+  field.note = silent ? silent_text : checking_text;
   return !silent;
 }
 
 void OnCheckingTimer() {
   DWORD now = Now();
-  std::wstring nup_was = nup_note;
-  std::wstring space_was = space_note;
+  std::wstring game_was = game_field.note;
+  std::wstring folder_was = folder_field.note;
   bool more = false;
-  if (nup_pending) {
-    more |= NoteWaiting(now - nup_asked_at, nup_ok, nup_checking, nup_note, L"Checking the file...",
+  if (game_field.pending) {
+    more |= NoteWaiting(game_field, now, L"Checking the file...",
                         L"The drive of that file does not answer: copy the file to this PC.");
   }
-  if (space_pending) {
-    more |= NoteWaiting(now - space_asked_at, space_ok, space_checking, space_note, L"Checking the folder...",
+  if (folder_field.pending) {
+    more |= NoteWaiting(folder_field, now, L"Checking the folder...",
                         L"The drive of that folder does not answer: choose one on this PC, such as the default.");
   }
   if (!more) KillTimer(window, kCheckingTimer);
-  if (nup_note == nup_was && space_note == space_was) return;
+  if (game_field.note == game_was && folder_field.note == folder_was) return;
   InvalidateRect(window, nullptr, TRUE);
   Announce();
 }
@@ -599,17 +643,17 @@ HMENU GameMenu() {
 // Acts on the menu's answer; true when the user asked for the file dialog.
 bool TakeGame(int command) {
   if (command >= 1 && static_cast<size_t>(command) <= found_games.size()) {
-    SetWindowTextW(nup_edit, found_games[command - 1].path.c_str());
+    SetWindowTextW(game_edit, found_games[command - 1].path.c_str());
     return false;
   }
   return command == static_cast<int>(kOtherFile);
 }
 
-void BrowseNup() {
+void BrowseGame() {
   if (found_games.size() >= 2) {
     HMENU menu = GameMenu();
     RECT button;
-    GetWindowRect(nup_browse, &button);
+    GetWindowRect(game_browse, &button);
     int command = TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTALIGN, button.right, button.bottom, 0, window, nullptr);
     DestroyMenu(menu);
     if (!TakeGame(command)) return;
@@ -626,7 +670,7 @@ void BrowseNup() {
   dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST;
   BOOL(WINAPI * open_file)(OPENFILENAMEW*);
   if (FindCall(SystemLibrary(L"comdlg32.dll"), "GetOpenFileNameW", open_file) && open_file(&dialog)) {
-    SetWindowTextW(nup_edit, name);
+    SetWindowTextW(game_edit, name);
   }
 }
 
@@ -637,7 +681,7 @@ std::wstring InstallFolder(std::wstring picked) {
   return picked + L"Vorlen";
 }
 
-void BrowseDir() {
+void BrowseFolder() {
   BROWSEINFOW info = {};
   info.hwndOwner = window;
   info.lpszTitle = L"Install into (a Vorlen folder is made there)";
@@ -649,17 +693,16 @@ void BrowseDir() {
   PIDLIST_ABSOLUTE item = browse(&info);
   if (!item) return;
   wchar_t path[260];
-  if (path_of(item, path)) SetWindowTextW(dir_edit, InstallFolder(path).c_str());
+  if (path_of(item, path)) SetWindowTextW(folder_edit, InstallFolder(path).c_str());
   CoTaskMemFree(item);
 }
 
 // The choices as they are before the window opens.
 void SetInitialChoices() {
   found_games.clear();
-  nup_pending = false;
-  space_pending = false;
-  nup_asked_at = 0;
-  space_asked_at = 0;
+  game_field = ChoiceField();
+  game_field.empty = true;  // as the field is before its first check
+  folder_field = ChoiceField();
   TakeOver(handed_answers);  // answers of an earlier window, never taken
   focus_waits = false;
   usable_folder.clear();

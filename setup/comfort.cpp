@@ -80,6 +80,9 @@ bool AnotherInstallerOpen() {
   return true;
 }
 
+// Asks for the number of the shell's "TaskbarButtonCreated" message, before the window opens.
+void ListenForTaskbar() { taskbar_created = RegisterWindowMessageW(L"TaskbarButtonCreated"); }
+
 void SetInitialComfort() {
   taskbar_created = 0;
   taskbar = nullptr;

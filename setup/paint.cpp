@@ -87,22 +87,6 @@ std::wstring Duration(DWORD milliseconds) {
   return std::to_wstring((seconds + 30) / 60) + L" min";
 }
 
-// A field's text as the user meant it: spaces and double quotes around it dropped, so a path
-// pasted in quotes is read without them.
-std::wstring TrimField(std::wstring text) {
-  while (!text.empty() && (text.back() == L' ' || text.back() == L'"')) text.pop_back();
-  size_t first = 0;
-  while (first < text.size() && (text[first] == L' ' || text[first] == L'"')) ++first;
-  return text.substr(first);
-}
-
-std::wstring Text(HWND control) {
-  int length = GetWindowTextLengthW(control);
-  std::wstring text(length > 0 ? length : 0, L'\0');
-  if (length > 0) GetWindowTextW(control, &text[0], length + 1);
-  return TrimField(text);
-}
-
 // The bar's fill in layout units.
 int FillWidth(int width, double progress) {
   RECT bar = BarBox(width);
@@ -143,7 +127,7 @@ struct Extent {
 };
 
 // How a note chooses its colour.
-enum Tint { Fixed, NupNoteTint, SpaceNoteTint };
+enum Tint { Fixed, GameNoteTint, FolderNoteTint };
 
 // What a painted piece is to a screen reader (access.cpp reads the same pieces the paint draws).
 enum class Reading {
@@ -184,19 +168,19 @@ const wchar_t kDlssText[] =
 // The choices page, top to bottom; the fields and buttons sit in the gaps (see LayoutBoxes).
 const PageText kChoicesPage[] = {
     {L"1   Your copy of the game", nullptr, &heading_font, &palette.accent, Fixed, 26, {112, 0}, {500, 0}, kWrapped,
-     Reading::Labels, &nup_edit},
+     Reading::Labels, &game_edit},
     {L"The Legend of Zelda: Ocarina of Time for Nintendo Switch 2, dumped as one .nup file (update v131072, "
      L"also called 1.1.1, is the tested one). It is only read on this computer: nothing from it is uploaded "
      L"or downloaded.",
      nullptr, &font, &palette.muted, Fixed, 26, {134, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &nup_note, &font, &palette.muted, NupNoteTint, 26, {kGameNote, 0}, {-52, 'W'}, kWrapped,
-     Reading::Describes, &nup_edit},
+    {nullptr, &game_field.note, &font, &palette.muted, GameNoteTint, 26, {kGameNote, 0}, {-52, 'W'}, kWrapped,
+     Reading::Describes, &game_edit},
     {L"2   Where to install", nullptr, &heading_font, &palette.accent, Fixed, 26, {246, 0}, {500, 0}, kWrapped,
-     Reading::Labels, &dir_edit},
+     Reading::Labels, &folder_edit},
     {L"The game, its saves and its settings all live in this folder. Leave it empty for the default.", nullptr,
      &font, &palette.muted, Fixed, 26, {268, 0}, {-52, 'W'}, kWrapped},
-    {nullptr, &space_note, &font, &palette.muted, SpaceNoteTint, 26, {kFolderNote, 0}, {-52, 'W'}, kWrapped,
-     Reading::Describes, &dir_edit},
+    {nullptr, &folder_field.note, &font, &palette.muted, FolderNoteTint, 26, {kFolderNote, 0}, {-52, 'W'}, kWrapped,
+     Reading::Describes, &folder_edit},
     {L"3   Build tools", nullptr, &heading_font, &palette.accent, Fixed, 26, {370, 0}, {500, 0}, kWrapped},
     {L"MSYS2 (compilers and libraries, about 3 GB) is downloaded and set up in C:\\msys64 if it is not there "
      L"yet. No administrator rights are needed.",
@@ -225,10 +209,8 @@ const PanelRow kFinishedRows[] = {
 
 COLORREF NoteColour(const PageText& row) {
   switch (row.tint) {
-    case NupNoteTint:
-      return nup_ok ? palette.green : nup_empty || nup_checking ? palette.muted : palette.red;
-    case SpaceNoteTint:
-      return space_checking ? palette.muted : space_ok ? (space_warned ? palette.accent : palette.green) : palette.red;
+    case GameNoteTint: return VerdictColour(game_field);
+    case FolderNoteTint: return VerdictColour(folder_field);
     default:
       return *row.colour;
   }

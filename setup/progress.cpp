@@ -64,6 +64,11 @@ void Begin(const std::wstring& key) {
   }
 }
 
+// The run has stopped in the running step, which shows its cross; nothing when no step runs.
+void FailStep() {
+  if (current >= 0) steps[current].state = Failed;
+}
+
 // A new installation: every step pending again. `start` keeps its value; nothing reads it
 // before the step runs.
 void ResetProgress() {

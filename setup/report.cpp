@@ -287,6 +287,9 @@ Transcript* OpenTranscript(const std::wstring& folder) {
   return transcript;
 }
 
+// A replayed transcript stands for its run's: "Open the log" opens it.
+void TakeReplayed(const std::wstring& path) { transcript_path = FullPath(path); }
+
 // For the reader: a batch of decoded output, whole lines.
 void Transcribe(Transcript* transcript, const std::wstring& text) {
   if (!transcript || text.empty()) return;

@@ -1,5 +1,5 @@
 // Running the install script: writing it, starting PowerShell on it, reading its output on a
-// second thread, its end, and starting the installed game.
+// second thread, its end, the replay of a recorded run, and starting the installed game.
 
 namespace {
 
@@ -19,9 +19,6 @@ bool asking_stop;      // the stop question is open
 bool error_view_waits; // the stopped page's log opens at the first error once it holds everything
 DWORD output_came;     // when the last block of output came
 Transcript* reader_transcript;  // where the next reader to start writes its run's transcript
-
-// How the reader hands a message to the window thread. Tests replace it to make posting fail.
-BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM);
 
 // Calls that tests make fail, to see the installer cope: putting PowerShell into the job, and
 // starting the reader thread.
@@ -185,16 +182,6 @@ std::wstring Decode(std::string& carry, const char* bytes, size_t count, UINT oe
   return text;
 }
 
-// Posts, and if the queue is full, waits and posts again while the window exists: output is
-// never dropped. Returns false only when the window is gone.
-bool Deliver(UINT message, WPARAM wparam, LPARAM lparam) {
-  while (!post_message(window, message, wparam, lparam)) {
-    if (!IsWindow(window)) return false;
-    Sleep(10);
-  }
-  return true;
-}
-
 // The block travels as a string with its length, so that a NUL in the output (a tool writing
 // UTF-16, a binary file printed by mistake) cannot cut off the text behind it.
 void DeliverText(const std::wstring& text) {
@@ -321,7 +308,7 @@ void ForgetScript() {
 
 void Install() {
   // The script would resolve a relative name against its own folder.
-  std::wstring nup = FullPath(Text(nup_edit));
+  std::wstring nup = FullPath(ChosenGame());
   std::wstring dir = ChosenFolder();
   // Install is disabled then; nothing else may start it either, nor before the answer is in.
   if (FolderRefusal(dir) || (dir != usable_folder && !UsableNow(dir))) return;
@@ -385,6 +372,105 @@ std::wstring ReadPendingLines(size_t searched = 0) {
   std::wstring last = from > 0 ? pending_line.substr(last_from, from - 1 - last_from) : std::wstring();
   pending_line.erase(0, from);
   return last;
+}
+
+// The output has ended: what followed its last line feed is a line too.
+void ReadLastLine() {
+  if (!pending_line.empty()) ReadLine(pending_line);
+  pending_line.clear();
+}
+
+// The page a run ends on, for a run and for its replay: stopped in the running step, whose log
+// then opens at its first error, or finished with every step done.
+void ShowEnd(bool finished) {
+  if (finished) {
+    Begin(L"done");
+    Show(Finished);
+    return;
+  }
+  FailStep();
+  Show(Stopped);
+  error_view_waits = true;  // on the catch-up timer, after the log's last step
+}
+
+// Where a transcript's last line gives the run's exit code ("@exit N"), the code and where that
+// line begins; nothing for a recorded output that has none.
+std::optional<DWORD> ExitLine(HANDLE file, unsigned long long size, unsigned long long& at) {
+  char tail[64];
+  DWORD count = static_cast<DWORD>(std::min<unsigned long long>(size, sizeof tail));
+  OVERLAPPED where = {};
+  where.Offset = static_cast<DWORD>(size - count);
+  where.OffsetHigh = static_cast<DWORD>((size - count) >> 32);
+  DWORD read = 0;
+  if (!ReadFile(file, tail, count, &read, &where) || read != count) return std::nullopt;
+  std::string text(tail, count);
+  if (text.empty() || text.back() != '\n') return std::nullopt;
+  size_t end = text.size() - 1;
+  if (end > 0 && text[end - 1] == '\r') --end;
+  size_t start = text.rfind('\n', end - 1);
+  start = start == std::string::npos ? 0 : start + 1;
+  if (start == 0 && count < size) return std::nullopt;  // the line is longer than an exit line
+  std::string line = text.substr(start, end - start);
+  if (line.compare(0, 6, "@exit ") != 0 || line.size() == 6 ||
+      line.find_first_not_of("0123456789", 6) != std::string::npos) {
+    return std::nullopt;
+  }
+  at = size - count + start;
+  return static_cast<DWORD>(strtoul(line.c_str() + 6, nullptr, 10));
+}
+
+// VORLEN_SETUP_REPLAY names a transcript (or a recorded output) that is shown as its run was:
+// read as the reader reads the pipe, a piece at a time, so that a line that never ends is cut
+// where the pipe's reading cuts it. A transcript ends on the page its run ended on; a recorded
+// output without an exit code on the installing page, or the finished one after "@step done".
+// A replay writes no transcript of its own.
+void Replay() {
+  wchar_t path[260];
+  DWORD length = GetEnvironmentVariableW(L"VORLEN_SETUP_REPLAY", path, 260);
+  if (length < 1 || length > 259) return;
+  HANDLE file = CreateFileW(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
+                            nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  install_dir = DefaultFolder();
+  started = Now() - 420000;  // the run counts as started seven minutes ago
+  TakeReplayed(path);
+  LARGE_INTEGER size = {};
+  GetFileSizeEx(file, &size);
+  unsigned long long end = static_cast<unsigned long long>(size.QuadPart);
+  std::optional<DWORD> exit_code = ExitLine(file, end, end);
+  LARGE_INTEGER start = {};
+  SetFilePointerEx(file, start, nullptr, FILE_BEGIN);  // the read at the end moved it there
+  std::string carry;
+  UINT oem = GetOEMCP();
+  char buffer[kReadSize];
+  std::wstring last;  // the last whole line
+  unsigned long long at = 0;
+  for (DWORD count = 0; at < end; at += count) {
+    DWORD wanted = static_cast<DWORD>(std::min<unsigned long long>(sizeof buffer, end - at));
+    if (!ReadFile(file, buffer, wanted, &count, nullptr) || count == 0) break;
+    // A transcript's byte-order mark is no part of the output.
+    size_t mark = at == 0 && count >= 3 && memcmp(buffer, "\xEF\xBB\xBF", 3) == 0 ? 3 : 0;
+    size_t searched = pending_line.size();
+    pending_line += Decode(carry, buffer + mark, count - mark, oem);
+    if (pending_line.find(L'\n', searched) != std::wstring::npos) last = ReadPendingLines(searched);
+  }
+  CloseHandle(file);
+  if (exit_code) {
+    // As at the run's end: the bytes held back are its last line.
+    pending_line += Decode(carry, nullptr, 0, oem, true);
+    ReadLastLine();
+    FlushLog();
+    OnEnd(*exit_code);
+    return;
+  }
+  // Text after the last line feed is not a complete line and is left (in `carry`).
+  pending_line.clear();
+  FlushLog();
+  if (StartsWith(last, L"@step done")) {
+    ShowEnd(true);
+  } else {
+    Show(Installing);
+  }
 }
 
 // Whether a key or a click waits. Input waits in the queue behind every posted message, so
@@ -475,21 +561,11 @@ LRESULT OnEnd(WPARAM exit_code) {
     ScheduleCatchUp();
     return 0;
   }
-  if (!pending_line.empty()) {
-    ReadLine(pending_line);
-    pending_line.clear();
-  }
+  ReadLastLine();
   KillTimer(window, kProgressTimer);
   ForgetScript();
   RunEnded(exit_code == 0);
-  if (exit_code != 0) {
-    if (current >= 0) steps[current].state = Failed;
-    Show(Stopped);
-    error_view_waits = true;  // on the catch-up timer, after the log's last step
-  } else {
-    Begin(L"done");
-    Show(Finished);
-  }
+  ShowEnd(exit_code == 0);
   ScheduleCatchUp();
   FlashWindow(window, TRUE);
   return 0;
@@ -557,7 +633,6 @@ void SetInitialRun() {
   error_view_waits = false;
   output_came = 0;
   reader_transcript = nullptr;
-  post_message = PostMessageW;
   assign_to_job = AssignProcessToJobObject;
   create_thread = CreateThread;
   powershell_path = SystemPowerShell;

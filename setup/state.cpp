@@ -10,10 +10,19 @@ enum Page : int { Choices = 0, Installing = 1, Finished = 2, Stopped = 3 };
 
 enum StepState : int { Pending = 0, Running = 1, Done = 2, Failed = 3 };
 
+// The window's own messages, which the other threads post to wake it, and its timers: one table,
+// so that no two share a number.
+constexpr UINT kOutputMessage = WM_APP + 1;      // output waits in handed_output
+constexpr UINT kEndMessage = WM_APP + 2;         // the script's exit code waits in handed_ends
+constexpr UINT kAnswerMessage = WM_APP + 3;      // the fields' answers wait in handed_answers
+constexpr UINT kTranscriptMessage = WM_APP + 4;  // the transcript could not be written
+constexpr UINT_PTR kProgressTimer = 1;
+constexpr UINT_PTR kCatchUpTimer = 2;   // waiting output is read and the details log moves on
+constexpr UINT_PTR kCheckingTimer = 3;  // the notes of fields still waiting for their answer
+constexpr UINT_PTR kCopiedTimer = 4;    // "Copy for a report" takes back its caption
+
 int dpi;
 std::wstring install_dir;
-std::wstring nup_note;
-std::wstring space_note;
 
 HFONT font;
 HFONT bold_font;
@@ -25,10 +34,10 @@ HICON icon;
 HWND window;
 DWORD started;
 
-HWND nup_edit;
-HWND nup_browse;
-HWND dir_edit;
-HWND dir_browse;
+HWND game_edit;
+HWND game_browse;
+HWND folder_edit;
+HWND folder_browse;
 HWND dlss_check;
 HWND log_edit;
 HWND details_button;
@@ -43,32 +52,18 @@ HWND play_button;
 Page page;
 bool details;
 HANDLE child;
-bool nup_ok;
-bool nup_empty;  // the game-file field holds nothing (as the last check read it); the paint
-                 // does not ask the field, which costs a quarter of a millisecond a time
-bool space_ok;
-bool space_warned;    // the folder passes, but its note warns
-bool nup_checking;    // the note says that the field is being checked
-bool space_checking;
 std::wstring transcript_path;  // the full path of the last run's transcript; empty when it has none
 
 // The operations that are called ahead of their definitions: the subsystems share one
 // translation unit and call each other both ways.
 size_t LogLength();                             // progress.cpp
-void FindGames();                               // choice.cpp
-void Check(bool game = true, bool folder = true);
-void BrowseNup();
-void BrowseDir();
-std::wstring DefaultDir();
-LRESULT OnAnswers();
 void Show(Page to);                             // window.cpp
 void Layout();
 void NameControls();                            // access.cpp
 IAccessible* MakeObject(HWND of);
 void Announce();
 LRESULT OnGetObject(WPARAM wparam, LPARAM lparam);
-bool Deliver(UINT message, WPARAM wparam, LPARAM lparam);  // run.cpp
-void Install();
+void Install();                                 // run.cpp
 void Play();
 void OnCatchUpTimer();
 LRESULT OnClose();
@@ -80,12 +75,26 @@ struct Transcript;                              // report.cpp
 Transcript* OpenTranscript(const std::wstring& folder);
 void Transcribe(Transcript* transcript, const std::wstring& text);
 void CloseTranscript(Transcript* transcript, DWORD exit_code);
+void TakeReplayed(const std::wstring& path);
 void SayNoTranscript();
 LRESULT OnTranscriptFailed();
 void CopyReport();
 void OnCopiedTimer();
 void OpenLog();
-void MakeScaledResources(HINSTANCE instance);   // app.cpp
+void FollowDpi(int to, const RECT& outer);      // app.cpp
+
+// How the other threads post to the window thread. Tests replace it to make posting fail.
+BOOL(WINAPI* post_message)(HWND, UINT, WPARAM, LPARAM);
+
+// Posts, and if the queue is full, waits and posts again while the window exists: nothing handed
+// over is dropped. Returns false only when the window is gone.
+bool Deliver(UINT message, WPARAM wparam, LPARAM lparam) {
+  while (!post_message(window, message, wparam, lparam)) {
+    if (!IsWindow(window)) return false;
+    Sleep(10);
+  }
+  return true;
+}
 
 // What other threads hand to the window thread (output, its end, the fields' answers) waits here,
 // under a lock, and the window thread takes all of it on one posted wake-up. The messages carry

@@ -2,26 +2,19 @@
 
 namespace {
 
-constexpr UINT kOutputMessage = WM_APP + 1;  // output waits in handed_output
-constexpr UINT kEndMessage = WM_APP + 2;     // the script's exit code waits in handed_ends
-constexpr UINT kTranscriptMessage = WM_APP + 4;  // the transcript could not be written
-constexpr UINT_PTR kProgressTimer = 1;
-constexpr UINT_PTR kCatchUpTimer = 2;  // waiting output is read and the details log moves on
-constexpr UINT_PTR kCopiedTimer = 4;   // "Copy for a report" takes back its caption
-
 // The controls' ids, which WM_COMMAND names them by.
 enum ControlId : int {
-  kNupEditId = 101,
-  kNupBrowseId = 102,
-  kDirEditId = 103,
-  kDirBrowseId = 104,
+  kGameEditId = 101,
+  kGameBrowseId = 102,
+  kFolderEditId = 103,
+  kFolderBrowseId = 104,
   kLogId = 105,
   kInstallId = 106,
   kCloseId = 107,
   kPlayId = 108,
   kDetailsId = 109,
   kBackId = 110,
-  kFolderId = 111,
+  kOpenFolderId = 111,
   kDlssId = 112,
   kCopyId = 113,
   kOpenLogId = 114,
@@ -39,14 +32,14 @@ struct ControlEntry {
 
 // Creation order is also the Tab order.
 const ControlEntry kControls[] = {
-    {&nup_edit, kNupEditId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
-    {&nup_browse, kNupBrowseId, L"BUTTON", L"Browse...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&dir_edit, kDirEditId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
-    {&dir_browse, kDirBrowseId, L"BUTTON", L"Change...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&game_edit, kGameEditId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
+    {&game_browse, kGameBrowseId, L"BUTTON", L"Browse...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&folder_edit, kFolderEditId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | ES_AUTOHSCROLL},
+    {&folder_browse, kFolderBrowseId, L"BUTTON", L"Change...", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&dlss_check, kDlssId, L"BUTTON", L"", WS_CHILD | WS_TABSTOP | BS_AUTOCHECKBOX},
     {&log_edit, kLogId, L"EDIT", L"", WS_CHILD | WS_TABSTOP | WS_VSCROLL | ES_MULTILINE | ES_AUTOVSCROLL | ES_READONLY},
     {&details_button, kDetailsId, L"BUTTON", L"Show details", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
-    {&folder_button, kFolderId, L"BUTTON", L"Open the folder", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
+    {&folder_button, kOpenFolderId, L"BUTTON", L"Open the folder", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&copy_button, kCopyId, L"BUTTON", kCopyCaption, WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&open_log_button, kOpenLogId, L"BUTTON", L"Open the log", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
     {&back_button, kBackId, L"BUTTON", L"Back", WS_CHILD | WS_TABSTOP | BS_OWNERDRAW},
@@ -93,15 +86,15 @@ std::vector<Box> LayoutBoxes(Page on, bool with_details, int width, int height) 
   bool primary_page = on == Choices || on == Finished;
   // The choices page's words above a field may take more lines than the design gives them.
   std::vector<int> shifts = choices ? ChoicesShifts(width, height) : std::vector<int>(kChoicesRows, 0);
-  int game_field = kGameField + ControlShift(shifts, &nup_edit);
-  int folder_field = kFolderField + ControlShift(shifts, &dir_edit);
+  int game_top = kGameField + ControlShift(shifts, &game_edit);
+  int folder_top = kFolderField + ControlShift(shifts, &folder_edit);
   int log_top = LogTop(on, width);
   int log_height = height - kLogEndUp - log_top;
   return {
-      Place(&nup_edit, kEdge, game_field, width - 176, kFieldHeight, choices),
-      Place(&nup_browse, width - 116, game_field, 90, kFieldHeight, choices),
-      Place(&dir_edit, kEdge, folder_field, width - 176, kFieldHeight, choices),
-      Place(&dir_browse, width - 116, folder_field, 90, kFieldHeight, choices),
+      Place(&game_edit, kEdge, game_top, width - 176, kFieldHeight, choices),
+      Place(&game_browse, width - 116, game_top, 90, kFieldHeight, choices),
+      Place(&folder_edit, kEdge, folder_top, width - 176, kFieldHeight, choices),
+      Place(&folder_browse, width - 116, folder_top, 90, kFieldHeight, choices),
       Place(&dlss_check, kEdge, kDlssBox + ControlShift(shifts, &dlss_check), 18, 18, choices),
       Place(&install_button, width - 176, height - kMainButtonUp, 150, 42, choices),
       Place(&play_button, width - 176, height - kMainButtonUp, 150, 42, on == Finished),
@@ -141,12 +134,12 @@ void Layout() {
 // be pressed. Never a hidden or disabled control.
 HWND PageFocus() {
   switch (page) {
-    case Choices: return IsWindowEnabled(install_button) ? install_button : nup_edit;
+    case Choices: return IsWindowEnabled(install_button) ? install_button : game_edit;
     case Installing: return details_button;
     case Finished: return play_button;
     case Stopped: return back_button;
   }
-  return nup_edit;
+  return game_edit;
 }
 
 void Show(Page to) {
@@ -184,16 +177,6 @@ void SetControlFonts() {
   }
 }
 
-// Everything at DPI `to` (fonts, icon, layout, minimum size), in the window rectangle `outer`.
-void FollowDpi(int to, const RECT& outer) {
-  dpi = to;
-  MakeScaledResources(GetModuleHandleW(nullptr));
-  SetWindowPos(window, nullptr, outer.left, outer.top, outer.right - outer.left, outer.bottom - outer.top,
-               SWP_NOZORDER | SWP_NOACTIVATE);
-  Layout();  // also when the rectangle kept the window's size in pixels
-  InvalidateRect(window, nullptr, TRUE);
-}
-
 // The log as the keyboard reaches it. A multi-line edit asks for every key, Tab, Enter and Esc
 // among them, and hands Tab and Enter on to its parent as to a dialog, which this window is not:
 // Tab would stay in the log for good. Here those keys do what they do from any other control.
@@ -229,21 +212,20 @@ LRESULT OnCreate(HWND created) {
   }
   SetControlFonts();
   SetWindowSubclass(log_edit, LogKeysProc, kLogKeysSubclass, 0);
-  std::wstring cue = L"Default: " + DefaultDir();
-  SendMessageW(dir_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
+  std::wstring cue = L"Default: " + DefaultFolder();
+  SendMessageW(folder_edit, EM_SETCUEBANNER, TRUE, reinterpret_cast<LPARAM>(cue.c_str()));
   // 0 lifts the edit control's own limit (32,767 characters by default) to its maximum: the
   // log bounds itself at 400,000.
   SendMessageW(log_edit, EM_LIMITTEXT, 0, 0);
   NameControls();
   FindGames();
   Layout();
-  Check();
-  focus_waits = true;
+  CheckOpenedPage();
   return 0;
 }
 
 LRESULT OnSize() {
-  if (!nup_edit) return 0;  // sizes sent while the window is being made, before its controls
+  if (!game_edit) return 0;  // sizes sent while the window is being made, before its controls
   // The first showing reports the size the window was made with, which is laid out already.
   SIZE size = ClientSize();
   if (size.cx == laid_out.cx && size.cy == laid_out.cy) return 0;
@@ -312,7 +294,7 @@ LRESULT OnDrawItem(LPARAM lparam) {
 void EdgeFields(HDC dc) {
   if (palette.edge == CLR_NONE) return;
   HBRUSH edge = CreateSolidBrush(palette.edge);
-  for (HWND field : {nup_edit, dir_edit, log_edit}) {
+  for (HWND field : {game_edit, folder_edit, log_edit}) {
     if (!(GetWindowLongW(field, GWL_STYLE) & WS_VISIBLE)) continue;
     RECT box;
     GetWindowRect(field, &box);
@@ -407,9 +389,8 @@ void ToggleDetails() {
 
 void Back() {
   Show(Choices);
-  Check();
-  SetFocus(PageFocus());  // Install may have become pressable
-  focus_waits = true;     // or may once the answers are in
+  CheckOpenedPage();
+  SetFocus(PageFocus());  // Install may have become pressable, or may once the answers are in
 }
 
 // Enter, as the message loop's dialog handling reports it (IDOK): a focused button is pressed;
@@ -426,8 +407,8 @@ void OnEnter() {
 LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
   int id = LOWORD(wparam);
   int code = HIWORD(wparam);
-  if (id == kNupEditId || id == kDirEditId) {
-    if (code == EN_CHANGE) Check(id == kNupEditId, id == kDirEditId);
+  if (id == kGameEditId || id == kFolderEditId) {
+    if (code == EN_CHANGE) Check(id == kGameEditId, id == kFolderEditId);
     return 0;
   }
   // A press is BN_CLICKED alone: owner-drawn buttons also report the second click of a
@@ -436,14 +417,14 @@ LRESULT OnCommand(UINT message, WPARAM wparam, LPARAM lparam) {
   switch (id) {
     case IDOK: OnEnter(); return 0;                                   // Enter
     case IDCANCEL: SendMessageW(window, WM_CLOSE, 0, 0); return 0;    // Esc: what Close / Cancel does
-    case kNupBrowseId: BrowseNup(); return 0;
-    case kDirBrowseId: BrowseDir(); return 0;
+    case kGameBrowseId: BrowseGame(); return 0;
+    case kFolderBrowseId: BrowseFolder(); return 0;
     case kInstallId: Install(); return 0;
     case kCloseId: SendMessageW(window, WM_CLOSE, 0, 0); return 0;
     case kPlayId: Play(); return 0;
     case kDetailsId: ToggleDetails(); return 0;
     case kBackId: Back(); return 0;
-    case kFolderId: OpenFolder(); return 0;
+    case kOpenFolderId: OpenFolder(); return 0;
     case kCopyId: CopyReport(); return 0;
     case kOpenLogId: OpenLog(); return 0;
   }

@@ -81,16 +81,16 @@ struct ChoiceTest : StateTest {
       ASSERT_TRUE(CreateDirectoryW((root + sub).c_str(), nullptr));
     }
     SetEnvironmentVariableW(L"USERPROFILE", root.c_str());
-    nup_edit = MakeControl(L"EDIT");
-    dir_edit = MakeControl(L"EDIT");
-    nup_browse = MakeControl(L"BUTTON");
+    game_edit = MakeControl(L"EDIT");
+    folder_edit = MakeControl(L"EDIT");
+    game_browse = MakeControl(L"BUTTON");
     install_button = MakeControl(L"BUTTON");
     window = MakeAnswersWindow();
-    ASSERT_TRUE(nup_edit && dir_edit && install_button && window) << "no display for the controls";
+    ASSERT_TRUE(game_edit && folder_edit && install_button && window) << "no display for the controls";
   }
 
   void TearDown() override {
-    for (HWND* control : {&nup_edit, &dir_edit, &nup_browse, &install_button, &window}) {
+    for (HWND* control : {&game_edit, &folder_edit, &game_browse, &install_button, &window}) {
       DestroyWindow(*control);
       *control = nullptr;
     }
@@ -105,8 +105,8 @@ struct ChoiceTest : StateTest {
 
   // Check with both fields set; the Install button starts in the state Check must not leave.
   void CheckWith(const std::wstring& game, const std::wstring& folder, bool expected_install) {
-    SetWindowTextW(nup_edit, game.c_str());
-    SetWindowTextW(dir_edit, folder.c_str());
+    SetWindowTextW(game_edit, game.c_str());
+    SetWindowTextW(folder_edit, folder.c_str());
     EnableWindow(install_button, !expected_install);
     Check();
     ASSERT_TRUE(PumpUntil(Answered, 10000)) << "no answer";
@@ -126,7 +126,7 @@ TEST_F(ChoiceTest, KeepsTheTwelveNewestFromAllFourFolders) {
     MakeFile(path, 1000 + hour, hour);
     by_hour[hour] = path;
   }
-  SetWindowTextW(nup_edit, L"");
+  SetWindowTextW(game_edit, L"");
   FindGames();
 
   std::vector<std::wstring> expected;
@@ -136,11 +136,11 @@ TEST_F(ChoiceTest, KeepsTheTwelveNewestFromAllFourFolders) {
     FILETIME written = Hour(static_cast<int>(game.size) - 1000);
     EXPECT_EQ(CompareFileTime(&game.written, &written), 0) << game.path;
   }
-  EXPECT_EQ(WindowText(nup_edit), L"");
+  EXPECT_EQ(WindowText(game_edit), L"");
 
   Check();
-  EXPECT_EQ(nup_note, L"12" + std::wstring(kManyNote));
-  EXPECT_FALSE(nup_ok);
+  EXPECT_EQ(game_field.note, L"12" + std::wstring(kManyNote));
+  EXPECT_FALSE(game_field.ok);
 }
 
 TEST_F(ChoiceTest, ListsOnlyGameFilesDirectlyInsideTheFolders) {
@@ -159,26 +159,26 @@ TEST_F(ChoiceTest, ListsOnlyGameFilesDirectlyInsideTheFolders) {
                                                      root + L"\\Documents\\OLD.NUP"}));
   EXPECT_EQ(found_games[0].size, 5905580032ull);
   EXPECT_EQ(found_games[1].size, 734003200ull);
-  EXPECT_EQ(WindowText(nup_edit), L"");
+  EXPECT_EQ(WindowText(game_edit), L"");
 }
 
 TEST_F(ChoiceTest, TheOnlyGameFoundFillsTheField) {
   FindGames();
   EXPECT_TRUE(found_games.empty());
-  EXPECT_EQ(WindowText(nup_edit), L"");
+  EXPECT_EQ(WindowText(game_edit), L"");
   Check();
-  EXPECT_EQ(nup_note, L"Choose your .nup file.");
+  EXPECT_EQ(game_field.note, L"Choose your .nup file.");
 
   MakeFile(root + L"\\only.nup", 1, 3);
   FindGames();
   EXPECT_EQ(found_games.size(), 1u);
-  EXPECT_EQ(WindowText(nup_edit), root + L"\\only.nup");
+  EXPECT_EQ(WindowText(game_edit), root + L"\\only.nup");
 
   MakeFile(root + L"\\Desktop\\second.nup", 1, 4);
-  SetWindowTextW(nup_edit, L"");
+  SetWindowTextW(game_edit, L"");
   FindGames();
   EXPECT_EQ(FoundPaths(), (std::vector<std::wstring>{root + L"\\Desktop\\second.nup", root + L"\\only.nup"}));
-  EXPECT_EQ(WindowText(nup_edit), L"");
+  EXPECT_EQ(WindowText(game_edit), L"");
 }
 
 // The profile is searched only when its value fits 259 characters. Padding with "\." keeps the
@@ -202,12 +202,12 @@ TEST_F(ChoiceTest, ProfileMissingEmptyOrTooLongMeansNoSearch) {
   MakeFile(root + L"\\Downloads\\here.nup", 1, 1);
   for (const Case& c : cases) {
     SetVariable(L"USERPROFILE", c.profile);
-    SetWindowTextW(nup_edit, L"");
+    SetWindowTextW(game_edit, L"");
     found_games.push_back({L"left over", {}, 0});
     FindGames();
     EXPECT_EQ(found_games.size(), c.found) << (c.profile ? c.profile->size() : 0);
     if (c.found == 1) {
-      EXPECT_EQ(WindowText(nup_edit), *c.profile + L"\\Downloads\\game.nup");
+      EXPECT_EQ(WindowText(game_edit), *c.profile + L"\\Downloads\\game.nup");
     }
   }
 }
@@ -229,7 +229,7 @@ TEST(SizeText, PowersOfTwoWithGigabytesFromTwoToTheThirty) {
   for (const Case& c : cases) EXPECT_EQ(SizeText(c.bytes), c.text) << c.bytes;
 }
 
-TEST(SpaceVerdict, RoomDecisionAndNotes) {
+TEST(RoomVerdict, RoomDecisionAndNotes) {
   struct Case {
     std::optional<unsigned long long> free;
     bool built;
@@ -246,7 +246,7 @@ TEST(SpaceVerdict, RoomDecisionAndNotes) {
       {std::nullopt, false, true, L""},
   };
   for (const Case& c : cases) {
-    Verdict v = SpaceVerdict(c.free, c.built);
+    Verdict v = RoomVerdict(c.free, c.built);
     EXPECT_EQ(v.ok, c.ok) << c.note;
     EXPECT_EQ(v.note, c.note);
   }
@@ -284,13 +284,13 @@ TEST_F(ChoiceTest, GameFileNotes) {
   for (const Case& c : cases) {
     found_games.assign(c.found, FoundGame{});
     CheckWith(c.field, root + L"\\Vorlen", c.ok);
-    EXPECT_EQ(nup_note, c.note) << c.field;
-    EXPECT_EQ(nup_ok, c.ok) << c.field;
-    EXPECT_TRUE(space_ok);
-    EXPECT_EQ(space_note, L"100.0 GB free (about 16 GB are used while building).");
+    EXPECT_EQ(game_field.note, c.note) << c.field;
+    EXPECT_EQ(game_field.ok, c.ok) << c.field;
+    EXPECT_TRUE(folder_field.ok);
+    EXPECT_EQ(folder_field.note, L"100.0 GB free (about 16 GB are used while building).");
     EXPECT_EQ(IsWindowEnabled(install_button) != FALSE, c.ok) << c.field;
     // The checks judge the fields; they never rewrite them.
-    EXPECT_EQ(WindowText(nup_edit), c.field);
+    EXPECT_EQ(WindowText(game_edit), c.field);
   }
 }
 
@@ -448,19 +448,19 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
     ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &before, nullptr, nullptr));
     CheckWith(root + L"\\exact.nup", c.folder, c.judged != Refused);
     ASSERT_TRUE(GetDiskFreeSpaceExW(root.c_str(), &after, nullptr, nullptr));
-    ASSERT_TRUE(nup_ok);
+    ASSERT_TRUE(game_field.ok);
     if (c.judged == Room) {
       // The figure is the drive's own, read just before and just after.
-      Verdict early = SpaceVerdict(before.QuadPart, false);
-      Verdict late = SpaceVerdict(after.QuadPart, false);
-      EXPECT_TRUE(space_note == early.note || space_note == late.note) << Narrow(c.folder + L": " + space_note);
-      EXPECT_EQ(space_ok, early.ok) << Narrow(c.folder);
+      Verdict early = RoomVerdict(before.QuadPart, false);
+      Verdict late = RoomVerdict(after.QuadPart, false);
+      EXPECT_TRUE(folder_field.note == early.note || folder_field.note == late.note) << Narrow(c.folder + L": " + folder_field.note);
+      EXPECT_EQ(folder_field.ok, early.ok) << Narrow(c.folder);
     } else {
-      EXPECT_EQ(space_note, c.refusal) << Narrow(c.folder);
-      EXPECT_EQ(space_ok, c.judged == Warned) << Narrow(c.folder);
+      EXPECT_EQ(folder_field.note, c.refusal) << Narrow(c.folder);
+      EXPECT_EQ(folder_field.ok, c.judged == Warned) << Narrow(c.folder);
     }
-    EXPECT_EQ(space_warned, c.judged == Warned) << Narrow(c.folder);
-    EXPECT_EQ(IsWindowEnabled(install_button) != FALSE, space_ok) << Narrow(c.folder);
+    EXPECT_EQ(folder_field.warned, c.judged == Warned) << Narrow(c.folder);
+    EXPECT_EQ(IsWindowEnabled(install_button) != FALSE, folder_field.ok) << Narrow(c.folder);
     // One probe, made in the nearest level that exists, and gone again.
     std::vector<std::wstring> made = probes_made;
     EXPECT_EQ(made.size(), c.probed.empty() ? 0u : 1u) << Narrow(c.folder);
@@ -472,10 +472,10 @@ TEST_F(ChoiceTest, FolderJudgedFromTheNearestExistingLevel) {
   }
   // A key in the game-file field asks nothing about the folder.
   probes_made.clear();
-  SetWindowTextW(nup_edit, (root + L"\\other.nup").c_str());
-  OnCommand(WM_COMMAND, MAKEWPARAM(kNupEditId, EN_CHANGE), 0);
+  SetWindowTextW(game_edit, (root + L"\\other.nup").c_str());
+  OnCommand(WM_COMMAND, MAKEWPARAM(kGameEditId, EN_CHANGE), 0);
   ASSERT_TRUE(PumpUntil(Answered, 10000));
-  EXPECT_EQ(nup_note, L"There is no such file.");
+  EXPECT_EQ(game_field.note, L"There is no such file.");
   EXPECT_TRUE(probes_made.empty());
   // What was there before is left as it was.
   EXPECT_TRUE(Exists(root + L"\\full\\kept"));
@@ -516,13 +516,13 @@ TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
   slow_share_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   Scoped<decltype(disk_free_space)> slow_space(disk_free_space, SlowDrive);
   Scoped<decltype(file_attributes)> slow_files(file_attributes, SlowAttributes);
-  SetWindowTextW(nup_edit, L"\\\\slow\\share\\game.nup");
-  SetWindowTextW(dir_edit, L"\\\\slow\\share\\Vorlen");
-  nup_note = space_note = L"as it was";
+  SetWindowTextW(game_edit, L"\\\\slow\\share\\game.nup");
+  SetWindowTextW(folder_edit, L"\\\\slow\\share\\Vorlen");
+  game_field.note = folder_field.note = L"as it was";
   EnableWindow(install_button, TRUE);
   test_now = 1000;
   Check();  // returns with both answers still to come
-  EXPECT_TRUE(nup_pending && space_pending);
+  EXPECT_TRUE(game_field.pending && folder_field.pending);
   EXPECT_FALSE(IsWindowEnabled(install_button));
   // The notes stay as they were for a moment, then say that the fields are being checked,
   // then that the drive does not answer.
@@ -533,8 +533,8 @@ TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
       L"The drive of that folder does not answer: choose one on this PC, such as the default.";
   struct Stage {
     DWORD waited;
-    const std::wstring& nup;
-    const std::wstring& space;
+    const std::wstring& game;
+    const std::wstring& folder;
     bool checking;
   } stages[] = {{299, as_it_was, as_it_was, false},
                 {300, file_checking, folder_checking, true},
@@ -543,32 +543,32 @@ TEST_F(ChoiceTest, DriveThatDoesNotAnswerDoesNotHoldTheWindow) {
   for (const Stage& stage : stages) {
     test_now = 1000 + stage.waited;
     OnCheckingTimer();
-    EXPECT_EQ(nup_note, stage.nup) << stage.waited;
-    EXPECT_EQ(space_note, stage.space) << stage.waited;
-    EXPECT_EQ(nup_checking, stage.checking) << stage.waited;
-    EXPECT_EQ(space_checking, stage.checking) << stage.waited;
+    EXPECT_EQ(game_field.note, stage.game) << stage.waited;
+    EXPECT_EQ(folder_field.note, stage.folder) << stage.waited;
+    EXPECT_EQ(game_field.checking, stage.checking) << stage.waited;
+    EXPECT_EQ(folder_field.checking, stage.checking) << stage.waited;
     EXPECT_FALSE(IsWindowEnabled(install_button)) << stage.waited;
   }
   // A folder on a drive that answers is judged while the share still keeps its questions; the
   // game file is not asked again, and its note keeps the time of its own question.
-  SetWindowTextW(dir_edit, (root + L"\\Vorlen").c_str());
-  OnCommand(WM_COMMAND, MAKEWPARAM(kDirEditId, EN_CHANGE), 0);
-  ASSERT_TRUE(PumpUntil([] { return !space_pending; }, 10000));
-  std::wstring local_note = space_note;
+  SetWindowTextW(folder_edit, (root + L"\\Vorlen").c_str());
+  OnCommand(WM_COMMAND, MAKEWPARAM(kFolderEditId, EN_CHANGE), 0);
+  ASSERT_TRUE(PumpUntil([] { return !folder_field.pending; }, 10000));
+  std::wstring local_note = folder_field.note;
   EXPECT_NE(local_note.find(L" free (about 16 GB"), std::wstring::npos) << Narrow(local_note);
-  EXPECT_TRUE(nup_pending);
+  EXPECT_TRUE(game_field.pending);
   EXPECT_FALSE(IsWindowEnabled(install_button));
   test_now = 1000 + 1800;
   OnCheckingTimer();
-  EXPECT_EQ(nup_note, file_silent);
+  EXPECT_EQ(game_field.note, file_silent);
   // Once the share answers (two answers: one question each), the game file's is taken, as the
   // field still holds what was asked; the folder's, of a text the field no longer holds, is not.
   SetEvent(slow_share_release);
   ASSERT_TRUE(WaitFor([] { return Handed() == 2; }, 10000));
   ASSERT_TRUE(PumpUntil([] { return Handed() == 0; }, 10000));
-  EXPECT_TRUE(nup_ok);
-  EXPECT_EQ(nup_note, L"game.nup  (8.0 GB" + std::wstring(kLargeTail));
-  EXPECT_EQ(space_note, local_note);
+  EXPECT_TRUE(game_field.ok);
+  EXPECT_EQ(game_field.note, L"game.nup  (8.0 GB" + std::wstring(kLargeTail));
+  EXPECT_EQ(folder_field.note, local_note);
   EXPECT_TRUE(IsWindowEnabled(install_button));
   CloseHandle(slow_share_release);
 }
@@ -595,8 +595,8 @@ TEST(Probe, GoesWhenTheProcessEndsMidQuestion) {
       {
         ResetState();
         FreshFolder(level);
-        dir_edit = MakeControl(L"EDIT");
-        SetWindowTextW(dir_edit, (level + L"\\Vorlen").c_str());
+        folder_edit = MakeControl(L"EDIT");
+        SetWindowTextW(folder_edit, (level + L"\\Vorlen").c_str());
         make_probe = ProbeThenEnd;
         Check(false, true);
         WaitForSingleObject(GetCurrentProcess(), 10000);  // ended by the probe's stand-in
@@ -636,10 +636,10 @@ TEST_F(ChoiceTest, ChecksWithoutWindowOrButton) {
   install_button = nullptr;
   DestroyWindow(window);
   window = nullptr;
-  SetWindowTextW(dir_edit, (MissingDrive() + L"\\x").c_str());
+  SetWindowTextW(folder_edit, (MissingDrive() + L"\\x").c_str());
   Check();  // its answers have nowhere to go
-  EXPECT_EQ(nup_note, L"Choose your .nup file.");
-  EXPECT_FALSE(nup_ok);
+  EXPECT_EQ(game_field.note, L"Choose your .nup file.");
+  EXPECT_FALSE(game_field.ok);
   EXPECT_FALSE(GetUpdateRect(other, nullptr, FALSE)) << "Check repainted the whole desktop";
   // The window does see a repaint of the whole desktop, so the check above can fail.
   InvalidateRect(nullptr, nullptr, TRUE);
@@ -691,9 +691,9 @@ TEST_F(ChoiceTest, MenuAnswers) {
                {0, nullptr, false},     {-1, nullptr, false},      {4, nullptr, false},
                {999, nullptr, false},   {1000, nullptr, true}};
   for (const Case& c : cases) {
-    SetWindowTextW(nup_edit, L"as it was");
+    SetWindowTextW(game_edit, L"as it was");
     EXPECT_EQ(TakeGame(c.command), c.dialog) << c.command;
-    EXPECT_EQ(WindowText(nup_edit), c.field ? root + c.field : L"as it was") << c.command;
+    EXPECT_EQ(WindowText(game_edit), c.field ? root + c.field : L"as it was") << c.command;
   }
 }
 
@@ -721,7 +721,7 @@ TEST_F(ChoiceTest, DefaultFolderFromLocalAppData) {
                {longest + L"a", L"C:\\vorlen"}};
   for (const Case& c : cases) {
     SetVariable(L"LOCALAPPDATA", c.local);
-    EXPECT_EQ(DefaultDir(), c.folder) << (c.local ? c.local->size() : 0);
+    EXPECT_EQ(DefaultFolder(), c.folder) << (c.local ? c.local->size() : 0);
   }
 }
 

@@ -33,8 +33,8 @@ struct ComfortTest : StateTest {
     signals_variable.emplace(L"VORLEN_DOUBLE_SIGNALS", folder);
     plan_variable.emplace(L"VORLEN_DOUBLE_PLAN", folder + L"\\plan.txt");
     MakeWindow();
-    Type(nup_edit, L"C:\\game.nup");
-    Type(dir_edit, folder + L"\\install");
+    Type(game_edit, L"C:\\game.nup");
+    Type(folder_edit, folder + L"\\install");
   }
   void TearDown() override {
     if (window) DestroyWindow(window);

@@ -131,7 +131,7 @@ TEST_F(ProgressModel, RestartedStepKeepsItsOldElapsedUntilClosedAgain) {
 TEST_F(ProgressModel, FailedStepAddsNothingToProgress) {
   Begin(L"compile");
   fraction = 0.9;
-  steps[current].state = Failed;
+  FailStep();
   EXPECT_DOUBLE_EQ(Progress(), 31.0 / 101);
 }
 

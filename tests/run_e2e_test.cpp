@@ -187,8 +187,8 @@ struct RunTest : ::testing::Test {
 // --- Arguments and the script file -----------------------------------------------------------
 
 struct TypedCase {
-  const wchar_t* nup_typed;
-  const wchar_t* dir_typed;
+  const wchar_t* game_typed;
+  const wchar_t* folder_typed;
   bool dlss;
   std::wstring nup;  // what the script must get
   std::wstring dir;
@@ -215,11 +215,11 @@ TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
   };
   Use(Plan().Do("record").Do("exit 0"));
   for (const TypedCase& c : cases) {
-    SCOPED_TRACE(Narrow(c.dir_typed));
+    SCOPED_TRACE(Narrow(c.folder_typed));
     DeleteFileW((folder + L"\\record.txt").c_str());
     DeleteFileW((folder + L"\\record.txt.ps1").c_str());
-    Type(nup_edit, c.nup_typed);
-    Type(dir_edit, c.dir_typed);
+    Type(game_edit, c.game_typed);
+    Type(folder_edit, c.folder_typed);
     SendMessageW(dlss_check, BM_SETCHECK, c.dlss ? BST_CHECKED : BST_UNCHECKED, 0);
     Install();
     EXPECT_EQ(install_dir, c.dir);
@@ -241,8 +241,8 @@ TEST_F(RunTest, ChoicesReachTheScriptExactlyAsTyped) {
 
 TEST_F(RunTest, CommandLineIsTheOneWindowsPowerShellExpects) {
   Use(Plan().Do("record").Do("exit 0"));
-  Type(nup_edit, kGame);
-  Type(dir_edit, L"C:\\Games\\");
+  Type(game_edit, kGame);
+  Type(folder_edit, L"C:\\Games\\");
   SendMessageW(dlss_check, BM_SETCHECK, BST_CHECKED, 0);
   Install();
   ASSERT_TRUE(RunEnds());
@@ -274,7 +274,7 @@ TEST_F(RunTest, OutputInPiecesReachesTheInterpreterLineByLine) {
           .Do("wait d")
           .Write("[Vorlen] last words")
           .Do("exit 0"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   Install();
   // The progress band's timer ticks while the script runs.
   progress_ticks = 0;
@@ -356,8 +356,8 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
   for (const FailedRunCase& c : cases) {
     SCOPED_TRACE(c.name);
     Use(Plan().Write(c.output).Do(std::string("exit ") + c.exit_code));
-    Type(nup_edit, kGame);
-    Type(dir_edit, L"C:\\Games\\Vorlen");
+    Type(game_edit, kGame);
+    Type(folder_edit, L"C:\\Games\\Vorlen");
     Install();
     ASSERT_TRUE(RunEnds());
     EXPECT_EQ(page, Stopped);
@@ -374,8 +374,8 @@ TEST_F(RunTest, FailedRunShowsTheStoppedPageWithTheLog) {
     // Back keeps the choices for the next attempt.
     Press(back_button);
     EXPECT_EQ(page, Choices);
-    EXPECT_EQ(WindowText(nup_edit), kGame);
-    EXPECT_EQ(WindowText(dir_edit), L"C:\\Games\\Vorlen");
+    EXPECT_EQ(WindowText(game_edit), kGame);
+    EXPECT_EQ(WindowText(folder_edit), L"C:\\Games\\Vorlen");
     EXPECT_TRUE(Showing(install_button));
   }
 }
@@ -386,7 +386,7 @@ DWORD WINAPI SteppingTick() { return stepping_tick += 1000; }
 TEST_F(RunTest, SecondInstallStartsFromAFreshModelAndPipe) {
   tick_source = SteppingTick;  // so that a finished step has a time of its own to forget
   Use(Plan().Write("@step msys\n@step compile\n[5/10] x\n[build] error: first\npartial").Do("record").Do("exit 1"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   Install();
   ASSERT_TRUE(RunEnds());
   ASSERT_EQ(page, Stopped);
@@ -443,7 +443,7 @@ TEST_F(RunTest, StopQuestionAnsweredNoLetsTheRunGoOn) {
           .Do("wait go")
           .Write("[Vorlen] after the answers\n")
           .Do("exit 0"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   Install();
   ASSERT_TRUE(PumpUntil([] { return current == 0; }));
   HWND log = log_edit;
@@ -503,7 +503,7 @@ TEST_F(RunTest, RunEndsWithTheScriptWhateverItLeftRunning) {
     DeleteFileW((folder + L"\\record.txt").c_str());
     Use(Plan().Do("grandchild").Do("record").Write("@step msys\n[Vorlen] left behind\n").Do(
         std::string("exit ") + c.exit_code));
-    Type(nup_edit, kGame);
+    Type(game_edit, kGame);
     Install();
     ASSERT_TRUE(RunEnds(15000)) << "the run waits for the script's leftover";
     EXPECT_EQ(page, c.page);
@@ -541,7 +541,7 @@ TEST_F(RunTest, StopQuestionAnsweredYesEndsTheScriptAndWhatItStarted) {
     DeleteFileW((folder + L"\\record.txt").c_str());
     // Without a job only the script itself can be ended, so it starts nothing of its own here.
     Use(Plan().Do(c.job ? "grandchild" : "").Do("record").Write("@step msys\n[Vorlen] working\n").Do("wait never"));
-    Type(nup_edit, kGame);
+    Type(game_edit, kGame);
     Install();
     EXPECT_EQ(job != nullptr, c.job);
     ASSERT_TRUE(PumpUntil([this] { return Recorded().found && doing == L"working"; }));
@@ -610,10 +610,10 @@ TEST_F(RunTest, EnterAndEscFollowThePage) {
   SetForegroundWindow(window);
   ASSERT_TRUE(PumpUntil([] { return GetForegroundWindow() == window; }, 5000));
   Use(Plan().Write("@step msys\n").Do("wait go").Write("[build] error: stopped\n").Do("exit 1"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   ASSERT_TRUE(PumpUntil(Answered, 10000));
   Show(Choices);
-  EXPECT_EQ(GetFocus(), nup_edit) << "Install cannot be pressed yet";
+  EXPECT_EQ(GetFocus(), game_edit) << "Install cannot be pressed yet";
   EnableWindow(install_button, TRUE);  // as when the game file is found
   Show(Choices);
   EXPECT_EQ(GetFocus(), install_button);
@@ -826,7 +826,7 @@ TEST_F(RunTest, TranscriptReplaysAsTheRunShowedIt) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     Use(Plan().Write(c.output).Do(std::string("exit ") + c.exit_code));
-    Type(nup_edit, kGame);
+    Type(game_edit, kGame);
     Install();
     ASSERT_TRUE(RunEnds());
     Ended run = ShownNow();
@@ -908,7 +908,7 @@ TEST_F(RunTest, TranscriptThatCannotBeWrittenLeavesTheRunAsItWouldHaveBeen) {
     Scoped<decltype(write_file)> writes(write_file, c.writes);
     Scoped<decltype(create_thread)> threads(create_thread, c.threads);
     Use(Plan().Write("@step msys\n[Vorlen] installing MSYS2\n@step packages\n[Vorlen] error: no network\n").Do("exit 1"));
-    Type(nup_edit, kGame);
+    Type(game_edit, kGame);
     Install();
     ASSERT_TRUE(RunEnds());
     EXPECT_EQ(transcript_path.empty(), !c.file);
@@ -969,8 +969,8 @@ TEST_F(RunTest, StoppedPageCopiesAReportAndOpensTheTranscript) {
   Use(Plan().Write(output + "[build] error: compile failed\n").Do("exit 1"));
   expected.erase(expected.begin());
   expected.push_back(L"[build] error: compile failed");
-  Type(nup_edit, kGame);
-  Type(dir_edit, L"C:\\Games\\Vorlen");
+  Type(game_edit, kGame);
+  Type(folder_edit, L"C:\\Games\\Vorlen");
   Install();
   ASSERT_TRUE(RunEnds());
   ASSERT_TRUE(PumpUntil([] { return !LogPending(); }, 10000));
@@ -1061,7 +1061,7 @@ TEST_F(RunTest, FloodReachesTheInterpreterLineByLineInOrder) {
   tick_source = WitnessTick;
 
   Use(Plan().Do("flood " + std::to_string(count) + " " + std::to_string(seed)).Do("exit 0"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   Install();
   ASSERT_TRUE(RunEnds(120000)) << "the flood did not end";
   tick_source = GetTickCount;
@@ -1132,7 +1132,7 @@ TEST_F(RunTest, ScriptThatCannotBeWrittenIsReportedAndNothingStarts) {
     SCOPED_TRACE(temp.size());
     ScopedVariable tmp(L"TMP", temp);
     ScopedVariable temp_variable(L"TEMP", temp);
-    Type(nup_edit, kGame);
+    Type(game_edit, kGame);
     Answerer answerer(window, IDOK);
     Press(install_button);
     SeenBox box = answerer.Stop();
@@ -1162,31 +1162,31 @@ BOOL WINAPI SilentShare(LPCWSTR path, GET_FILEEX_INFO_LEVELS level, LPVOID data)
 // button is disabled, and starts nothing before the folder's answer is in.
 TEST_F(RunTest, FolderThatCannotTakeTheInstallationStartsNothing) {
   Use(Plan().Do("record").Do("exit 0"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   silent_share_release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   Scoped<decltype(file_attributes)> silent(file_attributes, SilentShare);
   std::wstring missing = MissingDrive();
   const std::wstring refused[] = {L"C:\\", local + L"\\a|b\\Vorlen", local + L"\\Vorlen?", missing + L"\\Vorlen",
                                   L"\\\\silent\\share\\Vorlen"};
   for (const std::wstring& folder : refused) {
-    Type(dir_edit, folder);
+    Type(folder_edit, folder);
     Press(install_button);
     EXPECT_EQ(child, nullptr) << Narrow(folder);
     EXPECT_EQ(page, Choices) << Narrow(folder);
   }
   {
     Scoped<decltype(make_probe)> no_rights(make_probe, NoRights);
-    Type(dir_edit, local + L"\\Vorlen");
+    Type(folder_edit, local + L"\\Vorlen");
     Press(install_button);
     EXPECT_EQ(child, nullptr);
-    EXPECT_TRUE(PumpUntil([] { return !space_pending; }, 10000));
+    EXPECT_TRUE(PumpUntil([] { return !folder_field.pending; }, 10000));
     Press(install_button);  // also with the field's own answer in
     EXPECT_EQ(child, nullptr);
   }
   EXPECT_FALSE(Recorded().found);
   SetEvent(silent_share_release);
   // The same folder once it can be written to.
-  Type(dir_edit, local + L"\\Vorlen");
+  Type(folder_edit, local + L"\\Vorlen");
   Install();
   ASSERT_TRUE(RunEnds());
   EXPECT_TRUE(Recorded().found);
@@ -1204,7 +1204,7 @@ HANDLE WINAPI NoThreadToBeHad(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUT
 // Without a thread to read its output, a started script is ended and nothing changes.
 TEST_F(RunTest, ReaderThatCannotStartEndsTheScriptAndSaysSo) {
   Use(Plan().Do("wait never"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   Scoped<decltype(create_thread)> failing(create_thread, NoThreadToBeHad);
   Answerer answerer(window, IDOK);
   Press(install_button);
@@ -1239,7 +1239,7 @@ TEST_F(RunTest, OnlyThePipeReachesTheScript) {
   EXPECT_EQ(Recorded().probe, L"1");
   DeleteFileW((folder + L"\\record.txt").c_str());
 
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   Install();
   ASSERT_TRUE(RunEnds());
   EXPECT_EQ(Recorded().probe, L"0") << "an inheritable handle of the installer reached the script";
@@ -1262,7 +1262,7 @@ bool DoubleClickTimePassed() { return static_cast<LONG>(GetTickCount()) - shown_
 // the first one was (Cancel inside Install, Install under Back): it presses nothing.
 TEST_F(RunTest, DoubleClickNeverPressesAButtonOfTheNextPage) {
   Use(Plan().Write("@step msys\n").Do("wait go").Write("[build] error: stopped\n").Do("exit 1"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   {
     Answerer guard(window, IDNO);
     // The second click goes to another window than the first, so it comes as a plain press.
@@ -1295,7 +1295,7 @@ TEST_F(RunTest, DoubleClickNeverPressesAButtonOfTheNextPage) {
 // A double-click on a button is one press: "Show details" shows the details.
 TEST_F(RunTest, DoubleClickOnAButtonIsOnePress) {
   Use(Plan().Write("@step msys\n").Do("wait go").Do("exit 0"));
-  Type(nup_edit, kGame);
+  Type(game_edit, kGame);
   Install();
   ASSERT_TRUE(PumpUntil([] { return DoubleClickTimePassed(); }));
   bool before = details;
@@ -1364,9 +1364,9 @@ TEST_F(BuiltInstaller, FullRunThenPlay) {
   GUITHREADINFO gui = {};
   gui.cbSize = sizeof gui;
   EXPECT_TRUE(WaitFor([&] { return GetGUIThreadInfo(installer.process.dwThreadId, &gui) && gui.hwndFocus; }));
-  EXPECT_EQ(gui.hwndFocus, installer.Control(IsWindowEnabled(installer.Control(kInstallId)) ? kInstallId : kNupEditId));
-  Type(installer.Control(kNupEditId), kGame);
-  Type(installer.Control(kDirEditId), dir);
+  EXPECT_EQ(gui.hwndFocus, installer.Control(IsWindowEnabled(installer.Control(kInstallId)) ? kInstallId : kGameEditId));
+  Type(installer.Control(kGameEditId), kGame);
+  Type(installer.Control(kFolderEditId), dir);
   SendMessageW(installer.Control(kDlssId), BM_SETCHECK, BST_CHECKED, 0);
   Press(installer.Control(kInstallId));
   ASSERT_TRUE(WaitFor([&] { return installer.Shows(kPlayId) || installer.Shows(kBackId); })) << "the run did not end";
@@ -1392,7 +1392,7 @@ TEST_F(BuiltInstaller, EndingTheInstallerEndsTheRun) {
   Use(Plan().Do("grandchild").Do("record").Write("@step msys\n").Do("wait never"));
   Installer installer;
   ASSERT_TRUE(installer.Start(copy));
-  Type(installer.Control(kNupEditId), kGame);
+  Type(installer.Control(kGameEditId), kGame);
   Press(installer.Control(kInstallId));
   ASSERT_TRUE(WaitFor([this] { return Recorded().found; }));
   Record record = Recorded();
@@ -1415,7 +1415,7 @@ TEST_F(BuiltInstaller, PowerShellThatCannotStartIsReported) {
   std::wstring copy = CopyInstaller(folder + L"\\alone", true);
   Installer installer;
   ASSERT_TRUE(installer.Start(copy));
-  Type(installer.Control(kNupEditId), kGame);
+  Type(installer.Control(kGameEditId), kGame);
   Answerer answerer(installer.window, IDOK);
   Press(installer.Control(kInstallId));
   SeenBox box = answerer.Stop(30000);
@@ -1424,7 +1424,7 @@ TEST_F(BuiltInstaller, PowerShellThatCannotStartIsReported) {
   EXPECT_EQ(box.text, L"Cannot start PowerShell.");
   EXPECT_TRUE(WaitFor([&] { return !FindBox(installer.window); }));
   EXPECT_TRUE(installer.Shows(kInstallId)) << "the page changed";
-  EXPECT_TRUE(installer.Shows(kNupEditId));
+  EXPECT_TRUE(installer.Shows(kGameEditId));
 }
 
 }  // namespace

@@ -311,7 +311,7 @@ bool PumpUntil(Condition done, DWORD limit_ms = 30000) {
 }
 
 // Whether both choice fields have their answers for what they hold now.
-bool Answered() { return !nup_pending && !space_pending; }
+bool Answered() { return !game_field.pending && !folder_field.pending; }
 
 // A parameterised case's name as GoogleTest takes it into the test's name: its letters and digits.
 template <class Case>

@@ -66,8 +66,8 @@ TEST_F(WindowTest, EveryPageKeepsWhatItShowsApartAndInside) {
                    {Finished, L""}};
       for (const auto& [on, failure_line] : shown) {
         if (on == Choices) {
-          nup_note = L"There is no such file.";
-          space_note = L"OneDrive syncs this folder: it would upload the tens of thousands of files of the build and "
+          game_field.note = L"There is no such file.";
+          folder_field.note = L"OneDrive syncs this folder: it would upload the tens of thousands of files of the build and "
                        L"can hold them open while they are built. A folder outside it, such as the default, is better.";
         }
         failure = failure_line;
@@ -133,11 +133,11 @@ TEST_F(WindowTest, CreatesFourteenControlsInTabOrderWithTheirIds) {
     EXPECT_TRUE(id != IDOK && id != IDCANCEL) << id;
   }
   EXPECT_EQ(ids.size(), 14u);
-  EXPECT_EQ(WindowText(nup_browse), L"Browse...");
+  EXPECT_EQ(WindowText(game_browse), L"Browse...");
   EXPECT_EQ(WindowText(close_button), L"Close");
   EXPECT_TRUE(GetWindowLongW(log_edit, GWL_STYLE) & ES_READONLY);
   EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(log_edit, WM_GETFONT, 0, 0)), mono_font);
-  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(nup_edit, WM_GETFONT, 0, 0)), font);
+  EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(game_edit, WM_GETFONT, 0, 0)), font);
   EXPECT_EQ(page, Choices);
   EnableWindow(install_button, TRUE);  // as when the game file is found
   transcript_path = L"C:\\Temp\\vorlen-setup\\transcript-20260101-120000.txt";
@@ -146,7 +146,7 @@ TEST_F(WindowTest, CreatesFourteenControlsInTabOrderWithTheirIds) {
     bool with_details;
     std::vector<HWND> order;
   } tab_orders[] = {
-      {Choices, false, {nup_edit, nup_browse, dir_edit, dir_browse, dlss_check, close_button, install_button}},
+      {Choices, false, {game_edit, game_browse, folder_edit, folder_browse, dlss_check, close_button, install_button}},
       {Installing, false, {details_button, close_button}},
       {Installing, true, {log_edit, details_button, close_button}},
       {Stopped, true, {log_edit, details_button, copy_button, open_log_button, back_button, close_button}},
@@ -329,7 +329,7 @@ TEST_F(PaintTest, StoppedPageIsRedWithoutTimeLine) {
   page = Stopped;
   Begin(L"compile");
   fraction = 0.5;
-  steps[7].state = Failed;
+  FailStep();
   failure = L"the compiler ran out of memory";
   auto p = PaintAt(96);
   EXPECT_TRUE(p->Has(kRed, kEdge, kBandTop, 300, StepRow(0))) << "heading";
@@ -410,9 +410,9 @@ TEST_F(PaintTest, ChoiceNotesTakeTheColourOfTheirVerdict) {
   struct Case {
     const wchar_t* field;
     bool ok;
-    COLORREF nup_colour;
-    bool space;
-    COLORREF space_colour;
+    COLORREF game_colour;
+    bool folder;
+    COLORREF folder_colour;
     bool checking;  // both notes say that their field is being checked
     bool warned;
   } cases[] = {{L"", false, kMuted, true, kGreen, false, false},
@@ -422,17 +422,17 @@ TEST_F(PaintTest, ChoiceNotesTakeTheColourOfTheirVerdict) {
                {L"C:\\game.nup", false, kMuted, false, kMuted, true, false},
                {L"C:\\game.nup", true, kGreen, true, kAccent, false, true}};
   for (const Case& c : cases) {
-    SetWindowTextW(nup_edit, c.field);
+    SetWindowTextW(game_edit, c.field);
     page = Choices;
-    nup_ok = c.ok;
-    space_ok = c.space;
-    nup_checking = space_checking = c.checking;
-    space_warned = c.warned;
-    nup_note = L"A note about the game file";
-    space_note = L"A note about the space";
+    game_field.ok = c.ok;
+    folder_field.ok = c.folder;
+    game_field.checking = folder_field.checking = c.checking;
+    folder_field.warned = c.warned;
+    game_field.note = L"A note about the game file";
+    folder_field.note = L"A note about the folder";
     auto p = PaintAt(96);
-    EXPECT_TRUE(p->Has(c.nup_colour, 26, 206, 300, 222)) << c.field;
-    EXPECT_TRUE(p->Has(c.space_colour, 26, 330, 300, 346)) << c.field;
+    EXPECT_TRUE(p->Has(c.game_colour, 26, 206, 300, 222)) << c.field;
+    EXPECT_TRUE(p->Has(c.folder_colour, 26, 330, 300, 346)) << c.field;
   }
   auto p = PaintAt(96);
   EXPECT_TRUE(p->Has(kMuted, 26, 678, 400, 700)) << "duration note at H - 62";
@@ -501,7 +501,7 @@ TEST_F(PaintTest, OwnerDrawnButtonsTakeTheirStateColours) {
 
   ButtonPicture secondary = DrawButton(close_button, 0);
   ButtonPicture secondary_pressed = DrawButton(back_button, ODS_SELECTED);
-  ButtonPicture secondary_disabled = DrawButton(nup_browse, ODS_DISABLED);
+  ButtonPicture secondary_disabled = DrawButton(game_browse, ODS_DISABLED);
   EXPECT_EQ(secondary.background, kField);
   EXPECT_EQ(secondary.ink, kBright);
   EXPECT_LT(Luma(secondary_pressed.background), Luma(kAccent));
@@ -596,7 +596,7 @@ TEST_F(PaintTest, HighContrastTakesTheThemesColours) {
   const COLORREF page_colour = kTheme.at(COLOR_WINDOW), text = kTheme.at(COLOR_WINDOWTEXT),
                  lit = kTheme.at(COLOR_HIGHLIGHT);
   install_dir = L"C:\\Games\\Vorlen";
-  nup_note = L"There is no such file.";
+  game_field.note = L"There is no such file.";
   Begin(L"compile");
   fraction = 0.5;
   failure = L"the compiler ran out of memory";
@@ -616,7 +616,7 @@ TEST_F(PaintTest, HighContrastTakesTheThemesColours) {
     EXPECT_EQ(GetPixel(picture, 700, 5), page_colour) << "the header band";
     EXPECT_TRUE(seen.count(text));
     if (on_page == Choices) {
-      RECT field = Where(nup_edit);
+      RECT field = Where(game_edit);
       EXPECT_EQ(GetPixel(picture, field.left - 1, field.top + 5), text) << "the field's edge";
     }
     if (on_page == Installing) {
@@ -639,7 +639,7 @@ TEST_F(PaintTest, HighContrastTakesTheThemesColours) {
                  {close_button, 0, COLOR_BTNFACE, COLOR_BTNTEXT},
                  {back_button, ODS_SELECTED, COLOR_HIGHLIGHT, COLOR_HIGHLIGHTTEXT},
                  {install_button, ODS_DISABLED, COLOR_BTNFACE, COLOR_GRAYTEXT},
-                 {nup_browse, ODS_DISABLED, COLOR_BTNFACE, COLOR_GRAYTEXT}};
+                 {game_browse, ODS_DISABLED, COLOR_BTNFACE, COLOR_GRAYTEXT}};
   for (const auto& b : buttons) {
     ButtonPicture seen = DrawButton(b.button, b.state);
     EXPECT_EQ(seen.background, kTheme.at(b.background)) << GetDlgCtrlID(b.button) << " " << b.state;
@@ -772,7 +772,7 @@ TEST_F(PaintTest, FollowsTheDpiOfItsMonitorAndBack) {
     EXPECT_EQ(limits.ptMinTrackSize.x, MulDiv(760, to, 96));
     EXPECT_EQ(LogFontOf(font).lfHeight, -MulDiv(14, to, 96));
     EXPECT_EQ(LogFontOf(title_font).lfHeight, -MulDiv(28, to, 96));
-    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(nup_edit, WM_GETFONT, 0, 0)), font);
+    EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(game_edit, WM_GETFONT, 0, 0)), font);
     EXPECT_EQ(reinterpret_cast<HFONT>(SendMessageW(log_edit, WM_GETFONT, 0, 0)), mono_font);
     Canvas picture(client.cx, client.cy);
     picture.unit_dpi = to;
@@ -1023,7 +1023,7 @@ TEST_F(WindowTest, ScreenReaderReadsEachPageInOrder) {
       {"choices, no game file", [] {}, join({header, choices(L"", L"Choose your .nup file.", L"", L" [unavailable]")})},
       {"choices, a game file and DLSS",
        [] {
-         SetWindowTextW(nup_edit, L"C:\\Games\\zelda.nup");
+         SetWindowTextW(game_edit, L"C:\\Games\\zelda.nup");
          SendMessageW(dlss_check, BM_SETCHECK, BST_CHECKED, 0);
        },
        join({header, choices(L" = C:\\Games\\zelda.nup", game, L" [checked]", L"")})},
@@ -1034,7 +1034,7 @@ TEST_F(WindowTest, ScreenReaderReadsEachPageInOrder) {
       {"stopped",
        [&] {
          replay(L"stopped.txt");
-         steps[current].state = Failed;
+         FailStep();
          steps[0].elapsed = 95000;
          Show(Stopped);
        },
@@ -1183,11 +1183,11 @@ TEST_F(WindowTest, ScreenReaderHearsWhatChangedAndNothingElse) {
 
   Show(Choices);
   EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_REORDER, window, CHILDID_SELF}}));
-  SetWindowTextW(nup_edit, L"C:\\missing.nup");
+  SetWindowTextW(game_edit, L"C:\\missing.nup");
   ASSERT_TRUE(PumpUntil(Answered, 10000));
-  EXPECT_EQ(nup_note, L"There is no such file.");
+  EXPECT_EQ(game_field.note, L"There is no such file.");
   // The field (child 5) is described by its note, which is child 7.
-  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_DESCRIPTIONCHANGE, nup_edit, 0}, {EVENT_OBJECT_NAMECHANGE, window, 7}}));
+  EXPECT_EQ(HeardSoFar(), (Heard{{EVENT_OBJECT_DESCRIPTIONCHANGE, game_edit, 0}, {EVENT_OBJECT_NAMECHANGE, window, 7}}));
 }
 
 }  // namespace
