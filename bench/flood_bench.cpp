@@ -3,9 +3,11 @@
 // end, and how quickly the window answers meanwhile: a WM_NULL sent from another thread with
 // SendMessageTimeoutW (as the system does to decide whether a window hangs), and a key pressed
 // with SendInput, which waits in the queue behind every posted message, from its sending to the
-// moment the message loop takes it. With the log shown, what the screen shows: the run lasts
-// until the log holds the last line (the script double waits until then), and how long the log
-// stands still on the screen from the first output until then, seen from outside every 100 ms.
+// moment the message loop takes it; those sent before the first output, while the click on
+// Install starts the script, are counted apart. With the log shown, what the screen shows: the
+// run lasts until the log shows the last line, painted, and how long the log stands still on the
+// screen from the first output until then, seen from outside every 100 ms; then how long until
+// the log holds every line (the script double waits until then).
 // After the redraws, the memory the process holds; after each run, the processor time of the
 // window's thread, the reader's and the transcript writer's. Each run writes its transcript, as
 // the installer does, except the one named "without_transcript", which shows what writing it
@@ -61,10 +63,12 @@ struct Result {
   double seconds;
   long long lines_delivered;
   bool text_intact;
-  std::vector<double> responses;  // milliseconds
-  std::vector<double> key_waits;  // milliseconds
-  double log_still;               // the longest the shown log stood still until it held everything, ms
-  double log_after_output;        // seconds from the window's taking the last output to the log's holding it
+  std::vector<double> responses;  // milliseconds, from the first output on
+  std::vector<double> key_waits;  // milliseconds, from the first output on
+  std::vector<double> start_responses, start_key_waits;  // before it
+  double log_still;               // the longest the shown log stood still until it showed the last line, ms
+  double log_last_after_output;   // seconds from the window's taking the last output to the log's showing it
+  double log_after_output;        // and to the log's holding every line
   double window_cpu, reader_cpu, transcript_cpu;  // seconds of processor time
   double transcript_lag;          // seconds from the run's end to its transcript's being whole
   SIZE_T private_growth;          // bytes the process holds more at the end than at the start
@@ -169,7 +173,8 @@ Result Flood(const Run& run, const std::wstring& folder) {
   MakeWindow();
   SetWindowTextW(game_edit, L"C:\\Games\\game.nup");
   std::atomic<bool> running{true};
-  std::vector<double> responses;
+  std::vector<double> responses, start_responses;
+  std::atomic<bool> output_begins{false};
   HWND target = window;
   std::atomic<bool> pinging{true};
   double reader_cpu = 0;
@@ -180,8 +185,9 @@ Result Flood(const Run& run, const std::wstring& folder) {
       transcript_cpu = std::max(transcript_cpu, ProcessorTime(writer_thread));
       Clock::time_point sent = Clock::now();
       DWORD_PTR result = 0;
+      bool in_flood = output_begins;
       SendMessageTimeoutW(target, WM_NULL, 0, 0, SMTO_NORMAL, 10000, &result);
-      responses.push_back(Milliseconds(Clock::now() - sent));
+      (in_flood ? responses : start_responses).push_back(Milliseconds(Clock::now() - sent));
       Sleep(5);
     }
     pinging = false;
@@ -189,9 +195,11 @@ Result Flood(const Run& run, const std::wstring& folder) {
 
   // One key at a time: the next is pressed 20 ms after the loop took the last.
   std::atomic<long long> key_sent{0};  // steady-clock ticks; 0 while none waits
-  std::vector<double> key_waits;
+  std::atomic<bool> key_in_flood{false};
+  std::vector<double> key_waits, start_key_waits;
   std::thread presser([&] {
     while (running) {
+      key_in_flood = output_begins.load();
       key_sent = Clock::now().time_since_epoch().count();
       PressProbeKey();
       while (key_sent != 0 && running) Sleep(1);
@@ -200,16 +208,16 @@ Result Flood(const Run& run, const std::wstring& folder) {
   });
 
   // The log seen from outside: the longest it stood still on the screen from the first output
-  // the window took (the double takes a while to start writing) until it held the last line.
-  std::atomic<bool> output_begins{false};
-  std::atomic<bool> log_whole{false};
+  // the window took (the double takes a while to start writing) until it showed the last line.
+  std::atomic<bool> log_shows_last{false};
+  bool log_whole = false;
   double log_still = 0;
   std::thread watcher([&] {
     if (!run.show_log) return;
     while (running && !output_begins) Sleep(1);
     unsigned long long before = ScreenPixels(log_edit);
     Clock::time_point changed = Clock::now();
-    while (running && !log_whole) {
+    while (running && !log_shows_last) {
       Sleep(100);
       unsigned long long now = ScreenPixels(log_edit);
       log_still = std::max(log_still, Milliseconds(Clock::now() - changed));
@@ -221,6 +229,7 @@ Result Flood(const Run& run, const std::wstring& folder) {
   Hash received;
   long long lines = 0;
   Clock::time_point last_output;
+  Clock::time_point shows_last;
   Clock::time_point whole;
   double window_cpu = ProcessorTime(GetCurrentThread());
   Clock::time_point begin = Clock::now();
@@ -246,15 +255,26 @@ Result Flood(const Run& run, const std::wstring& folder) {
       }
       if (message.message == WM_KEYDOWN && message.wParam == kProbeKey) {
         long long sent = key_sent.exchange(0);
-        if (sent) key_waits.push_back(Milliseconds(Clock::now() - Clock::time_point(Clock::duration(sent))));
+        double wait = Milliseconds(Clock::now() - Clock::time_point(Clock::duration(sent)));
+        if (sent) (key_in_flood ? key_waits : start_key_waits).push_back(wait);
       }
       if (message.message == WM_QUIT) continue;
-      if (IsDialogMessageW(window, &message)) continue;
-      TranslateMessage(&message);
-      DispatchMessageW(&message);
+      if (!IsDialogMessageW(window, &message)) {
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+      }
+      // Every line has come and is read, the log's text ends with the last and is painted: the
+      // screen shows it (the log's view stays at its end). Asked after each message: the next
+      // step may make the log to paint again before the loop runs dry.
+      if (run.show_log && !log_shows_last && lines == run.lines && waiting_output.empty() && log_drop == 0 &&
+          log_tail.empty() && !GetUpdateRect(log_edit, nullptr, FALSE)) {
+        shows_last = Clock::now();
+        log_shows_last = true;
+      }
     }
-    // Every line has come, is read and is in the log: the double may end.
-    if (run.show_log && !log_whole && lines == run.lines && waiting_output.empty() && !LogPending()) {
+    bool all_read = lines == run.lines && waiting_output.empty();
+    // Every line is in the log: the double may end.
+    if (run.show_log && !log_whole && all_read && !LogPending()) {
       whole = Clock::now();
       log_whole = true;
       HANDLE signal = CreateFileW((folder + L"\\log-whole").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
@@ -262,7 +282,8 @@ Result Flood(const Run& run, const std::wstring& folder) {
       CloseHandle(signal);
     }
   }
-  Clock::time_point end = log_whole ? whole : Clock::now();
+  Clock::time_point run_end = Clock::now();
+  Clock::time_point end = log_shows_last ? shows_last : run_end;
   window_cpu = ProcessorTime(GetCurrentThread()) - window_cpu;
   double seconds = std::chrono::duration<double>(end - begin).count();
   running = false;
@@ -279,7 +300,7 @@ Result Flood(const Run& run, const std::wstring& folder) {
   double transcript_lag = 0;
   if (run.transcript && transcript_writer) {
     WaitForSingleObject(transcript_writer, INFINITE);
-    transcript_lag = std::chrono::duration<double>(Clock::now() - end).count();
+    transcript_lag = std::chrono::duration<double>(Clock::now() - run_end).count();
   }
   for (HANDLE thread : {reader_thread.load(), writer_thread.load()}) {
     if (thread) CloseHandle(thread);
@@ -295,7 +316,10 @@ Result Flood(const Run& run, const std::wstring& folder) {
           received.value == run.expected && page == Finished,
           responses,
           key_waits,
+          start_responses,
+          start_key_waits,
           log_still,
+          log_shows_last ? std::chrono::duration<double>(shows_last - last_output).count() : 0,
           log_whole ? std::chrono::duration<double>(whole - last_output).count() : 0,
           window_cpu,
           reader_cpu,
@@ -311,9 +335,12 @@ void Print(const Run& run, const Result& result) {
   printf("%s_seconds: %.2f s\n", name, result.seconds);
   PrintWaits(name, "response", result.responses, 100);
   PrintWaits(name, "key_wait", result.key_waits, 100);
+  PrintWaits(name, "start_response", result.start_responses, 100);
+  PrintWaits(name, "start_key_wait", result.start_key_waits, 100);
   printf("%s_lines_lost: %lld lines\n", name, run.lines - result.lines_delivered);
   printf("%s_runs_with_text_changed: %d runs\n", name, result.text_intact ? 0 : 1);
   if (run.show_log) printf("%s_log_still_worst: %.0f ms\n", name, result.log_still);
+  if (run.show_log) printf("%s_log_shows_last_line_after_output: %.2f s\n", name, result.log_last_after_output);
   if (run.show_log) printf("%s_log_whole_after_output: %.2f s\n", name, result.log_after_output);
   printf("%s_window_cpu: %.2f s\n", name, result.window_cpu);
   printf("%s_reader_cpu: %.2f s\n", name, result.reader_cpu);

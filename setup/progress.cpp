@@ -106,24 +106,31 @@ double Bounded(double progress) {
 // --- The details log -------------------------------------------------------------------------
 //
 // The log keeps the newest output: whenever a line is added to a log of more than 400000
-// characters, the older half goes first. Updating a shown multi-line edit costs tens of
-// milliseconds per call plus time for every character it lays out, so line-by-line appending
-// cannot keep up with a build's bursts and one huge update would freeze the window. Lines are
-// therefore gathered here and handed to the control in bounded steps (LogStep): one cut, or one
-// piece of at most kLogPiece characters. Text cut away while still waiting never reaches the
-// control at all. Once every step has run, the control holds exactly what line-by-line
-// appending would have made, cut points included.
+// characters, the older half goes first. Updating a shown multi-line edit costs time for every
+// line it lays out and for every message that moves its view (Wine draws the scroll bar anew
+// each time, milliseconds), so line-by-line appending cannot keep up with a build's bursts and
+// one huge update would freeze the window. Lines are therefore gathered here and handed to the
+// control in bounded steps (LogStep): one cut, or one piece of at most kLogLines lines and
+// kLogPiece characters. Text cut away while still waiting never reaches the control at all.
+// The newest text goes first: when more waits than a piece, the control takes the last piece in
+// place of what it held, and the older text (`log_head`) is put in above it afterwards, a piece
+// at a time from its oldest, while the view keeps showing the same lines. So the log shows what
+// is printed now, not text that a later cut throws away. Once every step has run, the control
+// holds exactly what line-by-line appending would have made, cut points included.
 
 constexpr size_t kLogLimit = 400000;
 constexpr size_t kLogPiece = 8192;
+constexpr size_t kLogLines = 32;
 
 size_t log_shown;        // characters the control holds
 size_t log_drop;         // characters to cut from the front of the control at the next step
+std::wstring log_head;   // text still to put into the control at `log_at`
+size_t log_at;           // where (in the control, its pending cut included); 0 while none waits
 std::wstring log_tail;   // text still to append
 
 DWORD log_stepped;       // when the control last took a step
 
-size_t LogLength() { return log_shown - log_drop + log_tail.size(); }
+size_t LogLength() { return log_shown - log_drop + log_head.size() + log_tail.size(); }
 
 void AppendLog(const std::wstring& line) {
   size_t length = LogLength();
@@ -131,6 +138,16 @@ void AppendLog(const std::wstring& line) {
     size_t cut = length / 2;
     first_error = first_error != kNoError && first_error >= cut ? first_error - cut : kNoError;
     step_from = step_from >= cut ? step_from - cut : 0;
+    // In the order of the text: the control's text before `log_at`, the head, then the rest.
+    if (!log_head.empty()) {
+      size_t before = std::min(cut, log_at - log_drop);
+      log_drop += before;
+      cut -= before;
+      size_t from_head = std::min(cut, log_head.size());
+      log_head.erase(0, from_head);
+      cut -= from_head;
+      if (log_head.empty()) log_at = 0;
+    }
     size_t from_control = log_shown - log_drop;
     if (cut <= from_control) {
       log_drop += cut;
@@ -143,25 +160,115 @@ void AppendLog(const std::wstring& line) {
   log_tail += L"\r\n";
 }
 
-bool LogPending() { return log_drop > 0 || !log_tail.empty(); }
+bool LogPending() { return log_drop > 0 || !log_head.empty() || !log_tail.empty(); }
 
-// One bounded update of the control: the pending cut, or else the next piece of text.
-void LogStep() {
-  log_stepped = Now();
-  if (log_drop > 0) {
-    SendMessageW(log_edit, EM_SETSEL, 0, static_cast<LPARAM>(log_drop));
-    SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(L""));
-    log_shown -= log_drop;
-    log_drop = 0;
-    return;
+// Where the piece of `text` that begins at its start ends, and where the one that ends at its end
+// begins: at most kLogLines lines and kLogPiece characters, whole lines where they fit.
+size_t FirstPieceEnd(const std::wstring& text) {
+  size_t end = std::min(text.size(), kLogPiece);
+  size_t lines = 0;
+  for (size_t i = 0; i < end; ++i) {
+    if (text[i] == L'\n' && ++lines == kLogLines) return i + 1;
   }
-  if (log_tail.empty()) return;
-  std::wstring piece = log_tail.substr(0, kLogPiece);
-  int end = GetWindowTextLengthW(log_edit);
-  SendMessageW(log_edit, EM_SETSEL, end, end);
-  SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(piece.c_str()));
-  log_shown += piece.size();
-  log_tail.erase(0, piece.size());
+  return end;
+}
+
+size_t LastPieceStart(const std::wstring& text, size_t most_lines = kLogLines) {
+  size_t start = text.size() > kLogPiece ? text.size() - kLogPiece : 0;
+  size_t lines = 0;
+  // The text's own last line feed ends the last line rather than beginning one.
+  for (size_t i = text.size(); i > start + 1; --i) {
+    if (text[i - 2] == L'\n' && ++lines == most_lines) return i - 1;
+  }
+  return start;
+}
+
+// How many lines the log's view shows, with one it shows in part: as many as the newest text
+// needs to fill it.
+size_t ViewLines() {
+  RECT rect = {};
+  SendMessageW(log_edit, EM_GETRECT, 0, reinterpret_cast<LPARAM>(&rect));
+  HDC dc = GetDC(log_edit);
+  HGDIOBJ old = SelectObject(dc, reinterpret_cast<HGDIOBJ>(SendMessageW(log_edit, WM_GETFONT, 0, 0)));
+  TEXTMETRICW metrics = {};
+  GetTextMetricsW(dc, &metrics);
+  SelectObject(dc, old);
+  ReleaseDC(log_edit, dc);
+  if (metrics.tmHeight <= 0 || rect.bottom <= rect.top) return kLogLines;
+  return std::min(kLogLines, static_cast<size_t>((rect.bottom - rect.top) / metrics.tmHeight + 1));
+}
+
+// The log's text as it is kept: what the control holds past the pending cut, with the head in
+// its place, then what is still to append. Positions in it are those of `first_error` and
+// `step_from`.
+std::wstring KeptLog() {
+  std::wstring shown(log_shown + 1, L'\0');
+  shown.resize(GetWindowTextW(log_edit, &shown[0], static_cast<int>(shown.size())));
+  size_t from = std::min(log_drop, shown.size());
+  size_t at = std::min(std::max(log_at, from), shown.size());
+  return shown.substr(from, at - from) + log_head + shown.substr(at) + log_tail;
+}
+
+// Replaces the control's text from `from` to `to`. The selection is moved only when it is not
+// there already: under Wine moving it scrolls the view to it and draws the scroll bar again.
+void PutInLog(size_t from, size_t to, const std::wstring& text) {
+  DWORD start = 0, end = 0;
+  SendMessageW(log_edit, EM_GETSEL, reinterpret_cast<WPARAM>(&start), reinterpret_cast<LPARAM>(&end));
+  if (start != from || end != to) SendMessageW(log_edit, EM_SETSEL, from, to);
+  SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+// One bounded update of the control. When more waits than a piece and the control keeps no
+// more than that, the control takes the newest lines that fill its view in place of all it
+// held (a flood brings this step every time, so it lays out no more than it shows), and what it kept
+// waits with the rest in the head (laying it out again costs no more than the text that waits).
+// Otherwise the pending cut, the next piece to append, or the head's next piece. True when it
+// was the cut, which the view, at the text's end, may not show.
+bool LogStep() {
+  log_stepped = Now();
+  if (log_shown - log_drop <= log_tail.size() && FirstPieceEnd(log_tail) < log_tail.size()) {
+    size_t newest = LastPieceStart(log_tail, ViewLines());
+    std::wstring head = KeptLog();
+    head.resize(head.size() - log_tail.size() + newest);
+    PutInLog(0, log_shown, log_tail.substr(newest));
+    log_head.swap(head);
+    log_at = 0;
+    log_shown = log_tail.size() - newest;
+    log_drop = 0;
+    std::wstring().swap(log_tail);  // its room too: a flood's tail is hundreds of kilobytes
+    return false;
+  }
+  if (log_drop > 0) {
+    PutInLog(0, log_drop, L"");
+    log_shown -= log_drop;
+    log_at = log_head.empty() ? 0 : log_at - log_drop;
+    log_drop = 0;
+    return true;
+  }
+  if (!log_tail.empty()) {
+    size_t end = FirstPieceEnd(log_tail);
+    PutInLog(log_shown, log_shown, log_tail.substr(0, end));
+    log_shown += end;
+    log_tail.erase(0, end);
+    return false;
+  }
+  if (log_head.empty()) return false;
+  // Put in above the view, oldest first, so that the caret, left after each piece, is where the
+  // next goes. The control scrolls to the text it takes; the view goes back to the lines it showed.
+  LRESULT first = SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+  LRESULT lines = SendMessageW(log_edit, EM_GETLINECOUNT, 0, 0);
+  size_t end = FirstPieceEnd(log_head);
+  PutInLog(log_at, log_at, log_head.substr(0, end));
+  log_shown += end;
+  log_at += end;
+  log_head.erase(0, end);
+  if (log_head.empty()) {
+    std::wstring().swap(log_head);
+    log_at = 0;
+  }
+  LRESULT view = first + SendMessageW(log_edit, EM_GETLINECOUNT, 0, 0) - lines;
+  SendMessageW(log_edit, EM_LINESCROLL, 0, view - SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+  return false;
 }
 
 // While output keeps coming, the shown log still takes a step this often: left to wait for a
@@ -171,9 +278,11 @@ constexpr DWORD kLogPace = 150;
 
 void PaceLog() {
   if (!LogPending() || Now() - log_stepped < kLogPace || !IsWindowVisible(log_edit)) return;
-  LogStep();
+  AcquireSRWLockExclusive(&reading_gate);
+  if (LogStep() && LogPending()) LogStep();  // a step the screen shows
   // Painted now: a flood of posted output would keep its paint waiting as long as it lasts.
   UpdateWindow(log_edit);
+  ReleaseSRWLockExclusive(&reading_gate);
 }
 
 // Brings the control fully up to date (before the window is shown, and in tests).
@@ -185,18 +294,13 @@ void FlushLog() {
 void ForgetLog() {
   log_shown = 0;
   log_drop = 0;
+  log_head.clear();
+  log_at = 0;
   log_tail.clear();
   first_error = kNoError;
   step_from = 0;
 }
 
-// The log's text as it is kept: what the control holds past the pending cut, then what is still
-// to append. Positions in it are those of `first_error` and `step_from`.
-std::wstring KeptLog() {
-  std::wstring shown(log_shown + 1, L'\0');
-  shown.resize(GetWindowTextW(log_edit, &shown[0], static_cast<int>(shown.size())));
-  return shown.substr(std::min(log_drop, shown.size())) + log_tail;
-}
 
 // Empties the log for a new installation.
 void ClearLog() {

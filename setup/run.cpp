@@ -182,41 +182,82 @@ std::wstring Decode(std::string& carry, const char* bytes, size_t count, UINT oe
   return text;
 }
 
+// Output that comes faster than the window takes it joins the block before it while that is
+// short of this many characters: the window reads few large blocks, however the reads fall.
+constexpr size_t kBatch = 65536;
+
+bool JoinOutput(std::wstring& last, const std::wstring& text) {
+  if (last.size() >= kBatch) return false;
+  last += text;
+  return true;
+}
+
+// How far the reader may be ahead of the window, in characters handed over and not yet read: a
+// flood that comes faster than the window reads it waits in the pipe, and its writer with it,
+// rather than in the installer's memory.
+constexpr size_t kUnreadLimit = 262144;
+
+SRWLOCK unread_lock = SRWLOCK_INIT;
+CONDITION_VARIABLE output_read = CONDITION_VARIABLE_INIT;
+size_t unread_output;  // under unread_lock
+
+// For the reader: waits while it is too far ahead of a window that is still there.
+void WaitForWindow() {
+  AcquireSRWLockExclusive(&unread_lock);
+  while (unread_output > kUnreadLimit && IsWindow(window)) SleepConditionVariableSRW(&output_read, &unread_lock, 100, 0);
+  ReleaseSRWLockExclusive(&unread_lock);
+}
+
+// How much has been handed over (positive) or read (negative); the reader goes on once the
+// window has caught up.
+void CountUnread(long long characters) {
+  AcquireSRWLockExclusive(&unread_lock);
+  unread_output = characters < 0 && static_cast<size_t>(-characters) > unread_output ? 0 : unread_output + characters;
+  bool caught_up = unread_output <= kUnreadLimit;
+  ReleaseSRWLockExclusive(&unread_lock);
+  if (caught_up && characters < 0) WakeConditionVariable(&output_read);
+}
+
 // The block travels as a string with its length, so that a NUL in the output (a tool writing
 // UTF-16, a binary file printed by mistake) cannot cut off the text behind it.
 void DeliverText(const std::wstring& text) {
   if (text.empty()) return;
-  HandOver(handed_output, text, kOutputMessage);
+  CountUnread(static_cast<long long>(text.size()));
+  HandOver(handed_output, text, kOutputMessage, JoinOutput);
 }
 
-// Output that comes faster than a read at a time is handed on in batches of up to this many
-// characters. Every posted message waits in the window's queue ahead of the player's keys and
-// clicks, and in a flood a read's worth each came as fast as the window could take them.
-constexpr size_t kBatch = 65536;
-
-// How much of the output is read at a time, from the pipe and in a replay from its file.
+// How much of the output is decoded at a time, as it comes from the pipe and in a replay from its
+// file: where a line longer than a piece is cut depends on it (a redraw in the same read is
+// seen before the cut), so that a replay cuts it where its run did.
 constexpr DWORD kReadSize = 4096;
+
+// How much is read from the pipe at once. Under a flood each read, a call to the system, cost
+// more than its decoding: a read of up to 64 KB is decoded a 4 KB share at a time, as that many
+// reads of 4 KB would have been. Each read's text goes on at once, nothing held back.
+constexpr DWORD kPipeRead = 65536;
 
 DWORD WINAPI Reader(void* pipe) {
   HANDLE read_end = static_cast<HANDLE>(pipe);
   Transcript* transcript = reader_transcript;
-  char buffer[kReadSize];
+  std::vector<char> buffer(kPipeRead);
   DWORD count = 0;
   std::string carry;
-  std::wstring batch;
   UINT oem = GetOEMCP();  // the code page of the hidden console PowerShell writes into
-  while (ReadFile(read_end, buffer, sizeof buffer, &count, nullptr) && count > 0) {
-    batch += Decode(carry, buffer, count, oem);
-    // Nothing is held back while the pipe is empty: a batch goes as soon as no more output waits.
-    DWORD more = 0;
-    if (batch.size() < kBatch && PeekNamedPipe(read_end, nullptr, 0, nullptr, &more, nullptr) && more > 0) continue;
-    Transcribe(transcript, batch);
-    DeliverText(batch);
-    batch.clear();
+  for (;;) {
+    WaitForWindow();
+    AcquireSRWLockShared(&reading_gate);  // not while the window's log takes a step
+    ReleaseSRWLockShared(&reading_gate);
+    if (!ReadFile(read_end, buffer.data(), kPipeRead, &count, nullptr) || count == 0) break;
+    std::wstring text;
+    for (DWORD at = 0; at < count; at += kReadSize) {
+      text += Decode(carry, buffer.data() + at, std::min(kReadSize, count - at), oem);
+    }
+    Transcribe(transcript, text);
+    DeliverText(text);
   }
-  batch += Decode(carry, nullptr, 0, oem, true);
-  Transcribe(transcript, batch);
-  DeliverText(batch);
+  std::wstring last = Decode(carry, nullptr, 0, oem, true);
+  Transcribe(transcript, last);
+  DeliverText(last);
   CloseHandle(read_end);
   DWORD exit_code = 1;
   WaitForSingleObject(child, INFINITE);
@@ -323,7 +364,7 @@ void Install() {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
-  if (!CreatePipe(&read_end, &write_end, &inherit, 0)) return Fail(L"Cannot start PowerShell.");
+  if (!CreatePipe(&read_end, &write_end, &inherit, 65536)) return Fail(L"Cannot start PowerShell.");
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   bool dlss = SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED;
   bool running = StartScript(CommandLine(script, nup, dir, dlss), folder, write_end);
@@ -345,6 +386,7 @@ void Install() {
   ResetProgress();
   pending_line.clear();
   waiting_output.clear();
+  unread_output = 0;  // no reader runs now
   error_view_waits = false;
   ClearLog();
   reader_transcript = OpenTranscript(folder);
@@ -493,6 +535,7 @@ void ReadWaitingOutput(int at_least) {
     waiting_output.pop_front();
     ReadPendingLines(searched);
   }
+  if (read > 0) CountUnread(-static_cast<long long>(read));
 }
 
 // What is left, output to read and the log's steps, is taken on a timer. Windows hands a window
@@ -506,6 +549,21 @@ void ScheduleCatchUp() {
     KillTimer(window, kCatchUpTimer);
     catch_up_set = false;
   }
+}
+
+// The log's steps in one turn of the catch-up timer take about this long: one step where a step
+// costs more (under Wine, tens of milliseconds), several where they are cheap, so that the log
+// is whole sooner without keeping a key waiting longer than a step would. None while input waits.
+constexpr double kCatchUpTurn = 8;  // milliseconds
+
+void CatchUpLog() {
+  LARGE_INTEGER frequency, start, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&start);
+  do {
+    LogStep();
+    QueryPerformanceCounter(&now);
+  } while (LogPending() && !InputWaits() && (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart < kCatchUpTurn);
 }
 
 // Output pauses when none has come for this long: a flood comes in blocks a few milliseconds apart.
@@ -523,7 +581,7 @@ void OnCatchUpTimer() {
     return;
   }
   if (waiting_output.empty() && Now() - output_came >= kOutputPause) {
-    LogStep();
+    CatchUpLog();
   } else {
     PaceLog();
   }
@@ -624,6 +682,7 @@ void SetInitialRun() {
   script_wait = nullptr;
   catch_up_set = false;
   waiting_output.clear();
+  unread_output = 0;
   TakeOver(handed_output);  // an earlier window's, never taken
   TakeOver(handed_ends);
   TakeOver(handed_failures);

@@ -53,6 +53,11 @@ Page page;
 bool details;
 HANDLE child;
 std::wstring transcript_path;  // the full path of the last run's transcript; empty when it has none
+// Held by the window while the shown log takes a step during output; the reader waits at it
+// before each read. Under Wine every read and write of the pipe is a request to the one Wine
+// server process, which a flood keeps so busy that the step's own requests (the edit control
+// makes some for every line it lays out) took three times as long, and a key waited as long.
+SRWLOCK reading_gate = SRWLOCK_INIT;
 
 // The operations that are called ahead of their definitions: the subsystems share one
 // translation unit and call each other both ways.
@@ -109,11 +114,12 @@ struct Handover {
 };
 
 // Hands `item` to the window thread, waking it with `message` unless a wake-up is on its way
-// already. Where the window is gone, everything handed and not taken is dropped: false.
+// already; `join`, when given, may add it to the last item not yet taken instead. Where the
+// window is gone, everything handed and not taken is dropped: false.
 template <class Item>
-bool HandOver(Handover<Item>& to, Item item, UINT message) {
+bool HandOver(Handover<Item>& to, Item item, UINT message, bool (*join)(Item& last, const Item& item) = nullptr) {
   AcquireSRWLockExclusive(&to.lock);
-  to.items.push_back(std::move(item));
+  if (!join || to.items.empty() || !join(to.items.back(), item)) to.items.push_back(std::move(item));
   bool wake = !to.woken;
   to.woken = true;
   ReleaseSRWLockExclusive(&to.lock);

@@ -138,58 +138,84 @@ std::wstring SampleLine(unsigned& seed, int index) {
 }
 
 // Every few lines the control takes a few bounded steps, as the window does between blocks. A
-// case meets one kind of cut or both: one within what the control holds, and one that reaches
-// into the text still waiting (the control emptied). One test a case: the control's steps cost
-// as much as the text it holds.
+// case meets some kinds of cut: within what the control keeps, one that empties the control
+// (reaching into the text still to append), and one into the older text still to go in above
+// what the control shows. One test a case: the control's steps cost as much as the text it holds.
 struct CutCase {
   const wchar_t* name;
   int step_every, steps;
   bool shown;
-  bool within, into_waiting;  // the kinds of cut the case must meet
+  bool within, into_waiting, into_head;  // the kinds of cut the case must meet
 };
 
 void PrintTo(const CutCase& c, std::ostream* out) { *out << Narrow(c.name); }
 
 const CutCase kCutCases[] = {
-    {L"a step after each line", 1, 1, false, true, false},
-    {L"two steps every third line", 3, 2, false, true, false},
-    {L"two steps every tenth line shown", 10, 2, true, false, true},
-    {L"only the last flush", 100000, 0, false, false, true},
+    {L"a step after each line", 1, 1, false, true, false, false},
+    {L"a step every twentieth line", 20, 1, false, false, false, true},
+    {L"two steps every tenth line shown", 10, 2, true, true, false, true},
+    {L"only the last flush", 100000, 0, false, false, true, false},
 };
 
 class BatchedLog : public ::testing::TestWithParam<CutCase> {
   void SetUp() override { ResetState(); }
 };
 
+// Whether the view shows the line the control's text ends with.
+bool LastLineInView() {
+  LRESULT last = SendMessageW(log_edit, EM_LINEFROMCHAR, std::max(GetWindowTextLengthW(log_edit) - 1, 0), 0);
+  LRESULT first = SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+  return first <= last && last < first + static_cast<LRESULT>(ViewLines());
+}
+
+// The log as kept reads as line-by-line appending after the steps; the control
+// ends up holding it; and a shown control, once its text reaches the log's end, shows that end.
 TEST_P(BatchedLog, EqualsLineByLineAcrossCuts) {
   const CutCase& c = GetParam();
   log_edit = MakeLogControl(c.shown);
   ASSERT_NE(log_edit, nullptr);
   LineByLineLog reference;
   unsigned seed = 7;
-  int cuts = 0, within = 0, into_waiting = 0;
+  int cuts = 0, within = 0, into_waiting = 0, into_head = 0;
   for (int i = 0; i < 160; ++i) {
     std::wstring line = SampleLine(seed, i);
     bool cut = reference.text.size() > 400000;
+    size_t head = log_head.size(), drop = log_drop;
     reference.Add(line);
     ReadLine(line);
-    if (cut) ++cuts, ++(log_drop == log_shown ? into_waiting : within);
+    if (cut) {
+      ++cuts;
+      into_head += log_head.size() < head;
+      if (log_drop == log_shown) {
+        ++into_waiting;
+      } else if (log_drop > drop) {
+        ++within;
+      }
+    }
     if ((i + 1) % c.step_every == 0) {
       for (int k = 0; k < c.steps; ++k) LogStep();
+      ASSERT_TRUE(KeptLog() == reference.text) << "after the steps at line " << i;
+      if (c.shown && log_tail.empty() && log_drop == 0) {
+        EXPECT_TRUE(LastLineInView()) << "line " << i;
+      }
     }
   }
   FlushLog();
   EXPECT_GE(cuts, 2) << "the sample must cross several cuts";
   EXPECT_EQ(within > 0, c.within);
   EXPECT_EQ(into_waiting > 0, c.into_waiting);
+  EXPECT_EQ(into_head > 0, c.into_head);
   EXPECT_EQ(WindowText(log_edit), reference.text);
   EXPECT_EQ(static_cast<size_t>(GetWindowTextLengthW(log_edit)), log_shown);
+  if (c.shown) {
+    EXPECT_TRUE(LastLineInView());
+  }
   DestroyWindow(log_edit);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cuts, BatchedLog, ::testing::ValuesIn(kCutCases), CaseName<CutCase>);
 
-TEST_F(Interpreter, EachLogStepIsOneCutOrOneBoundedPiece) {
+TEST_F(Interpreter, EachLogStepIsOneCutOrOneBoundedPieceTheNewestFirst) {
   log_edit = MakeLogControl();
   std::wstring line(1000, L'x');
   LineByLineLog reference;
@@ -200,8 +226,13 @@ TEST_F(Interpreter, EachLogStepIsOneCutOrOneBoundedPiece) {
   EXPECT_EQ(log_drop, 0u);
   ASSERT_LT(reference.text.size(), 400000u);
   EXPECT_EQ(log_tail, reference.text);
-  size_t before = 0;
-  int steps = 0;
+  // The first step shows the newest text; the steps after it put the older text in above it.
+  LogStep();
+  std::wstring newest = WindowText(log_edit);
+  EXPECT_LE(newest.size(), kLogPiece);
+  EXPECT_EQ(reference.text.substr(reference.text.size() - newest.size()), newest);
+  size_t before = newest.size();
+  int steps = 1;
   while (LogPending()) {
     LogStep();
     size_t now = static_cast<size_t>(GetWindowTextLengthW(log_edit));
@@ -209,13 +240,23 @@ TEST_F(Interpreter, EachLogStepIsOneCutOrOneBoundedPiece) {
     before = now;
     ++steps;
   }
+  EXPECT_EQ(WindowText(log_edit), reference.text);
   EXPECT_EQ(steps, static_cast<int>((reference.text.size() + kLogPiece - 1) / kLogPiece));
-  // A cut of text already shown is a step of its own.
-  for (int i = 0; i < 200; ++i) ReadLine(line);
-  EXPECT_GT(log_drop, 0u);
+  // A piece of short lines holds kLogLines of them.
+  for (int i = 0; i < 100; ++i) ReadLine(L"ab");
+  LogStep();
+  std::wstring shown = WindowText(log_edit);
+  EXPECT_EQ(std::count(shown.begin() + before, shown.end(), L'\n'), static_cast<long>(kLogLines));
+  FlushLog();
+  // A cut within what the control keeps, with little after it, is a step of its own.
+  while (log_drop == 0) {
+    FlushLog();
+    ReadLine(line);
+  }
+  ASSERT_LT(log_tail.size(), kLogPiece);
   size_t shown_before = static_cast<size_t>(GetWindowTextLengthW(log_edit));
   size_t drop = log_drop;
-  LogStep();
+  EXPECT_TRUE(LogStep());
   EXPECT_EQ(static_cast<size_t>(GetWindowTextLengthW(log_edit)), shown_before - drop);
   DestroyWindow(log_edit);
 }

@@ -331,11 +331,17 @@ TEST_F(ReaderTest, FullQueueDelaysTextButLosesNone) {
   bool text_after_end = false;
   int stalls = 0;
   // Take the wake-ups only after the reader has been refused again, so the queue runs full over
-  // and over (one wake-up for the output waits there, the next is refused); then take what
-  // waits and let it fill up once more.
+  // and over (one wake-up for the output waits there, the next is refused), or once it waits for
+  // what it handed over to be read; then take what waits and let it fill up once more.
+  auto reader_ahead = [] {
+    AcquireSRWLockExclusive(&unread_lock);
+    bool ahead = unread_output > kUnreadLimit;
+    ReleaseSRWLockExclusive(&unread_lock);
+    return ahead;
+  };
   while (end_messages == 0) {
     int seen = refused;
-    if (WaitFor([&] { return refused > seen || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0; })) {
+    if (WaitFor([&] { return refused > seen || reader_ahead() || WaitForSingleObject(reader, 0) == WAIT_OBJECT_0; })) {
       ++stalls;
     }
     MSG message;
@@ -343,6 +349,7 @@ TEST_F(ReaderTest, FullQueueDelaysTextButLosesNone) {
       --queued;
       if (message.message == WM_APP + 1) {
         for (const std::wstring& block : TakeOver(handed_output)) {
+          CountUnread(-static_cast<long long>(block.size()));  // read, as the window reads it
           received += block;
           text_after_end = text_after_end || end_messages > 0;
         }
