@@ -219,8 +219,8 @@ void PutInLog(size_t from, size_t to, const std::wstring& text) {
 }
 
 // One bounded update of the control. When more waits than a piece and the control keeps no
-// more than that, the control takes the newest lines that fill its view in place of all it
-// held (a flood brings this step every time, so it lays out no more than it shows), and what it kept
+// more than that, the control takes the newest lines that fill its view in place of all it held
+// (a flood brings this step every time, so it lays out no more than it shows), and what it kept
 // waits with the rest in the head (laying it out again costs no more than the text that waits).
 // Otherwise the pending cut, the next piece to append, or the head's next piece. True when it
 // was the cut, which the view, at the text's end, may not show.
@@ -266,8 +266,9 @@ bool LogStep() {
     std::wstring().swap(log_head);
     log_at = 0;
   }
-  LRESULT view = first + SendMessageW(log_edit, EM_GETLINECOUNT, 0, 0) - lines;
-  SendMessageW(log_edit, EM_LINESCROLL, 0, view - SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0));
+  LRESULT back = first + SendMessageW(log_edit, EM_GETLINECOUNT, 0, 0) - lines -
+                 SendMessageW(log_edit, EM_GETFIRSTVISIBLELINE, 0, 0);
+  if (back != 0) SendMessageW(log_edit, EM_LINESCROLL, 0, back);
   return false;
 }
 

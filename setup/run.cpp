@@ -364,6 +364,8 @@ void Install() {
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr;
   HANDLE write_end = nullptr;
+  // Room for 64 KB, so that the script's tools write on while the reader decodes: with the
+  // system's default every write of a flood waited for a read.
   if (!CreatePipe(&read_end, &write_end, &inherit, 65536)) return Fail(L"Cannot start PowerShell.");
   SetHandleInformation(read_end, HANDLE_FLAG_INHERIT, 0);
   bool dlss = SendMessageW(dlss_check, BM_GETCHECK, 0, 0) == BST_CHECKED;
