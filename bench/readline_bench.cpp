@@ -46,9 +46,7 @@ void Reset() {
   for (int i = 0; i < kStepCount; ++i) steps[i] = kSteps[i];
   current = -1;
   fraction = 0;
-  log_shown = 0;
-  log_drop = 0;
-  log_tail.clear();
+  ForgetLog();
   catch_up_set = false;  // the catch-up timer of a window before this one ended with it
 }
 

@@ -527,7 +527,8 @@ constexpr size_t kTurnCharacters = 262144;
 
 // Reads the blocks that wait, in order: a turn's share, which stops early when input comes,
 // after `at_least` blocks (so that output is read however busy the keyboard and mouse are).
-void ReadWaitingOutput(int at_least) {
+// Returns how many characters it read.
+size_t ReadWaitingOutput(int at_least) {
   size_t read = 0;
   for (int blocks = 0; !waiting_output.empty() && read < kTurnCharacters && (blocks < at_least || !InputWaits());
        ++blocks) {
@@ -538,6 +539,7 @@ void ReadWaitingOutput(int at_least) {
     ReadPendingLines(searched);
   }
   if (read > 0) CountUnread(-static_cast<long long>(read));
+  return read;
 }
 
 // What is left, output to read and the log's steps, is taken on a timer. Windows hands a window
@@ -559,13 +561,18 @@ void ScheduleCatchUp() {
 constexpr double kCatchUpTurn = 8;  // milliseconds
 
 void CatchUpLog() {
-  LARGE_INTEGER frequency, start, now;
+  LARGE_INTEGER frequency, start, before, now;
   QueryPerformanceFrequency(&frequency);
   QueryPerformanceCounter(&start);
+  auto milliseconds = [&](const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+    return (to.QuadPart - from.QuadPart) * 1000.0 / frequency.QuadPart;
+  };
   do {
+    QueryPerformanceCounter(&before);
     LogStep();
     QueryPerformanceCounter(&now);
-  } while (LogPending() && !InputWaits() && (now.QuadPart - start.QuadPart) * 1000.0 / frequency.QuadPart < kCatchUpTurn);
+    // Another step only where one like the last still fits in the turn.
+  } while (LogPending() && !InputWaits() && milliseconds(start, now) + milliseconds(before, now) < kCatchUpTurn);
 }
 
 // Output pauses when none has come for this long: a flood comes in blocks a few milliseconds apart.
@@ -576,14 +583,14 @@ constexpr DWORD kOutputPause = 50;
 // window had read what had come, it spent most of a flood on text that a later cut threw away.
 // Meanwhile a shown log still moves on at its pace.
 void OnCatchUpTimer() {
-  ReadWaitingOutput(1);
+  size_t read = ReadWaitingOutput(1);
   if (waiting_output.empty() && end_waits) {
     end_waits = false;
     OnEnd(end_code);
     return;
   }
   if (waiting_output.empty() && Now() - output_came >= kOutputPause) {
-    CatchUpLog();
+    if (read == 0) CatchUpLog();  // else on the next turn: a turn that read holds no step too
   } else {
     PaceLog();
   }
