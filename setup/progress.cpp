@@ -112,11 +112,12 @@ double Bounded(double progress) {
 // one huge update would freeze the window. Lines are therefore gathered here and handed to the
 // control in bounded steps (LogStep): one cut, or one piece of at most kLogLines lines and
 // kLogPiece characters. Text cut away while still waiting never reaches the control at all.
-// The newest text goes first: when more waits than a piece, the control takes the last piece in
-// place of what it held, and the older text (`log_head`) is put in above it afterwards, a piece
-// at a time from its oldest, while the view keeps showing the same lines. So the log shows what
-// is printed now, not text that a later cut throws away. Once every step has run, the control
-// holds exactly what line-by-line appending would have made, cut points included.
+// A shown log takes the newest text first (a hidden one takes it in order, the cheapest way):
+// when more waits than a piece, the control takes the last piece in place of what it held, and
+// the older text (`log_head`) is put in above it afterwards, a piece at a time from its oldest,
+// while the view keeps showing the same lines. So the log shows what is printed now, not text
+// that a later cut throws away. Once every step has run, the control holds exactly what
+// line-by-line appending would have made, cut points included.
 
 constexpr size_t kLogLimit = 400000;
 constexpr size_t kLogPiece = 8192;
@@ -218,7 +219,7 @@ void PutInLog(size_t from, size_t to, const std::wstring& text) {
   SendMessageW(log_edit, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(text.c_str()));
 }
 
-// One bounded update of the control. When more waits than a piece and the control keeps no
+// One bounded update of the control. When more waits than a piece and a shown control keeps no
 // more than that, the control takes the newest lines that fill its view in place of all it held
 // (a flood brings this step every time, so it lays out no more than it shows), and what it kept
 // waits with the rest in the head (laying it out again costs no more than the text that waits).
@@ -226,7 +227,7 @@ void PutInLog(size_t from, size_t to, const std::wstring& text) {
 // was the cut, which the view, at the text's end, may not show.
 bool LogStep() {
   log_stepped = Now();
-  if (log_shown - log_drop <= log_tail.size() && FirstPieceEnd(log_tail) < log_tail.size()) {
+  if (IsWindowVisible(log_edit) && log_shown - log_drop <= log_tail.size() && FirstPieceEnd(log_tail) < log_tail.size()) {
     size_t newest = LastPieceStart(log_tail, ViewLines());
     std::wstring head = KeptLog();
     head.resize(head.size() - log_tail.size() + newest);

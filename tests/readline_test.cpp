@@ -152,7 +152,7 @@ void PrintTo(const CutCase& c, std::ostream* out) { *out << Narrow(c.name); }
 
 const CutCase kCutCases[] = {
     {L"a step after each line", 1, 1, false, true, false, false},
-    {L"a step every twentieth line", 20, 1, false, false, false, true},
+    {L"two steps every third line", 3, 2, false, true, false, false},
     {L"two steps every tenth line shown", 10, 2, true, true, false, true},
     {L"only the last flush", 100000, 0, false, false, true, false},
 };
@@ -216,7 +216,7 @@ TEST_P(BatchedLog, EqualsLineByLineAcrossCuts) {
 INSTANTIATE_TEST_SUITE_P(Cuts, BatchedLog, ::testing::ValuesIn(kCutCases), CaseName<CutCase>);
 
 TEST_F(Interpreter, EachLogStepIsOneCutOrOneBoundedPieceTheNewestFirst) {
-  log_edit = MakeLogControl();
+  log_edit = MakeLogControl(true);
   std::wstring line(1000, L'x');
   LineByLineLog reference;
   for (int i = 0; i < 500; ++i) {  // 501,000 characters: a cut while nothing is shown yet
